@@ -1,0 +1,36 @@
+#include "frame/run_stop.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "frame/units.hpp"
+
+namespace torva {
+
+void stop_run_on(int unit, std::vector<std::string> lines, int status)
+{
+    UnitTable& table = units();
+    if (table.is_open(unit)) {
+        try {
+            for (const auto& line : lines) table.write_line(unit, " " + line);
+            table.flush(unit);
+        } catch (const IoError& e) {
+            // The message must not be lost because its file failed: stderr still gets it.
+            std::cerr << "torva_setup: " << e.what() << '\n';
+        }
+    }
+    for (const auto& line : lines) std::cerr << line << '\n';
+    std::cerr.flush();
+    throw RunStopped{status, std::move(lines)};
+}
+
+void VekExit(int& status)
+{
+    const int code = status;
+    std::fflush(stdout);
+    for (const auto& error : units().close_all()) std::cerr << "torva_setup: " << error << '\n';
+    std::exit(code);
+}
+
+}  // namespace torva

@@ -1,0 +1,332 @@
+// Numbered units over C stdio.  See units.hpp for the record layout.
+#include "frame/units.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace torva {
+
+namespace {
+
+// Big stdio buffers: a journal row of a few hundred kB leaves in one or two write(2) calls.
+constexpr std::size_t kUnitBufferBytes = std::size_t{1} << 20;
+
+std::string upper(std::string_view s)
+{
+    std::string out(s);
+    for (char& ch : out)
+        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+    // Fortran status words are blank-padded texts: trailing blanks do not count.
+    while (!out.empty() && (out.back() == ' ' || out.back() == '\0')) out.pop_back();
+    return out;
+}
+
+int iostat_from_errno(int err)
+{
+    switch (err) {
+    case ENOENT: return kIostatFileNotFound;
+    case EEXIST: return kIostatFileExists;
+    case EACCES:
+    case EPERM:
+    case EROFS: return kIostatAccessDenied;
+    case ENOSPC:
+    case EDQUOT: return kIostatNoSpace;
+    default: return kIostatOpenFailure;
+    }
+}
+
+void put_le32(unsigned char* p, std::int32_t v)
+{
+    const auto u = static_cast<std::uint32_t>(v);
+    p[0] = static_cast<unsigned char>(u & 0xFFu);
+    p[1] = static_cast<unsigned char>((u >> 8) & 0xFFu);
+    p[2] = static_cast<unsigned char>((u >> 16) & 0xFFu);
+    p[3] = static_cast<unsigned char>((u >> 24) & 0xFFu);
+}
+
+std::int32_t get_le32(const unsigned char* p)
+{
+    const std::uint32_t u = std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) |
+                            (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
+    return static_cast<std::int32_t>(u);
+}
+
+}  // namespace
+
+IoError::IoError(std::string action, std::string file, std::string reason)
+    : std::runtime_error(action + " " + file + ": " + reason), file_(std::move(file)),
+      reason_(std::move(reason))
+{
+}
+
+UnitTable::~UnitTable() { close_all(); }
+
+UnitTable& units()
+{
+    static UnitTable table;
+    return table;
+}
+
+bool UnitTable::exists(const std::string& name)
+{
+    struct stat st {};
+    return !name.empty() && ::stat(name.c_str(), &st) == 0;
+}
+
+const UnitTable::Unit* UnitTable::find(int unit) const
+{
+    const auto it = units_.find(unit);
+    return it == units_.end() ? nullptr : &it->second;
+}
+
+UnitTable::Unit& UnitTable::get(int unit, const char* action)
+{
+    const auto it = units_.find(unit);
+    if (it == units_.end())
+        throw IoError(action, "unit " + std::to_string(unit), "unit is not open");
+    return it->second;
+}
+
+bool UnitTable::is_open(int unit) const { return find(unit) != nullptr; }
+
+std::string UnitTable::name_of(int unit) const
+{
+    const Unit* u = find(unit);
+    return u ? u->name : std::string();
+}
+
+std::optional<int> UnitTable::unit_of(const std::string& name) const
+{
+    for (const auto& [number, u] : units_)
+        if (!u.scratch && u.name == name) return number;
+    return std::nullopt;
+}
+
+int UnitTable::open(int unit, const std::string& name, const OpenOptions& options, int* errno_out)
+{
+    if (errno_out) *errno_out = 0;
+    if (is_open(unit)) return kIostatUnitAlreadyOpen;
+    const std::string status = upper(options.status);
+    const bool present = exists(name);
+
+    std::FILE* file = nullptr;
+    bool scratch = false;
+    auto fail = [&](int err) {
+        if (errno_out) *errno_out = err;
+        return iostat_from_errno(err);
+    };
+
+    if (status == "SCRATCH") {
+        file = std::tmpfile();
+        scratch = true;
+        if (!file) return fail(errno);
+    } else {
+        if (name.empty()) return kIostatFileNotFound;
+        // fopen modes: text and binary differ only by the 'b', which Linux ignores anyway.
+        const char* mode = nullptr;
+        if (status == "OLD" || status == "APPEND") {
+            if (!present) return fail(ENOENT);
+            mode = options.read_only ? "r" : "r+";
+        } else if (status == "NEW") {
+            if (options.read_only) return kIostatBadStatus;
+            if (present) return fail(EEXIST);
+            mode = "w+x";     // exclusive create: no race with another run creating it
+        } else if (status == "REPLACE") {
+            if (options.read_only) return kIostatBadStatus;
+            mode = "w+";
+        } else if (status == "UNKNOWN") {
+            mode = present ? (options.read_only ? "r" : "r+") : "w+";
+        } else {
+            return kIostatBadStatus;
+        }
+        file = std::fopen(name.c_str(), mode);
+        // An existing file that we may only read: OLD without read_only falls back to reading,
+        // as a Fortran open with action unspecified does.
+        if (!file && errno == EACCES && (status == "OLD" || status == "UNKNOWN") && present) {
+            file = std::fopen(name.c_str(), "r");
+            if (file) {
+                Unit u;
+                u.file = file;
+                u.name = name;
+                u.form = options.form;
+                u.read_only = true;
+                units_.emplace(unit, std::move(u));
+                return kIostatOk;
+            }
+        }
+        if (!file) return fail(errno);
+    }
+
+    Unit u;
+    u.file = file;
+    u.name = scratch ? std::string() : name;
+    u.form = options.form;
+    u.read_only = options.read_only;
+    u.scratch = scratch;
+    u.buffer.resize(kUnitBufferBytes);
+    std::setvbuf(file, u.buffer.data(), _IOFBF, u.buffer.size());
+    if (status == "APPEND" || options.append) std::fseek(file, 0, SEEK_END);
+    units_.emplace(unit, std::move(u));
+    return kIostatOk;
+}
+
+void UnitTable::write_bytes(Unit& u, const void* data, std::size_t n)
+{
+    if (n == 0) return;
+    if (u.read_only) throw IoError("writing", u.name, "file is open for reading only");
+    if (std::fwrite(data, 1, n, u.file) != n)
+        throw IoError("writing", u.name, std::strerror(errno));
+}
+
+void UnitTable::write_line(int unit, std::string_view text)
+{
+    Unit& u = get(unit, "writing");
+    write_bytes(u, text.data(), text.size());
+    write_bytes(u, "\n", 1);
+}
+
+bool UnitTable::read_line(int unit, std::string& line)
+{
+    Unit& u = get(unit, "reading");
+    line.clear();
+    int ch = 0;
+    bool any = false;
+    while ((ch = std::fgetc(u.file)) != EOF) {
+        any = true;
+        if (ch == '\n') return true;
+        line.push_back(static_cast<char>(ch));
+    }
+    if (std::ferror(u.file)) throw IoError("reading", u.name, std::strerror(errno));
+    return any;
+}
+
+void UnitTable::write_record(int unit, std::span<const std::byte> bytes)
+{
+    const std::span<const std::byte> pieces[1] = {bytes};
+    write_record(unit, std::span<const std::span<const std::byte>>(pieces));
+}
+
+void UnitTable::write_record(int unit, std::span<const std::span<const std::byte>> pieces)
+{
+    Unit& u = get(unit, "writing");
+    std::int64_t total = 0;
+    for (const auto& p : pieces) total += static_cast<std::int64_t>(p.size());
+
+    // Split the logical record into subrecords of at most max_subrecord_ bytes.  A record of
+    // zero bytes is one subrecord with zero counts.
+    std::size_t piece = 0;
+    std::size_t offset = 0;          // within pieces[piece]
+    std::int64_t left = total;
+    bool first = true;
+    do {
+        const std::int64_t len = std::min(left, max_subrecord_);
+        const bool more = left > len;
+        unsigned char marker[4];
+        // Leading marker negative: another subrecord follows.
+        put_le32(marker, static_cast<std::int32_t>(more ? -len : len));
+        write_bytes(u, marker, 4);
+        std::int64_t need = len;
+        while (need > 0) {
+            const auto& p = pieces[piece];
+            const std::size_t take =
+                static_cast<std::size_t>(std::min<std::int64_t>(need, static_cast<std::int64_t>(p.size() - offset)));
+            write_bytes(u, p.data() + offset, take);
+            offset += take;
+            need -= static_cast<std::int64_t>(take);
+            if (offset == p.size()) {
+                ++piece;
+                offset = 0;
+            }
+        }
+        // Trailing marker negative: a subrecord precedes.
+        put_le32(marker, static_cast<std::int32_t>(first ? len : -len));
+        write_bytes(u, marker, 4);
+        left -= len;
+        first = false;
+    } while (left > 0);
+}
+
+std::optional<std::vector<std::byte>> UnitTable::read_record(int unit)
+{
+    Unit& u = get(unit, "reading");
+    std::vector<std::byte> data;
+    bool first = true;
+    for (;;) {
+        unsigned char marker[4];
+        const std::size_t got = std::fread(marker, 1, 4, u.file);
+        if (got == 0 && first && std::feof(u.file)) return std::nullopt;
+        if (got != 4) throw IoError("reading", u.name, "record marker cut short (file truncated)");
+        const std::int32_t lead = get_le32(marker);
+        const std::int64_t len = lead < 0 ? -std::int64_t{lead} : lead;
+        const std::size_t at = data.size();
+        data.resize(at + static_cast<std::size_t>(len));
+        if (len > 0 && std::fread(data.data() + at, 1, static_cast<std::size_t>(len), u.file) !=
+                           static_cast<std::size_t>(len))
+            throw IoError("reading", u.name, "record of " + std::to_string(len) + " bytes cut short");
+        if (std::fread(marker, 1, 4, u.file) != 4)
+            throw IoError("reading", u.name, "trailing record marker missing");
+        const std::int32_t trail = get_le32(marker);
+        const std::int64_t tlen = trail < 0 ? -std::int64_t{trail} : trail;
+        if (tlen != len || (trail < 0) == first)
+            throw IoError("reading", u.name, "record markers disagree (" + std::to_string(lead) +
+                                                 " / " + std::to_string(trail) + ")");
+        first = false;
+        if (lead >= 0) return data;
+    }
+}
+
+void UnitTable::rewind(int unit)
+{
+    Unit& u = get(unit, "rewinding");
+    if (std::fflush(u.file) != 0) throw IoError("writing", u.name, std::strerror(errno));
+    std::rewind(u.file);
+}
+
+void UnitTable::flush(int unit)
+{
+    Unit* u = units_.count(unit) ? &units_.at(unit) : nullptr;
+    if (u && std::fflush(u->file) != 0) throw IoError("writing", u->name, std::strerror(errno));
+}
+
+void UnitTable::close(int unit, bool keep)
+{
+    const auto it = units_.find(unit);
+    if (it == units_.end()) return;
+    Unit u = std::move(it->second);
+    units_.erase(it);
+    const int flush_rc = std::fflush(u.file);
+    const int flush_errno = errno;
+    const int close_rc = std::fclose(u.file);
+    const int close_errno = errno;
+    if (!keep && !u.scratch && !u.name.empty()) ::unlink(u.name.c_str());
+    if (keep && flush_rc != 0) throw IoError("writing", u.name, std::strerror(flush_errno));
+    if (keep && close_rc != 0) throw IoError("closing", u.name, std::strerror(close_errno));
+}
+
+std::vector<std::string> UnitTable::close_all() noexcept
+{
+    std::vector<std::string> errors;
+    while (!units_.empty()) {
+        const int unit = units_.begin()->first;
+        try {
+            close(unit, true);
+        } catch (const std::exception& e) {
+            try { errors.emplace_back(e.what()); } catch (...) {}
+        }
+    }
+    return errors;
+}
+
+int UnitTable::free_unit()
+{
+    int unit = next_free_;
+    while (is_open(unit)) ++unit;
+    next_free_ = unit + 1;
+    return unit;
+}
+
+}  // namespace torva

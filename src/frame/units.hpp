@@ -1,0 +1,146 @@
+// Numbered I/O units in the manner of a Fortran run-time library.
+//
+// A unit is a small integer naming an open file for the run's life.  Two kinds of file exist:
+//   formatted   - text, one record per line ('\n' ends a record);
+//   unformatted - sequential binary records, each framed as
+//                     [int32 n] [n bytes] [int32 n]            (little-endian counts)
+//                 A record longer than the largest subrecord (2,147,483,639 bytes) is split
+//                 into subrecords as gfortran does: the leading count of every subrecord but
+//                 the last is negated (another follows), and the trailing count of every
+//                 subrecord but the first is negated (one precedes).
+//
+// Every failure of the operating system on a write, a flush or a close throws IoError with
+// the file's name and the system's reason, so that no caller can silently lose data.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace torva {
+
+enum class FileForm { formatted, unformatted };
+
+// A failed operating-system call on a unit.  what() reads "<action> <file>: <reason>".
+class IoError : public std::runtime_error {
+public:
+    IoError(std::string action, std::string file, std::string reason);
+    const std::string& file() const noexcept { return file_; }
+    const std::string& reason() const noexcept { return reason_; }
+private:
+    std::string file_;
+    std::string reason_;
+};
+
+// I/O status codes returned by open (0 = success).  The values are those of the I/O error
+// text table of the frame, so a caller can turn them into a readable text.
+inline constexpr int kIostatOk = 0;
+inline constexpr int kIostatFileNotFound = 29;
+inline constexpr int kIostatOpenFailure = 30;
+inline constexpr int kIostatUnitAlreadyOpen = 34;
+inline constexpr int kIostatNoSpace = 608;
+inline constexpr int kIostatAccessDenied = 600;
+inline constexpr int kIostatFileExists = 601;
+inline constexpr int kIostatBadStatus = 45;
+
+// gfortran's largest subrecord for 4-byte record markers: 2 GiB - 9.
+inline constexpr std::int64_t kMaxSubrecord = 2147483639;
+
+struct OpenOptions {
+    std::string status = "UNKNOWN";   // OLD, NEW, REPLACE, SCRATCH, UNKNOWN, APPEND (any case)
+    FileForm form = FileForm::formatted;
+    bool read_only = false;           // action = "read"
+    bool append = false;              // position = "append"
+};
+
+class UnitTable {
+public:
+    UnitTable() = default;
+    UnitTable(const UnitTable&) = delete;
+    UnitTable& operator=(const UnitTable&) = delete;
+    ~UnitTable();
+
+    // Opens `name` on `unit`.  Status words (case ignored):
+    //   OLD      the file must exist;            NEW      it must not exist;
+    //   REPLACE  created or truncated;           SCRATCH  an unnamed temporary file;
+    //   UNKNOWN  opened if present, else created (kept, not truncated);
+    //   APPEND   OLD, positioned at the end.
+    // Returns 0 or an I/O status code (kIostat*); `errno_out` (if given) receives the
+    // system's errno of a failed open.  A unit already open is an error (kIostatUnitAlreadyOpen).
+    int open(int unit, const std::string& name, const OpenOptions& options, int* errno_out = nullptr);
+
+    [[nodiscard]] bool is_open(int unit) const;
+    [[nodiscard]] std::string name_of(int unit) const;              // "" when not open
+    [[nodiscard]] std::optional<int> unit_of(const std::string& name) const;  // open unit of a file
+    [[nodiscard]] static bool exists(const std::string& name);
+
+    // Formatted output: writes `text` as one record (a line).
+    void write_line(int unit, std::string_view text);
+    // Formatted input: reads the next record into `line` (without its '\n', a trailing '\r'
+    // kept as is).  Returns false at the end of the file.
+    bool read_line(int unit, std::string& line);
+
+    // Unformatted output: one record, framed, from one or more byte pieces written back to
+    // back (so a record of an integer followed by an array needs no copy).
+    void write_record(int unit, std::span<const std::span<const std::byte>> pieces);
+    void write_record(int unit, std::span<const std::byte> bytes);
+    // Unformatted input: the next logical record (subrecords joined), or nullopt at the end.
+    // A damaged frame throws IoError.
+    std::optional<std::vector<std::byte>> read_record(int unit);
+
+    void rewind(int unit);
+    void flush(int unit);
+    // Closes the unit; `keep` false deletes the file (status "delete").  Closing a unit that
+    // is not open does nothing, as in Fortran.
+    void close(int unit, bool keep = true);
+    // Flushes and closes every open unit, in unit order; errors are collected, not thrown,
+    // and returned as texts (the exit path must close everything it can).
+    std::vector<std::string> close_all() noexcept;
+
+    // The next unit that is not open, counting upward from the unit after the last one this
+    // query returned (130 at program start): two calls never return the same unit.
+    int free_unit();
+
+    // Largest subrecord written; lowered only by tests, to check the split with small data.
+    void set_max_subrecord(std::int64_t bytes) { max_subrecord_ = bytes; }
+
+private:
+    struct Unit {
+        std::FILE* file = nullptr;
+        std::string name;
+        FileForm form = FileForm::formatted;
+        bool read_only = false;
+        bool scratch = false;
+        std::vector<char> buffer;     // stdio buffer, large so records leave in few writes
+    };
+    Unit& get(int unit, const char* action);
+    const Unit* find(int unit) const;
+    void write_bytes(Unit& u, const void* data, std::size_t n);
+
+    std::map<int, Unit> units_;
+    int next_free_ = 130;
+    std::int64_t max_subrecord_ = kMaxSubrecord;
+};
+
+// The process-wide unit table, as a Fortran program has one run-time I/O system.
+UnitTable& units();
+
+// Helpers for building record pieces from typed data.
+template <class T>
+[[nodiscard]] std::span<const std::byte> bytes_of(const T& value) noexcept
+{ return std::as_bytes(std::span<const T, 1>(&value, 1)); }
+template <class T>
+[[nodiscard]] std::span<const std::byte> bytes_of(std::span<const T> values) noexcept
+{ return std::as_bytes(values); }
+template <class T>
+[[nodiscard]] std::span<const std::byte> bytes_of(const std::vector<T>& values) noexcept
+{ return std::as_bytes(std::span<const T>(values)); }
+
+}  // namespace torva

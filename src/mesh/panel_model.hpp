@@ -1,0 +1,94 @@
+// The padded panel model: every sheet of the mesh with one ring of ghost panels around it.
+//
+// Numbering.  Sheets are kept in file order (the second mesh file's sheets after the first's).
+// Padded panel (i, j) of a sheet, i = 0 .. NP1'-1, j = 0 .. NP2'-1, has the global number
+//     offset + i + j * NP1' + 1,          offset = sum of NP' over the earlier sheets,
+// and is interior when 1 <= i <= NP1'-2 and 1 <= j <= NP2'-2, a ghost otherwise.  Global
+// numbers count from 1 (they are what the journal files and the listing show); the C++
+// vectors below are indexed from 0, so panel number p lives at index p - 1
+// (see to_panel_index / to_panel_number).
+//
+// Storage is structure of arrays: one contiguous vector per quantity, `stride` values per
+// panel, panel after panel.  Kernels sweep one quantity over all panels, so this is the
+// layout they want.  Ghost panels hold the values given in brackets.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace torva {
+
+// 1-based panel number <-> 0-based vector index.  The only place the base changes.
+[[nodiscard]] constexpr int to_panel_index(int panel_number) noexcept { return panel_number - 1; }
+[[nodiscard]] constexpr int to_panel_number(int panel_index) noexcept { return panel_index + 1; }
+
+// Sheet kinds the setup treats.
+inline constexpr int kSheetKindBody1 = 1;
+inline constexpr int kSheetKindBody = 2;
+inline constexpr int kSheetKindFreeSurface = 3;
+
+// Rows of the generalised normal (n, c x n).
+inline constexpr int kModeCount = 6;
+
+struct MeshHeader {
+    std::string title;             // up to 200 characters, as read
+    int symmetry = 0;              // 1: half hull mirrored in y = 0
+    char code = ' ';               // one-character code after the symmetry indicator
+    float lengths[3] = {0, 0, 0};  // translation t (x, y, z), already divided by ALENGTH
+    float angles[3] = {0, 0, 0};   // rotations about x, y, z in radians
+    bool translate_first = false;  // header logical: T(p) = R (p + t) when true, R p + t when false
+};
+
+struct PanelModel {
+    MeshHeader header;
+
+    // ---- per sheet (one entry per sheet, padded sizes) -------------------------------------
+    int n_sheets = 0;              // sheets read
+    int sheet_capacity = 0;        // sheets the tables have room for (doubled for mirroring)
+    std::vector<int> np1;          // NP1' = NP1 + 2
+    std::vector<int> np2;          // NP2' = NP2 + 2
+    std::vector<int> np;           // NP'  = NP1' * NP2'
+    std::vector<int> kp;           // sheet kind
+    std::vector<int> mp;           // sheet flag
+
+    // ---- per panel --------------------------------------------------------------------------
+    int n_panels = 0;              // N, the padded panel count
+    int panel_capacity = 0;        // panels the tables have room for (doubled for mirroring)
+
+    std::vector<float> corners;    // stride 12: x1..x4, y1..y4, z1..z4 of P1..P4 [0]
+    std::vector<int> active;       // stride 1: 1 interior, 0 ghost
+    std::vector<int> node_table;   // stride 9: panel numbers (1-based) of the 3x3 block, 0 = none
+    std::vector<float> colloc;     // stride 3: centroid c [0]
+    std::vector<float> frame;      // stride 9: e1x e2x nx e1y e2y ny e1z e2z nz [0]
+    std::vector<float> xi;         // stride 4: local corner xi_k = e1.(P_k - c) [0]
+    std::vector<float> eta;        // stride 4: local corner eta_k = e2.(P_k - c) [0]
+    std::vector<float> sides;      // stride 4: in-plane side lengths 1-2, 2-3, 3-4, 4-1 [0]
+    std::vector<float> moments;    // stride 15: M(m,n), n outer m inner, m+n <= 4 [0]
+    std::vector<float> gnormal;    // stride kModeCount: n, c x n [0]
+    std::vector<float> midline_len1;   // stride 1: side 3-4 midpoint to side 1-2 midpoint [1]
+    std::vector<float> midline_len2;   // stride 1: side 2-3 midpoint to side 4-1 midpoint [1]
+    std::vector<float> midline_slope;  // stride 1: s = -dxi/deta of the second midline [0]
+    std::vector<float> midline_cos;    // stride 1: 1/sqrt(1 + s^2) [0]
+    std::vector<float> midline_frame;  // stride 9: t1x t2x nx t1y t2y ny t1z t2z nz [0]
+    std::vector<float> inv_midline_frame;  // stride 9: inverse of the midline frame (interior only)
+    std::vector<float> metric_inv;     // stride 9: inverse of rows (dc/di, dc/dj, n) (interior only)
+    std::vector<float> moment2;        // stride 2: (1.0, area)
+    std::vector<float> moment13;       // stride 13: the 15 moments without M(1,0), M(0,1)
+
+    // ---- from the mesh file -----------------------------------------------------------------
+    int link_record_count = 0;     // link records read (handed to the basis flow)
+    float waterline_xmax = -1.0e15f;
+    float waterline_xmin = 1.0e15f;
+
+    // ---- panel lists (1-based panel numbers) ------------------------------------------------
+    std::vector<int> interior_body;    // the one list kept for the whole run
+    int n_flagged_interior_body = 0;
+    int n_flagged_body = 0;
+    int n_body = 0;
+    int n_interior_body = 0;
+    int n_interior_free_surface = 0;
+    int n_free_surface = 0;
+};
+
+}  // namespace torva

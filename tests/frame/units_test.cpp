@@ -1,0 +1,252 @@
+// Numbered units and unformatted records, judged by gfortran reading what we write.
+#include "frame/units.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <numeric>
+#include <vector>
+
+#include "frame/list_directed.hpp"
+#include "frame/run_stop.hpp"
+#include "support/fortran_runner.hpp"
+
+namespace {
+
+using torva::FileForm;
+using torva::OpenOptions;
+using torva::testing::TempDir;
+
+std::vector<unsigned char> file_bytes(const std::string& name)
+{
+    std::ifstream in(name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+OpenOptions unformatted(const char* status)
+{
+    OpenOptions o;
+    o.status = status;
+    o.form = FileForm::unformatted;
+    return o;
+}
+
+TEST(records, framing_matches_hand_written_bytes)
+{
+    TempDir dir("rec");
+    torva::UnitTable table;
+    ASSERT_EQ(table.open(11, dir.file("a.jou"), unformatted("NEW")), 0);
+    const std::int32_t n = 3;
+    const float v[2] = {1.0f, -2.0f};
+    const std::span<const std::byte> pieces[] = {torva::bytes_of(n), std::as_bytes(std::span(v))};
+    table.write_record(11, pieces);
+    table.write_record(11, std::span<const std::byte>());
+    table.close(11);
+    // 12 data bytes: 0C 00 00 00 | 03 00 00 00 | 00 00 80 3F | 00 00 00 C0 | 0C 00 00 00,
+    // then the empty record: 00 00 00 00 00 00 00 00.
+    const std::vector<unsigned char> expect = {0x0C, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0x80, 0x3F, 0, 0, 0, 0xC0,
+                                               0x0C, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(file_bytes(dir.file("a.jou")), expect);
+}
+
+TEST(records, gfortran_reads_small_empty_and_multi_megabyte_records)
+{
+    TempDir dir("gf");
+    torva::UnitTable table;
+    ASSERT_EQ(table.open(12, dir.file("data.bin"), unformatted("NEW")), 0);
+    const std::int32_t count = 7;
+    table.write_record(12, torva::bytes_of(count));
+    table.write_record(12, std::span<const std::byte>());
+    std::vector<float> big(1'500'000);   // 6 MB: larger than the unit's buffer
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<float>(i % 1000) * 0.5f;
+    table.write_record(12, torva::bytes_of(big));
+    const std::string text = torva::fixed_text("ship.jou05", 200);
+    table.write_record(12, std::as_bytes(std::span(text)));
+    table.close(12);
+
+    const std::string prog = R"(
+program rd
+  implicit none
+  integer :: n, i, bad
+  real, allocatable :: a(:)
+  character(len=200) :: name
+  open(10, file='data.bin', form='unformatted', status='old', access='sequential')
+  read(10) n
+  read(10)
+  allocate(a(1500000))
+  read(10) a
+  read(10) name
+  bad = 0
+  do i = 1, 1500000
+    if (a(i) /= real(mod(i-1, 1000)) * 0.5) bad = bad + 1
+  end do
+  write(*,'(a,i0,a,i0,a,a,a)') 'n=', n, ' bad=', bad, ' name=[', trim(name), ']'
+end program
+)";
+    const auto run = torva::testing::compile_and_run_fortran(dir, prog);
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_NE(run.output.find("n=7 bad=0 name=[ship.jou05]"), std::string::npos) << run.output;
+}
+
+// gfortran built with -fmax-subrecord-length=16 splits records exactly as our writer does
+// with a 16-byte limit, so one program proves the subrecord markers in both directions.
+TEST(records, subrecords_follow_gfortran_rule)
+{
+    TempDir dir("sub");
+    torva::UnitTable table;
+    table.set_max_subrecord(16);
+    ASSERT_EQ(table.open(12, dir.file("ours.bin"), unformatted("NEW")), 0);
+    std::vector<std::int32_t> n(20);
+    for (int i = 0; i < 20; ++i) n[i] = (i + 1) * (i + 1);
+    table.write_record(12, torva::bytes_of(n));
+    table.close(12);
+
+    const std::string prog = R"(
+program sub
+  implicit none
+  integer :: n(20), m(20), i
+  n = (/ (i**2, i=1, 20) /)
+  open(10, file='theirs.bin', form='unformatted', status='new')
+  write(10) n
+  close(10)
+  open(11, file='ours.bin', form='unformatted', status='old')
+  read(11) m
+  close(11)
+  if (all(m == n)) then
+    write(*,'(a)') 'READ-OK'
+  end if
+end program
+)";
+    const auto run = torva::testing::compile_and_run_fortran(dir, prog, "-fmax-subrecord-length=16");
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_NE(run.output.find("READ-OK"), std::string::npos) << run.output;
+    EXPECT_EQ(file_bytes(dir.file("ours.bin")), file_bytes(dir.file("theirs.bin")));
+
+    // And our reader joins the subrecords again.
+    ASSERT_EQ(table.open(13, dir.file("theirs.bin"), unformatted("OLD")), 0);
+    const auto rec = table.read_record(13);
+    ASSERT_TRUE(rec.has_value());
+    ASSERT_EQ(rec->size(), 80u);
+    std::vector<std::int32_t> back(20);
+    std::memcpy(back.data(), rec->data(), 80);
+    EXPECT_EQ(back, n);
+    EXPECT_FALSE(table.read_record(13).has_value());
+}
+
+TEST(records, truncated_record_is_an_error_not_a_short_read)
+{
+    TempDir dir("trunc");
+    { std::ofstream(dir.file("t.bin"), std::ios::binary).write("\x10\0\0\0abcd", 8); }
+    torva::UnitTable table;
+    ASSERT_EQ(table.open(14, dir.file("t.bin"), unformatted("OLD")), 0);
+    EXPECT_THROW((void)table.read_record(14), torva::IoError);
+}
+
+TEST(units, status_words_follow_fortran_rules)
+{
+    TempDir dir("status");
+    torva::UnitTable table;
+    const std::string name = dir.file("f.txt");
+    OpenOptions o;
+    o.status = "OLD";
+    EXPECT_EQ(table.open(20, name, o), torva::kIostatFileNotFound);
+    o.status = "new";
+    ASSERT_EQ(table.open(20, name, o), 0);
+    EXPECT_EQ(table.open(20, name, o), torva::kIostatUnitAlreadyOpen);
+    table.write_line(20, " first");
+    table.close(20);
+    EXPECT_EQ(table.open(21, name, o), torva::kIostatFileExists);   // NEW protects it
+    o.status = "APPEND";
+    ASSERT_EQ(table.open(21, name, o), 0);
+    table.write_line(21, " second");
+    table.close(21);
+    o.status = "UNKNOWN";
+    ASSERT_EQ(table.open(22, name, o), 0);
+    std::string line;
+    ASSERT_TRUE(table.read_line(22, line));
+    EXPECT_EQ(line, " first");
+    ASSERT_TRUE(table.read_line(22, line));
+    EXPECT_EQ(line, " second");
+    EXPECT_FALSE(table.read_line(22, line));
+    table.rewind(22);
+    ASSERT_TRUE(table.read_line(22, line));
+    EXPECT_EQ(line, " first");
+    EXPECT_EQ(table.name_of(22), name);
+    table.close(22, /*keep=*/false);
+    EXPECT_FALSE(torva::UnitTable::exists(name));
+    o.status = "bogus";
+    EXPECT_EQ(table.open(23, name, o), torva::kIostatBadStatus);
+    o.status = "SCRATCH";
+    ASSERT_EQ(table.open(23, "", o), 0);
+    table.write_line(23, "x");
+    table.close(23);
+}
+
+TEST(units, free_unit_counts_up_from_130_and_never_repeats)
+{
+    torva::UnitTable table;
+    TempDir dir("free");
+    OpenOptions o;
+    o.status = "REPLACE";
+    ASSERT_EQ(table.open(131, dir.file("x"), o), 0);
+    EXPECT_EQ(table.free_unit(), 130);
+    EXPECT_EQ(table.free_unit(), 132);   // 131 is open; 130 was handed out already
+    EXPECT_EQ(table.free_unit(), 133);
+}
+
+TEST(units, full_disk_is_reported_with_the_file_name)
+{
+    torva::UnitTable table;
+    OpenOptions o;
+    o.status = "UNKNOWN";
+    o.form = FileForm::unformatted;
+    ASSERT_EQ(table.open(30, "/dev/full", o), 0);
+    std::vector<float> row(1 << 20);
+    try {
+        table.write_record(30, torva::bytes_of(row));
+        table.close(30);
+        FAIL() << "writing to /dev/full succeeded";
+    } catch (const torva::IoError& e) {
+        EXPECT_EQ(e.file(), "/dev/full");
+        EXPECT_NE(std::string(e.what()).find("No space left on device"), std::string::npos) << e.what();
+    }
+}
+
+TEST(list_directed, lines_have_one_leading_blank_and_blank_separated_items)
+{
+    EXPECT_EQ(torva::list_directed("n_kernel", 3), " n_kernel 3");
+    EXPECT_EQ(torva::list_directed("x", 0.5f, true), " x 0.5 T");
+    EXPECT_EQ(torva::list_directed(1.0f), " 1.0");
+    // Reals read back to the same float.
+    const float v = 0.1f;
+    EXPECT_EQ(std::stof(torva::format_item(v)), v);
+    EXPECT_EQ(torva::trimmed_length(std::string("ab  \0 ", 6)), 2u);
+    EXPECT_EQ(torva::fixed_text("abc", 5), "abc  ");
+    EXPECT_EQ(torva::fixed_text("abcdef", 3), "abc");
+}
+
+TEST(run_stop, writes_error_lines_to_the_listing_and_throws)
+{
+    TempDir dir("stop");
+    torva::UnitTable& table = torva::units();
+    OpenOptions o;
+    o.status = "REPLACE";
+    ASSERT_EQ(table.open(torva::kListingUnit, dir.file("x.LIS"), o), 0);
+    try {
+        torva::stop_run({"ERROR: Too many spline sheets."});
+        FAIL();
+    } catch (const torva::RunStopped& stop) {
+        EXPECT_EQ(stop.status, 0);
+        ASSERT_EQ(stop.lines.size(), 1u);
+    }
+    table.close(torva::kListingUnit);
+    std::ifstream in(dir.file("x.LIS"));
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, " ERROR: Too many spline sheets.");
+}
+
+}  // namespace
