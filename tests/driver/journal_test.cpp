@@ -1,0 +1,156 @@
+// Journal files: open rules, the waiting open, and the filter-list records read by gfortran.
+#include "driver/journal.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "frame/run_stop.hpp"
+#include "frame/units.hpp"
+#include "support/fortran_runner.hpp"
+
+namespace {
+
+using torva::testing::TempDir;
+
+std::vector<std::string> read_lines(const std::string& name)
+{
+    std::ifstream in(name);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+class JournalTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        torva::OpenOptions o;
+        o.status = "REPLACE";
+        ASSERT_EQ(torva::units().open(torva::kListingUnit, dir.file("run.LIS"), o), 0);
+    }
+    void TearDown() override { torva::units().close_all(); }
+    TempDir dir{"jou"};
+};
+
+TEST_F(JournalTest, status_new_protects_existing_files_and_replace_overwrites)
+{
+    const std::string base = dir.file("ship");
+    ASSERT_EQ(torva::open_journal_files(6, base, "new"), 0);
+    for (const auto& jf : torva::kJournalFiles) EXPECT_TRUE(torva::units().is_open(jf.unit));
+    torva::units().write_record(torva::kJou1Unit, torva::bytes_of(std::int32_t{42}));
+    torva::close_journal_files();
+    for (const auto& jf : torva::kJournalFiles) EXPECT_TRUE(torva::UnitTable::exists(base + jf.suffix));
+
+    std::string why;
+    EXPECT_EQ(torva::open_journal_files(6, base, "new", &why), -1);
+    EXPECT_NE(why.find("ship.jou1"), std::string::npos) << why;
+    EXPECT_NE(why.find("File exists"), std::string::npos) << why;
+    torva::close_journal_files();
+    // The old .jou1 was not touched by the failed open.
+    EXPECT_EQ(std::filesystem::file_size(base + ".jou1"), 12u);
+
+    ASSERT_EQ(torva::open_journal_files(6, base, "replace"), 0);
+    torva::close_journal_files();
+    EXPECT_EQ(std::filesystem::file_size(base + ".jou1"), 0u);
+}
+
+TEST_F(JournalTest, status_old_with_missing_jou1_stops_naming_it)
+{
+    try {
+        torva::open_journal_files(6, dir.file("none"), "OLD");
+        FAIL() << "no stop";
+    } catch (const torva::RunStopped& stop) {
+        ASSERT_EQ(stop.lines.size(), 3u);
+        EXPECT_EQ(stop.lines[0], "Error detected in OPEN_INPUT_FILES:");
+        EXPECT_EQ(stop.lines[1], "The following input file does not exist!!!");
+        EXPECT_EQ(stop.lines[2], dir.file("none") + ".jou1");
+    }
+}
+
+TEST_F(JournalTest, open_input_files_rejects_bad_form_and_busy_unit)
+{
+    const std::string name = dir.file("x.jou1");
+    std::ofstream(name) << "";
+    try {
+        torva::OPEN_INPUT_FILES(6, 40, name, "binary");
+        FAIL();
+    } catch (const torva::RunStopped& stop) {
+        ASSERT_EQ(stop.lines.size(), 2u);
+        EXPECT_EQ(stop.lines[1], "form = binary");
+    }
+    try {
+        torva::OPEN_INPUT_FILES(6, torva::kListingUnit, name, "formatted");
+        FAIL();
+    } catch (const torva::RunStopped& stop) {
+        ASSERT_EQ(stop.lines.size(), 2u);
+        EXPECT_EQ(stop.lines[1], "Busy unit number. luopn = 6");
+    }
+}
+
+// A child process holds a write lock for a moment; the open must warn once, wait, and
+// report the file ready when the lock is gone.
+TEST_F(JournalTest, locked_file_is_waited_for_with_one_warning)
+{
+    const std::string name = dir.file("held.jou2");
+    std::ofstream(name) << "data";
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int fd = ::open(name.c_str(), O_RDWR);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        ::fcntl(fd, F_SETLKW, &lock);
+        (void)!::write(ready[1], "x", 1);
+        ::usleep(300000);
+        ::_exit(0);
+    }
+    char byte;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    int sleeps = 0;
+    torva::OPEN_INPUT_FILES(6, 41, name, "unformatted", [&](int seconds) {
+        EXPECT_EQ(seconds, 10);
+        ++sleeps;
+        ::usleep(100000);
+    });
+    ::waitpid(child, nullptr, 0);
+    EXPECT_GE(sleeps, 1);
+    EXPECT_TRUE(torva::units().is_open(41));
+    torva::units().close(6);
+    const auto lines = read_lines(dir.file("run.LIS"));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], " Warning detected in OPEN_INPUT_FILES:");
+    EXPECT_EQ(lines[1], " Input file: " + name);
+    EXPECT_EQ(lines[2], " is opened by another application. We have to wait...");
+    EXPECT_EQ(lines[3], " Input file ready: " + name);
+}
+
+TEST_F(JournalTest, gfortran_reads_the_filter_list)
+{
+    torva::OpenOptions o;
+    o.status = "NEW";
+    o.form = torva::FileForm::unformatted;
+    ASSERT_EQ(torva::units().open(torva::kJou2Unit, dir.file("ship.jou2"), o), 0);
+    torva::write_filter_list(torva::kJou2Unit, {"ship.jou05", "ship.jou06", "ship.jou07"});
+    torva::units().close(torva::kJou2Unit);
+    const auto run = torva::testing::compile_and_run_fortran(dir, R"(
+program rd
+  integer :: n
+  character(len=200) :: names(3)
+  open(1, file='ship.jou2', form='unformatted', status='old')
+  read(1) n
+  read(1) names(1:n)
+  write(*,'(i0,3(1x,a))') n, (trim(names(i)), i=1,n)
+end program
+)");
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_NE(run.output.find("3 ship.jou05 ship.jou06 ship.jou07"), std::string::npos) << run.output;
+}
+
+}  // namespace
