@@ -1,0 +1,47 @@
+// Large allocations that fail with a message instead of a killed process.
+//
+// Before a large vector is sized, the bytes it needs are compared with what the machine
+// can still give (MemAvailable of /proc/meminfo, plus swap that is free); a request beyond
+// that stops the run with the caller's message lines followed by a line giving both numbers.
+// A std::bad_alloc from the allocation itself gives the same stop.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "frame/run_stop.hpp"
+
+namespace torva {
+
+// Bytes the machine can still give to this process (0 when unknown).
+[[nodiscard]] std::uint64_t machine_memory_available();
+
+// "needed N bytes (x.x GiB), available M bytes (y.y GiB)"
+[[nodiscard]] std::string memory_figures(std::uint64_t needed, std::uint64_t available);
+
+// Stops the run with `lines` + the figures when `bytes` cannot be had.
+void check_memory_or_stop(std::uint64_t bytes, std::vector<std::string> lines, int unit = kListingUnit);
+
+// Resizes `v` to `count` elements (zero-initialised) or stops the run with `lines`.
+template <class T>
+void allocate_or_stop(std::vector<T>& v, std::uint64_t count, std::vector<std::string> lines,
+                      int unit = kListingUnit)
+{
+    const std::uint64_t bytes = count * sizeof(T);
+    check_memory_or_stop(bytes, lines, unit);
+    try {
+        v.assign(static_cast<std::size_t>(count), T{});
+    } catch (const std::bad_alloc&) {
+        lines.push_back(memory_figures(bytes, machine_memory_available()));
+        stop_run_on(unit, std::move(lines));
+    } catch (const std::length_error&) {
+        lines.push_back(memory_figures(bytes, machine_memory_available()));
+        stop_run_on(unit, std::move(lines));
+    }
+}
+
+}  // namespace torva
