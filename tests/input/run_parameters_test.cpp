@@ -1,0 +1,209 @@
+// The key table against the group's declaration, the defaults, and the derived values worked
+// by hand.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+
+#include "input/namelist_test_support.hpp"
+
+namespace torva {
+namespace {
+
+using input_testing::fresh_parameters;
+using input_testing::same_parameters;
+
+std::string fixed_text_200(const std::string& text) { return text + std::string(200 - text.size(), ' '); }
+
+TEST(run_parameters, key_table_has_the_declared_count_of_each_type_and_shape)
+{
+    // The group declares 61 real, 58 integer and 15 logical scalars, 35 texts of 200, 4 of 80
+    // and 1 of 3 characters, 16 integer, 84 real, 2 logical and 1 text array.
+    std::map<std::string, int> counts;
+    std::set<std::string_view> names;
+    for (const KeyInfo& key : kTorvaInpKeys) {
+        names.insert(key.name);
+        const char* kind = key.kind == ValueKind::Real ? "real" : key.kind == ValueKind::Integer ? "integer"
+                         : key.kind == ValueKind::Logical ? "logical" : "text";
+        std::string tag = std::string(kind) + (key.is_array() ? " array" : " scalar");
+        if (key.kind == ValueKind::Text) tag += " " + std::to_string(key.text_length);
+        ++counts[tag];
+    }
+    EXPECT_EQ(names.size(), kTorvaInpKeyCount);
+    EXPECT_EQ(counts["real scalar"], 61);
+    EXPECT_EQ(counts["integer scalar"], 58);
+    EXPECT_EQ(counts["logical scalar"], 15);
+    EXPECT_EQ(counts["text scalar 200"], 35);
+    EXPECT_EQ(counts["text scalar 80"], 4);
+    EXPECT_EQ(counts["text scalar 3"], 1);
+    EXPECT_EQ(counts["integer array"], 16);
+    EXPECT_EQ(counts["real array"], 84);
+    EXPECT_EQ(counts["logical array"], 2);
+    EXPECT_EQ(counts["text array 200"], 1);
+
+    // Shapes that the equation systems and the derived values rely on.
+    const KeyInfo& ispline = kTorvaInpKeys[*find_key("ISPLINE")];
+    EXPECT_EQ(ispline.lower, 0);
+    EXPECT_EQ(ispline.count(), 2u);
+    const KeyInfo& boxload = kTorvaInpKeys[*find_key("boxload3")];
+    EXPECT_EQ(boxload.rank(), 2);
+    EXPECT_EQ(boxload.count(), 600u);
+    EXPECT_EQ(kTorvaInpKeys.front().name, "ALENGTH");
+    EXPECT_EQ(kTorvaInpKeys.back().name, "DAMPRAMP");
+    EXPECT_FALSE(find_key("ALENGTHX").has_value());
+}
+
+TEST(run_parameters, defaults_are_those_the_setup_relies_on)
+{
+    const auto p = fresh_parameters();
+    EXPECT_EQ(p->ALENGTH, 1.0f);
+    EXPECT_EQ(p->SEA_DEPTH, -1.0f);
+    EXPECT_EQ(p->INFORDER, 1);
+    EXPECT_EQ(p->INFMETH, -1);
+    EXPECT_EQ(p->IFSBC, 1);
+    EXPECT_EQ(p->N_KERNEL, 0);
+    EXPECT_FALSE(p->B_FILTER);
+    EXPECT_EQ(p->ISPLINE, (std::array<int, 2>{1, 1}));
+    EXPECT_EQ(p->FILE_FS, "0" + std::string(199, ' '));
+    EXPECT_EQ(p->FILESTATUS, "new" + std::string(77, ' '));
+    EXPECT_EQ(p->REGOUT.substr(0, 15), "torva_reg.dump ");
+    EXPECT_EQ(p->REFSPEEDX, -FLT_MAX);
+    EXPECT_EQ(p->XMTN_RUD, FLT_MAX);
+    EXPECT_EQ(p->BOXLOAD2[599], FLT_MAX);
+    EXPECT_EQ(p->VISCOSITY, 1.14e-6f);
+    EXPECT_EQ(p->NSTATION_MAN, 200);
+    EXPECT_EQ(p->TDPRS2, -2.0f);
+    EXPECT_TRUE(p->MOOR_STERN);
+    EXPECT_EQ(p->ANIMTYPE, "   ");
+
+    // Every text holds exactly its declared length.
+    const auto slots = key_slots(*p);
+    for (std::size_t k = 0; k < kTorvaInpKeys.size(); ++k) {
+        if (kTorvaInpKeys[k].kind != ValueKind::Text) continue;
+        for (std::size_t e = 0; e < slots[k].count; ++e) {
+            EXPECT_EQ(slots[k].texts[e].size(), static_cast<std::size_t>(kTorvaInpKeys[k].text_length))
+                << kTorvaInpKeys[k].name;
+        }
+    }
+}
+
+TEST(run_parameters, set_defaults_restores_a_changed_record)
+{
+    auto p = fresh_parameters();
+    input_testing::fill_distinctive(*p);
+    set_run_parameter_defaults(*p);
+    EXPECT_TRUE(same_parameters(RunParameters{}, *p));
+}
+
+TEST(run_parameters, speeds_take_speedx_only_when_not_given)
+{
+    auto p = fresh_parameters();
+    p->SPEEDX = 5.0f;
+    derive_run_parameters(*p);
+    EXPECT_EQ(p->REFSPEEDX, 5.0f);
+    EXPECT_EQ(p->UVRSLAM, 5.0f);
+
+    auto q = fresh_parameters();
+    q->SPEEDX = 5.0f;
+    q->REFSPEEDX = 0.0f;
+    q->UVRSLAM = 0.0f;      // 0 is not below 0: kept
+    derive_run_parameters(*q);
+    EXPECT_EQ(q->REFSPEEDX, 0.0f);
+    EXPECT_EQ(q->UVRSLAM, 0.0f);
+}
+
+TEST(run_parameters, load_sets_copy_points_shear_heights_and_boxes_as_worked_by_hand)
+{
+    auto p = fresh_parameters();
+    p->NLOAD = 2;
+    p->ICOMP = {1, 0, 1};
+    // XLOAD points (1, 2, 3) and (4, 5, 6).
+    for (int i = 1; i <= 3; ++i) {
+        element_2d(p->XLOAD, 3, i, 1) = static_cast<float>(i);
+        element_2d(p->XLOAD, 3, i, 2) = static_cast<float>(i + 3);
+    }
+    // Set 2 keeps its own single point (7, 8, 9); set 3 has a box given for its point 2.
+    p->NLOAD2 = 1;
+    element_2d(p->XLOAD2, 3, 1, 1) = 7.0f;
+    element_2d(p->XLOAD2, 3, 2, 1) = 8.0f;
+    element_2d(p->XLOAD2, 3, 3, 1) = 9.0f;
+    element_2d(p->BOXLOAD3, 6, 4, 2) = 0.5f;
+    p->ZSHEAR3[2] = 42.0f;   // beyond NLOAD3 = 2: untouched
+    derive_run_parameters(*p);
+
+    EXPECT_EQ(p->NLOAD1, 2);
+    EXPECT_EQ(p->NLOAD2, 1);
+    EXPECT_EQ(p->NLOAD3, 2);
+    EXPECT_EQ(element_2d(p->XLOAD1, 3, 3, 2), 6.0f);
+    EXPECT_EQ(element_2d(p->XLOAD3, 3, 1, 1), 1.0f);
+    EXPECT_EQ(element_2d(p->XLOAD2, 3, 1, 2), 0.0f);            // set 2 not copied
+    EXPECT_EQ(p->ZSHEAR1[0], 3.0f);
+    EXPECT_EQ(p->ZSHEAR1[1], 6.0f);
+    EXPECT_EQ(p->ZSHEAR2[0], 9.0f);
+    EXPECT_EQ(p->ZSHEAR2[1], 0.0f);
+    EXPECT_EQ(p->ZSHEAR3[2], 42.0f);
+    // Set 1: every box was HUGE, so each becomes (x, HUGE, -HUGE, HUGE, -HUGE, HUGE).
+    const std::array<float, 6> box2 = {4.0f, FLT_MAX, -FLT_MAX, FLT_MAX, -FLT_MAX, FLT_MAX};
+    for (int i = 1; i <= 6; ++i) EXPECT_EQ(element_2d(p->BOXLOAD1, 6, i, 2), box2[static_cast<std::size_t>(i - 1)]) << i;
+    EXPECT_EQ(element_2d(p->BOXLOAD1, 6, 1, 3), FLT_MAX);       // beyond NLOAD1
+    EXPECT_EQ(element_2d(p->BOXLOAD2, 6, 1, 1), 7.0f);
+    // Set 3 had one value given: its boxes are kept as they were.
+    EXPECT_EQ(element_2d(p->BOXLOAD3, 6, 1, 1), FLT_MAX);
+    EXPECT_EQ(element_2d(p->BOXLOAD3, 6, 4, 2), 0.5f);
+}
+
+TEST(run_parameters, shear_heights_stay_when_shear_centers_are_given_and_no_load_copies_without_nload)
+{
+    auto p = fresh_parameters();
+    p->SHEARCENTER = true;
+    p->NLOAD = 0;
+    p->ICOMP = {1, 1, 1};
+    p->NLOAD1 = 1;
+    element_2d(p->XLOAD1, 3, 3, 1) = 2.0f;
+    element_2d(p->XLOAD, 3, 3, 1) = 5.0f;
+    p->ZSHEAR1[0] = -1.0f;
+    derive_run_parameters(*p);
+    EXPECT_EQ(p->NLOAD1, 1);
+    EXPECT_EQ(element_2d(p->XLOAD1, 3, 3, 1), 2.0f);
+    EXPECT_EQ(p->ZSHEAR1[0], -1.0f);
+}
+
+TEST(run_parameters, rudder_point_frc_file_and_linear_run_follow_their_rules)
+{
+    auto p = fresh_parameters();
+    p->XMTN = 1.0f, p->YMTN = 2.0f, p->ZMTN = 3.0f;
+    p->DETFRC = fixed_text_200("ship");
+    p->ILIN = 0;
+    p->GEOPRESS = true;
+    p->IBERNOULLI = 1;
+    derive_run_parameters(*p);
+    EXPECT_EQ(p->XMTN_RUD, 1.0f);
+    EXPECT_EQ(p->YMTN_RUD, 2.0f);
+    EXPECT_EQ(p->ZMTN_RUD, 3.0f);
+    EXPECT_EQ(p->FILEFRC, fixed_text_200("ship_total.frc"));
+    EXPECT_FALSE(p->GEOPRESS);
+    EXPECT_EQ(p->IBERNOULLI, 0);
+
+    auto q = fresh_parameters();
+    q->XMTN_RUD = 10000.0f;                 // not above 10000: kept
+    q->DETFRC = fixed_text_200("ship");
+    q->FILEFRC = fixed_text_200("mine.frc");
+    q->ILIN = 0;
+    q->IBERNOULLI = 2;                      // only 1 is cleared
+    derive_run_parameters(*q);
+    EXPECT_EQ(q->XMTN_RUD, 10000.0f);
+    EXPECT_EQ(q->FILEFRC, fixed_text_200("mine.frc"));
+    EXPECT_EQ(q->IBERNOULLI, 2);
+
+    auto r = fresh_parameters();
+    r->ILIN = 1;
+    r->GEOPRESS = true;
+    derive_run_parameters(*r);
+    EXPECT_TRUE(r->GEOPRESS);
+    EXPECT_EQ(r->IBERNOULLI, 1);
+    EXPECT_EQ(r->FILEFRC, fixed_text_200("0"));   // DETFRC "0": nothing derived
+}
+
+}  // namespace
+}  // namespace torva
