@@ -1,12 +1,39 @@
-// Entry point: hands the frame its command string, runs the setup, ends through VekExit.
+// Entry point: builds the frame's command string, starts the frame, runs the setup, and ends
+// through VekExit: status 0 after a completed run and after every "ERROR:" stop, 1 when the
+// frame could not open the listing or the input file.
 #include <iostream>
+#include <span>
+#include <string>
 
+#include "driver/setup_driver.hpp"
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"
+#include "frame/vekmain.hpp"
 
-int main()
+int main(int argc, char** argv)
 {
     int status = 0;
-    std::cerr << "torva_setup: not built yet\n";
+    try {
+        const std::string command =
+            torva::frame_command_string(torva::kProgramTag, std::span<const char* const>(argv, static_cast<std::size_t>(argc)));
+        torva::Vekmain(0, torva::kProgramTag, command);
+        torva::run_setup();
+    } catch (const torva::RunStopped& stop) {
+        status = stop.status;
+    } catch (const torva::IoError& e) {
+        // A failed write or read of a unit: the file and the system's reason, on the listing
+        // when it still works, and on stderr in any case.
+        try {
+            torva::stop_run({std::string("ERROR: ") + e.what()});
+        } catch (const torva::RunStopped& stop) {
+            status = stop.status;
+        }
+    } catch (const std::exception& e) {
+        try {
+            torva::stop_run({std::string("ERROR: internal failure: ") + e.what()});
+        } catch (const torva::RunStopped& stop) {
+            status = stop.status;
+        }
+    }
     torva::VekExit(status);
 }
