@@ -6,10 +6,17 @@
 
 #include "frame/units.hpp"
 
+#ifdef _OPENMP
+#include <omp.h>
+#endif
+
 namespace torva {
 
 void stop_run_on(int unit, std::vector<std::string> lines, int status)
 {
+#ifdef _OPENMP
+    if (omp_in_parallel()) throw RunStopped{status, std::move(lines), unit, false};
+#endif
     UnitTable& table = units();
     if (table.is_open(unit)) {
         try {
@@ -22,7 +29,13 @@ void stop_run_on(int unit, std::vector<std::string> lines, int status)
     }
     for (const auto& line : lines) std::cerr << line << '\n';
     std::cerr.flush();
-    throw RunStopped{status, std::move(lines)};
+    throw RunStopped{status, std::move(lines), unit, true};
+}
+
+void reraise_stop(const RunStopped& stop)
+{
+    if (!stop.written) stop_run_on(stop.unit, stop.lines, stop.status);
+    throw stop;
 }
 
 void VekExit(int& status)

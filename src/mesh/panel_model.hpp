@@ -31,6 +31,12 @@ inline constexpr int kSheetKindFreeSurface = 3;
 // Rows of the generalised normal (n, c x n).
 inline constexpr int kModeCount = 6;
 
+// Values per panel of the per-panel tables.
+inline constexpr int kCornerStride = 12;
+inline constexpr int kNodeTableStride = 9;
+inline constexpr int kMomentCount = 15;
+inline constexpr int kLinkValueCount = 6;
+
 struct MeshHeader {
     std::string title;             // up to 200 characters, as read
     int symmetry = 0;              // 1: half hull mirrored in y = 0
@@ -75,6 +81,15 @@ struct PanelModel {
     std::vector<float> metric_inv;     // stride 9: inverse of rows (dc/di, dc/dj, n) (interior only)
     std::vector<float> moment2;        // stride 2: (1.0, area)
     std::vector<float> moment13;       // stride 13: the 15 moments without M(1,0), M(0,1)
+    // All tables above hold panel_capacity panels; with mirroring the second half stays zero
+    // until the basis flow fills it.  The inverse tables are written for interior panels
+    // only (ghosts keep 0).
+
+    // ---- work arrays of the reading, sized by N (released by release_mesh_work_arrays) -----
+    std::vector<float> raw_nodes;      // stride 3: x y z of every node as read (divided by
+                                       // ALENGTH), sheet after sheet, first direction fastest
+    int n_raw_nodes = 0;               // nodes held, sum of (NP1 + 1)(NP2 + 1)
+    std::vector<int> link_values;      // stride 6: the link section's six integers per panel
 
     // ---- from the mesh file -----------------------------------------------------------------
     int link_record_count = 0;     // link records read (handed to the basis flow)
@@ -82,7 +97,13 @@ struct PanelModel {
     float waterline_xmin = 1.0e15f;
 
     // ---- panel lists (1-based panel numbers) ------------------------------------------------
-    std::vector<int> interior_body;    // the one list kept for the whole run
+    std::vector<int> interior_body;    // the one list kept for the whole run (capacity panels)
+    // The other five, sized by N and released after classification.
+    std::vector<int> flagged_interior_body;
+    std::vector<int> flagged_body;
+    std::vector<int> body;
+    std::vector<int> interior_free_surface;
+    std::vector<int> free_surface;
     int n_flagged_interior_body = 0;
     int n_flagged_body = 0;
     int n_body = 0;
@@ -90,5 +111,34 @@ struct PanelModel {
     int n_interior_free_surface = 0;
     int n_free_surface = 0;
 };
+
+// 0-based index of the first panel of sheet `sheet` (0-based): the sum of NP' before it.
+[[nodiscard]] int sheet_first_panel(const PanelModel& model, int sheet) noexcept;
+
+// Bytes the panel model needs: the per-panel tables for `panel_capacity` panels, the work
+// arrays for `n_panels`, the sheet tables for `sheet_capacity` sheets.
+[[nodiscard]] std::int64_t panel_model_bytes(std::int64_t n_panels, std::int64_t panel_capacity,
+                                             std::int64_t sheet_capacity) noexcept;
+
+// Memory the machine can give now: MemAvailable of /proc/meminfo, else the free physical
+// pages; -1 when neither is known.
+[[nodiscard]] std::int64_t available_memory_bytes() noexcept;
+
+// Sizes every table of `model` (zero-filled) for a mesh of `n_panels` padded panels in
+// `n_sheets` sheets.  With `mirrored` (IFSBC 3 on a half hull) the sheet and panel tables get
+// room for twice the sheets and panels and sheet_capacity is 2 * n_sheets; the work arrays
+// stay at n_panels.  n_sheets and n_panels of the model are left 0 for the reader to count.
+// Checks the need against the memory available first, and stops the run
+// ("ERROR: Insufficient memory for allocation of arrays.", then the byte counts) when it
+// cannot fit or the allocation fails.
+void allocate_panel_model(PanelModel& model, int n_panels, int n_sheets, bool mirrored);
+
+// The two moment tables read by the equation systems: moment2 = (1, area) and moment13 =
+// the fifteen area moments without the first-order M(1,0) and M(0,1), for panels 1..N.
+void fill_moment_tables(PanelModel& model);
+
+// Releases what only the reading and the classification need: the raw nodes, the link
+// values and the five panel lists other than interior_body (their counts stay).
+void release_mesh_work_arrays(PanelModel& model);
 
 }  // namespace torva

@@ -1,0 +1,159 @@
+// The ordered product must give, bit for bit, what the plain triple loop gives: every element
+// summed in float with k ascending and each product rounded before it is added.  The plain
+// loop here is the independent statement of that order; the blocked kernel shares nothing
+// with it (packing, tiles, k blocks, zero-term skipping, threads).
+#include "filter/ordered_product.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace {
+
+std::vector<float> plain_product(int m, int n, int k, const std::vector<float>& a, int lda,
+                                 const std::vector<float>& x, int ldx)
+{
+    std::vector<float> f(static_cast<std::size_t>(m) * n);
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < m; ++j) {
+            float s = 0.0f;
+            for (int kk = 0; kk < k; ++kk) {
+                const float term = a[j + static_cast<std::size_t>(kk) * lda] * x[kk + static_cast<std::size_t>(i) * ldx];
+                s = s + term;
+            }
+            f[j + static_cast<std::size_t>(i) * m] = s;
+        }
+    return f;
+}
+
+std::vector<float> random_matrix(std::size_t count, std::uint32_t seed, double zero_fraction = 0.0)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> value(-1.0f, 1.0f);
+    std::bernoulli_distribution zero(zero_fraction);
+    std::vector<float> v(count);
+    for (auto& e : v) e = zero(rng) ? 0.0f : value(rng);
+    return v;
+}
+
+// Counts the elements whose bits differ (two NaNs count as equal: the sign and payload of a
+// NaN depend on operand order, which IEEE leaves to the machine).
+int count_differences(const std::vector<float>& got, int ldg, const std::vector<float>& want,
+                      int m, int n)
+{
+    int differ = 0;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < m; ++j) {
+            const float g = got[j + static_cast<std::size_t>(i) * ldg];
+            const float w = want[j + static_cast<std::size_t>(i) * m];
+            if (std::isnan(g) && std::isnan(w)) continue;
+            if (std::bit_cast<std::uint32_t>(g) != std::bit_cast<std::uint32_t>(w)) ++differ;
+        }
+    return differ;
+}
+
+struct Shape {
+    int m, n, k;
+};
+
+// Sizes on and off every blocking boundary: tiles of 16 x 6, k blocks of 256, row blocks of
+// 256, chunks of 192 columns; 1 x 1 x 1 and single rows/columns; k one past a block.
+const Shape kShapes[] = {{1, 1, 1},    {16, 6, 8},    {17, 7, 3},      {15, 5, 257},   {100, 37, 1},
+                         {33, 193, 31}, {47, 13, 513}, {200, 401, 77}, {531, 29, 300}};
+
+void check_dense_shapes()
+{
+    for (const Shape& s : kShapes) {
+        // Leading dimensions larger than the row counts, to catch a stride mix-up.
+        const int lda = s.m + 3, ldx = s.k + 2, ldf = s.m + 5;
+        const auto a = random_matrix(static_cast<std::size_t>(lda) * s.k, 11 + s.m);
+        const auto x = random_matrix(static_cast<std::size_t>(ldx) * s.n, 29 + s.n);
+        std::vector<float> f(static_cast<std::size_t>(ldf) * s.n, 7.0f);
+        torva::ordered_product(s.m, s.n, s.k, a.data(), lda, x.data(), ldx, f.data(), ldf);
+        EXPECT_EQ(count_differences(f, ldf, plain_product(s.m, s.n, s.k, a, lda, x, ldx), s.m, s.n), 0)
+            << s.m << " x " << s.n << " x " << s.k;
+        // Padding rows of F below m stay untouched.
+        for (int i = 0; i < s.n; ++i)
+            for (int j = s.m; j < ldf; ++j) ASSERT_EQ(f[j + static_cast<std::size_t>(i) * ldf], 7.0f);
+    }
+}
+
+// Mostly zero A, with whole zero rows and -0 entries: the skipped terms must not change a
+// single bit, including the sign of zero results.
+void check_sparse_shapes()
+{
+    for (const Shape& s : kShapes) {
+        auto a = random_matrix(static_cast<std::size_t>(s.m) * s.k, 5 + s.k, 0.9);
+        for (int kk = 0; kk < s.k; ++kk) {
+            a[0 + static_cast<std::size_t>(kk) * s.m] = 0.0f;                       // zero row 0
+            if (s.m > 2) a[2 + static_cast<std::size_t>(kk) * s.m] = -0.0f;        // -0 row 2
+        }
+        const auto x = random_matrix(static_cast<std::size_t>(s.k) * s.n, 3 + s.m, 0.2);
+        std::vector<float> f(static_cast<std::size_t>(s.m) * s.n, 7.0f);
+        torva::ordered_product(s.m, s.n, s.k, a.data(), s.m, x.data(), s.k, f.data(), s.m);
+        EXPECT_EQ(count_differences(f, s.m, plain_product(s.m, s.n, s.k, a, s.m, x, s.k), s.m, s.n), 0)
+            << s.m << " x " << s.n << " x " << s.k;
+        EXPECT_FALSE(std::signbit(f[0])) << "an all-zero row sums to +0";
+    }
+}
+
+// Runs `check` on the AVX2 code (where the machine has it) and on the generic code.
+void on_both_code_paths(void (*check)())
+{
+    for (const bool generic : {false, true}) {
+        torva::force_generic_ordered_product(generic);
+        SCOPED_TRACE(torva::ordered_product_isa());
+        check();
+    }
+    torva::force_generic_ordered_product(false);
+}
+
+TEST(ordered_product, dense_matrices_match_the_plain_loop_bit_for_bit)
+{
+    on_both_code_paths(check_dense_shapes);
+}
+
+TEST(ordered_product, sparse_left_factor_with_zero_rows_and_signed_zeros_matches_bit_for_bit)
+{
+    on_both_code_paths(check_sparse_shapes);
+}
+
+TEST(ordered_product, non_finite_right_factor_keeps_the_zero_terms)
+{
+    // 0 * inf = NaN: with an infinity in X, a zero entry of A must still contribute its NaN.
+    const int m = 20, n = 9, k = 40;
+    auto a = random_matrix(static_cast<std::size_t>(m) * k, 1, 0.8);
+    for (int j = 0; j < m; ++j) a[j + 5 * static_cast<std::size_t>(m)] = 0.0f;   // column 5 zero
+    auto x = random_matrix(static_cast<std::size_t>(k) * n, 2);
+    x[5 + 3 * static_cast<std::size_t>(k)] = std::numeric_limits<float>::infinity();
+    std::vector<float> f(static_cast<std::size_t>(m) * n);
+    torva::ordered_product(m, n, k, a.data(), m, x.data(), k, f.data(), m);
+    const auto want = plain_product(m, n, k, a, m, x, k);
+    EXPECT_EQ(count_differences(f, m, want, m, n), 0);
+    for (int j = 0; j < m; ++j) EXPECT_TRUE(std::isnan(f[j + 3 * static_cast<std::size_t>(m)])) << j;
+}
+
+TEST(ordered_product, product_may_replace_the_right_factor_in_place)
+{
+    // F = A X written over X's own storage (m > k: F columns are longer than X columns).
+    const int m = 70, n = 400, k = 45, ld = 70;
+    const auto a = random_matrix(static_cast<std::size_t>(m) * k, 8, 0.5);
+    auto storage = random_matrix(static_cast<std::size_t>(ld) * n, 9);
+    const auto want = plain_product(m, n, k, a, m, storage, ld);
+    torva::ordered_product(m, n, k, a.data(), m, storage.data(), ld, storage.data(), ld);
+    EXPECT_EQ(count_differences(storage, ld, want, m, n), 0);
+}
+
+TEST(ordered_product, empty_sum_is_positive_zero)
+{
+    std::vector<float> f(12, 5.0f);
+    torva::ordered_product(3, 4, 0, nullptr, 3, nullptr, 1, f.data(), 3);
+    for (float v : f) EXPECT_EQ(std::bit_cast<std::uint32_t>(v), 0u);
+}
+
+}  // namespace

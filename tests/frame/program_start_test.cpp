@@ -1,0 +1,425 @@
+// The listing header page and the program start.
+//
+// Expected pages are built here from columns worked out by hand from the layout rules (see
+// the comment of each case), not from the page code.
+#include "frame/program_start.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "frame/command_line.hpp"
+#include "frame/frame_variables.hpp"
+#include "frame/message_box.hpp"
+#include "frame/run_stop.hpp"
+#include "frame/units.hpp"
+#include "support/fortran_runner.hpp"
+
+namespace {
+
+using torva::ListingHeaderFields;
+using torva::listing_header_lines;
+using torva::testing::TempDir;
+using Page = std::vector<std::string>;
+
+// One record: texts placed at 1-based columns, cut to `width`, trailing blanks dropped, at
+// least one character.
+std::string record(std::vector<std::pair<int, std::string>> pieces, std::size_t width = 79)
+{
+    std::string line(200, ' ');
+    for (const auto& [column, text] : pieces)
+        for (std::size_t k = 0; k < text.size(); ++k)
+            if (column + static_cast<int>(k) >= 1) line[static_cast<std::size_t>(column - 1) + k] = text[k];
+    line.resize(width);
+    while (line.size() > 1 && line.back() == ' ') line.pop_back();
+    return line;
+}
+
+const std::string kBlank = " ";
+
+ListingHeaderFields setup_fields()
+{
+    ListingHeaderFields f;
+    f.identity.program_id = "TORVA_SETUP";
+    f.identity.title = "Setup matrices for Torva_Solve";
+    f.identity.title.resize(100, ' ');
+    f.identity.version = "3.1-03    ";
+    f.identity.impl_update = std::string(10, ' ');
+    f.identity.special_notes = std::string(100, ' ');
+    f.identity.release_date = "29-NOV-2010";
+    f.date = "05-DEC-2025";
+    f.time = "23:50:01";
+    f.user = "kim";
+    f.user.resize(20, ' ');
+    f.account = std::string(80, ' ');
+    f.processor = "8664";
+    f.operating_system = "Linux 6.1 [6.1.0-18-amd64]";
+    f.machine_number = 20251205;
+    f.installation = " node7";
+    return f;
+}
+
+// The field lines 26 to 30 of the setup's fields, moved down by `shift` lines: first line
+// index (0-based) is 25 + shift.
+std::vector<std::string> setup_field_records()
+{
+    return {
+        record({{3, "Program id   : 3.1-03"}, {43, "Computer         : 8664"}}),
+        record({{3, "Release date : 29-NOV-2010"}, {43, "Impl. update     :"}}),
+        // The operating-system text runs past column 79 and is cut there.
+        record({{3, "Access time  : 05-DEC-2025 23:50:01"},
+                {43, "Operating system : Linux 6.1 [6.1.0-18-amd64]"}}),
+        record({{3, "User id      : kim"}, {43, "CPU id           : 20251205"}}),
+        record({{43, "Installation     :  node7"}}),   // blank account: no left field
+    };
+}
+
+void expect_banner(const Page& page, std::size_t first)
+{
+    for (std::size_t l = first; l < first + 10; ++l) {
+        ASSERT_LT(l, page.size());
+        const std::string& line = page[l];
+        EXPECT_EQ(line.substr(0, 6), "      ") << "banner line " << l + 1 << " starts in column 7";
+        EXPECT_NE(line.find('*'), std::string::npos) << l + 1;
+        EXPECT_EQ(line.find_first_not_of("* "), std::string::npos) << l + 1;
+        EXPECT_LE(line.size(), 79u);
+    }
+}
+
+TEST(listing_header, short_page_of_the_setup)
+{
+    // n = 11, m = 30.  Rule (1) gives frame columns 24 and 55; 45 + m - m/2 = 60 lies
+    // further right, so (2): columns 35 - 15 = 20 and 60.  Id from 40 - 11 = 29, title
+    // from 40 - 15 = 25.
+    const Page page = listing_header_lines(setup_fields(), "SHORT", false);
+    ASSERT_EQ(page.size(), 32u);                       // last filled line 30, plus two
+    for (const std::size_t l : {0u, 1u, 2u, 13u, 14u, 22u, 23u, 24u, 30u, 31u}) EXPECT_EQ(page[l], kBlank) << l + 1;
+    expect_banner(page, 3);
+    const std::string rule = record({{20, std::string(41, '*')}});
+    const std::string sides = record({{20, "*"}, {60, "*"}});
+    EXPECT_EQ(page[15], rule);
+    EXPECT_EQ(page[16], sides);
+    EXPECT_EQ(page[17], record({{20, "*"}, {29, "T O R V A _ S E T U P"}, {60, "*"}}));
+    EXPECT_EQ(page[18], sides);
+    EXPECT_EQ(page[19], record({{20, "*"}, {25, "Setup matrices for Torva_Solve"}, {60, "*"}}));
+    EXPECT_EQ(page[20], sides);
+    EXPECT_EQ(page[21], rule);
+    const auto fields = setup_field_records();
+    for (std::size_t k = 0; k < fields.size(); ++k) EXPECT_EQ(page[25 + k], fields[k]) << 26 + k;
+    EXPECT_EQ(page[27].size(), 79u);
+}
+
+TEST(listing_header, frame_follows_the_id_for_short_titles)
+{
+    // m = 4: 45 + 4 - 2 = 47 is not right of 44 + 11 = 55, so rule (1): columns 24 and 55;
+    // the title starts in column 40 - 2 = 38.
+    ListingHeaderFields f = setup_fields();
+    f.identity.title = "Tiny";
+    const Page page = listing_header_lines(f, "SHORT", false);
+    EXPECT_EQ(page[15], record({{24, std::string(32, '*')}}));
+    EXPECT_EQ(page[19], record({{24, "*"}, {38, "Tiny"}, {55, "*"}}));
+}
+
+TEST(listing_header, a_title_of_68_fills_the_79_columns)
+{
+    // m = 68: columns 35 - 34 = 1 and 45 + 68 - 34 = 79; the title starts in column 6.
+    ListingHeaderFields f = setup_fields();
+    const std::string title(68, 't');
+    f.identity.title = title;
+    const Page page = listing_header_lines(f, "SHORT", false);
+    EXPECT_EQ(page[15], std::string(79, '*'));
+    EXPECT_EQ(page[19], record({{1, "*"}, {6, title}, {79, "*"}}));
+}
+
+TEST(listing_header, long_title_continues_on_line_24_and_pushes_the_rest_down)
+{
+    // The first 80 characters: m = 80 starts the title in column 40 - 40 = 0, so its first
+    // character falls off the page; the frame columns -5 and 85 lie outside the 79 written,
+    // leaving the two rows of asterisks cut to 79.  Characters 81 on ("second part", 11)
+    // are centred on line 24 from column 40 - 5 = 35.  Fields then start on line 28.
+    ListingHeaderFields f = setup_fields();
+    std::string first80;
+    for (int k = 0; k < 8; ++k) first80 += "0123456789";
+    f.identity.title = first80 + "second part";
+    f.identity.title.resize(100, ' ');
+    const Page page = listing_header_lines(f, "SHORT", false);
+    ASSERT_EQ(page.size(), 34u);
+    EXPECT_EQ(page[15], std::string(79, '*'));
+    EXPECT_EQ(page[16], kBlank);
+    EXPECT_EQ(page[17], record({{29, "T O R V A _ S E T U P"}}));
+    EXPECT_EQ(page[19], first80.substr(1));
+    EXPECT_EQ(page[21], std::string(79, '*'));
+    EXPECT_EQ(page[23], record({{35, "second part"}}));
+    const auto fields = setup_field_records();
+    for (std::size_t k = 0; k < fields.size(); ++k) EXPECT_EQ(page[27 + k], fields[k]) << 28 + k;
+}
+
+TEST(listing_header, special_notes_in_pieces_of_50)
+{
+    ListingHeaderFields f = setup_fields();
+    f.identity.special_notes = std::string(50, 'a') + std::string(10, 'b');
+    f.identity.special_notes.resize(100, ' ');
+    f.account = "acct";
+    f.user = std::string(20, ' ');
+    const Page page = listing_header_lines(f, "SHORT", false);
+    ASSERT_EQ(page.size(), 36u);                       // notes end on line 34
+    EXPECT_EQ(page[28], record({{43, "CPU id           : 20251205"}}));      // no user
+    EXPECT_EQ(page[29], record({{3, "Account      : acct"}, {43, "Installation     :  node7"}}));
+    EXPECT_EQ(page[31], record({{3, "Special notes for this program version :"}}));
+    EXPECT_EQ(page[32], record({{6, std::string(50, 'a')}}));
+    EXPECT_EQ(page[33], record({{6, std::string(10, 'b')}}));
+    EXPECT_EQ(page[34], kBlank);
+}
+
+TEST(listing_header, narrow_is_short_below_a_new_page_line)
+{
+    const Page short_page = listing_header_lines(setup_fields(), "SHORT", false);
+    Page expected{"1"};
+    expected.insert(expected.end(), short_page.begin(), short_page.end());
+    EXPECT_EQ(listing_header_lines(setup_fields(), "NARROW", false), expected);
+}
+
+TEST(listing_header, small_variant_spells_the_family_word_and_raises_the_frame)
+{
+    const Page page = listing_header_lines(setup_fields(), "SHORT/SMALL", false);
+    EXPECT_EQ(page[2], record({{20, std::string(41, '*')}}));
+    EXPECT_EQ(page[4], record({{20, "*"}, {33, "K  E  S  T  A"}, {60, "*"}}));
+    for (const std::size_t l : {3u, 5u, 12u, 14u, 16u}) EXPECT_EQ(page[l], record({{20, "*"}, {60, "*"}})) << l + 1;
+    EXPECT_EQ(page[17], record({{20, "*"}, {29, "T O R V A _ S E T U P"}, {60, "*"}}));
+    EXPECT_EQ(page[21], record({{20, std::string(41, '*')}}));
+    const Page narrow = listing_header_lines(setup_fields(), "NARROW/SMALL", false);
+    EXPECT_EQ(narrow[0], "1");
+    EXPECT_EQ(narrow[5], page[4]);
+}
+
+TEST(listing_header, long_page_uses_131_columns_around_column_65)
+{
+    const Page page = listing_header_lines(setup_fields(), "LONG", false);
+    ASSERT_GT(page.size(), 30u);
+    EXPECT_EQ(page[0], "1");
+    std::size_t widest = 0;
+    for (const std::string& line : page) widest = std::max(widest, line.size());
+    EXPECT_GT(widest, 79u);
+    EXPECT_LE(widest, 131u);
+    // The title centred on 65: from column 65 - 15 = 50; the operating system is not cut.
+    bool title_found = false;
+    bool os_found = false;
+    for (const std::string& line : page) {
+        if (line.find("Setup matrices") != std::string::npos) {
+            title_found = true;
+            EXPECT_EQ(line.find("Setup matrices"), 49u);
+        }
+        if (line.find("Operating system") != std::string::npos) {
+            os_found = true;
+            EXPECT_NE(line.find("Linux 6.1 [6.1.0-18-amd64]"), std::string::npos);
+        }
+    }
+    EXPECT_TRUE(title_found);
+    EXPECT_TRUE(os_found);
+    EXPECT_EQ(listing_header_lines(setup_fields(), "WIDE", false), page);
+}
+
+TEST(listing_header, style_words)
+{
+    const ListingHeaderFields f = setup_fields();
+    EXPECT_TRUE(listing_header_lines(f, "NONE", false).empty());
+    EXPECT_EQ(listing_header_lines(f, "SHORT     ", false), listing_header_lines(f, "SHORT", false));
+    // Any other word: LONG in a batch run, SHORT otherwise.
+    EXPECT_EQ(listing_header_lines(f, "short", true), listing_header_lines(f, "LONG", false));
+    EXPECT_EQ(listing_header_lines(f, "FANCY", false), listing_header_lines(f, "SHORT", false));
+}
+
+TEST(listing_header, date_and_time_texts)
+{
+    std::tm t{};
+    t.tm_year = 2010 - 1900;
+    t.tm_mon = 10;
+    t.tm_mday = 29;
+    t.tm_hour = 7;
+    t.tm_min = 4;
+    t.tm_sec = 9;
+    EXPECT_EQ(torva::listing_date(t), "29-NOV-2010");
+    EXPECT_EQ(torva::listing_time(t), "07:04:09");
+    t.tm_mon = 0;
+    t.tm_mday = 1;
+    EXPECT_EQ(torva::listing_date(t), "01-JAN-2010");
+}
+
+TEST(run_mode, batch_in_any_case_and_the_first_answer_kept)
+{
+    std::ostringstream quiet;
+    torva::CommandLine batch(quiet);
+    batch.parse("P", std::vector<std::string>{"P", "/RUN-MODE=batch"});
+    torva::CommandLine interactive(quiet);
+    interactive.parse("P", std::vector<std::string>{"P", "/RUN-MODE=Interactive"});
+    torva::CommandLine none(quiet);
+    none.parse("P", std::vector<std::string>{"P", ""});
+
+    torva::RunModeQuery first;
+    EXPECT_TRUE(first.is_batch(batch));
+    EXPECT_TRUE(first.is_batch(interactive));          // fixed by its first computation
+    torva::RunModeQuery second;
+    EXPECT_FALSE(second.is_batch(interactive));
+    EXPECT_FALSE(second.is_batch(batch));
+    torva::RunModeQuery third;
+    EXPECT_FALSE(third.is_batch(none));
+}
+
+// The program start on units of its own, with the frame variables it reads restored.
+class program_start : public ::testing::Test {
+protected:
+    static constexpr int kInput = 75;
+    static constexpr int kOutput = 76;
+    TempDir dir{"program_start"};
+    std::ostringstream boxes;
+    bool status = false;
+
+    torva::ProgramIdentityTexts identity()
+    {
+        const ListingHeaderFields f = setup_fields();
+        return f.identity;
+    }
+    void SetUp() override
+    {
+        torva::set_standard_units(kInput, kOutput);
+        torva::set_message_box_stream(&boxes);
+    }
+    void TearDown() override
+    {
+        torva::units().close(kInput);
+        torva::units().close(kOutput);
+        torva::frame_variables().put("OUTNAME", "");
+        torva::frame_variables().put("INPNAME", "");
+        torva::set_standard_units(5, 6);
+        torva::set_message_box_stream(nullptr);
+    }
+    static std::vector<std::string> lines_of(const std::string& name)
+    {
+        std::ifstream in(name);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+};
+
+TEST_F(program_start, opens_the_listing_with_a_backup_and_writes_the_header)
+{
+    const std::string listing = dir.file("ship.LIS");
+    std::ofstream(listing) << "old\n";
+    std::ofstream(listing + ".bak") << "older\n";
+    torva::frame_variables().put("OUTNAME", listing);
+    torva::program_start(identity(), "SHORT", status);
+    EXPECT_TRUE(status);
+    ASSERT_TRUE(torva::units().is_open(kOutput));
+    torva::units().close(kOutput);
+
+    EXPECT_EQ(lines_of(listing + ".bak"), std::vector<std::string>{"old"});
+    const auto lines = lines_of(listing);
+    // Everything above the fields is independent of the date and the machine.
+    const Page expected = listing_header_lines(setup_fields(), "SHORT", false);
+    ASSERT_GE(lines.size(), 30u);
+    for (std::size_t l = 0; l < 25; ++l) EXPECT_EQ(lines[l], expected[l]) << l + 1;
+    EXPECT_EQ(lines[25].substr(0, 24), "  Program id   : 3.1-03 ");
+    EXPECT_EQ(lines[27].substr(0, 17), "  Access time  : ");
+    EXPECT_EQ(lines[28].find("CPU id           : "), 42u);
+}
+
+TEST_F(program_start, noopen_opens_no_listing)
+{
+    torva::frame_variables().put("OUTNAME", "NOOPEN");
+    ::testing::internal::CaptureStdout();
+    torva::program_start(identity(), "SHORT", status);
+    const std::string printed = ::testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(status);
+    EXPECT_FALSE(torva::units().is_open(kOutput));
+    EXPECT_NE(printed.find("T O R V A _ S E T U P"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists("NOOPEN"));
+}
+
+TEST_F(program_start, blank_outname_opens_the_program_id_with_mlg)
+{
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    torva::program_start(identity(), "NONE", status);
+    std::filesystem::current_path(cwd);
+    EXPECT_TRUE(torva::units().is_open(kOutput));
+    EXPECT_EQ(torva::units().name_of(kOutput), "TORVA_SETUP.MLG");
+    EXPECT_TRUE(std::filesystem::exists(dir.file("TORVA_SETUP.MLG")));
+}
+
+TEST_F(program_start, a_listing_open_elsewhere_is_not_opened_again)
+{
+    constexpr int kOther = 77;
+    const std::string listing = dir.file("shared.LIS");
+    ASSERT_EQ(torva::units().open(kOther, listing, {}), 0);
+    torva::frame_variables().put("OUTNAME", listing);
+    torva::program_start(identity(), "NONE", status);
+    EXPECT_FALSE(torva::units().is_open(kOutput));
+    EXPECT_EQ(torva::units().unit_of(listing), kOther);
+    torva::units().close(kOther);
+}
+
+TEST_F(program_start, failed_listing_open_stops_with_status_1)
+{
+    const std::string listing = dir.file("missing_dir/ship.LIS");
+    torva::frame_variables().put("OUTNAME", listing);
+    try {
+        torva::program_start(identity(), "SHORT", status);
+        FAIL() << "the start went on without its listing";
+    } catch (const torva::RunStopped& stop) {
+        EXPECT_EQ(stop.status, 1);
+        ASSERT_EQ(stop.lines.size(), 2u);
+        EXPECT_EQ(stop.lines[0], "Error opening " + listing);
+        EXPECT_EQ(stop.lines[1], "    29:FILE NOT FOUND");
+    }
+    EXPECT_FALSE(status);
+    EXPECT_EQ(boxes.str().substr(0, boxes.str().find('\n') + 1), "Error: Error opening " + listing + "\n");
+}
+
+TEST_F(program_start, inpname_is_opened_for_reading_on_the_input_unit)
+{
+    const std::string input = dir.file("deck.txt");
+    std::ofstream(input) << "first record\n";
+    torva::frame_variables().put("OUTNAME", dir.file("deck.LIS"));
+    torva::frame_variables().put("INPNAME", input);
+    torva::program_start(identity(), "NONE", status);
+    std::string line;
+    ASSERT_TRUE(torva::units().read_line(kInput, line));
+    EXPECT_EQ(line, "first record");
+    EXPECT_THROW(torva::units().write_line(kInput, "x"), torva::IoError);
+}
+
+TEST_F(program_start, missing_inpname_stops_with_status_1)
+{
+    torva::frame_variables().put("OUTNAME", dir.file("deck.LIS"));
+    torva::frame_variables().put("INPNAME", dir.file("absent.txt"));
+    EXPECT_THROW(
+        {
+            try {
+                torva::program_start(identity(), "NONE", status);
+            } catch (const torva::RunStopped& stop) {
+                EXPECT_EQ(stop.status, 1);
+                EXPECT_EQ(stop.lines.at(0), "Error opening " + dir.file("absent.txt"));
+                throw;
+            }
+        },
+        torva::RunStopped);
+}
+
+TEST_F(program_start, second_box_only_outside_batch_runs)
+{
+    EXPECT_THROW(torva::stop_on_open_failure("ship.LIS", 58, false), torva::RunStopped);
+    EXPECT_EQ(boxes.str(),
+              "Error: Error opening ship.LIS\n"
+              "Error: OPERATING SYSTEM MESSAGE NO.:     58\n");
+    boxes.str("");
+    EXPECT_THROW(torva::stop_on_open_failure("ship.LIS", 29, true), torva::RunStopped);
+    EXPECT_EQ(boxes.str(), "Error: Error opening ship.LIS\n");
+}
+
+}  // namespace

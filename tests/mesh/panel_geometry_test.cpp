@@ -1,0 +1,351 @@
+// Panel geometry against closed forms: area moments of a rectangle and a trapezoid (the
+// latter by Gauss-Legendre quadrature, exact for these polynomials), invariance under a rigid
+// motion, normals and frames, the node table, and the surface metric of grids whose centroid
+// differences are exact.
+#include "mesh/panel_geometry.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "frame/run_stop.hpp"
+#include "mesh/mesh_text.hpp"
+
+namespace torva {
+namespace {
+
+constexpr float kEps = std::numeric_limits<float>::epsilon();
+
+// Corner record of P1..P4.
+std::array<float, kCornerStride> corner_record(const std::array<std::array<double, 3>, 4>& P)
+{
+    std::array<float, kCornerStride> c{};
+    for (int k = 0; k < 4; ++k)
+        for (int r = 0; r < 3; ++r)
+            c[4 * r + k] = static_cast<float>(P[k][r]);
+    return c;
+}
+
+// integral of xi^m over [-a/2, a/2]
+double centred_power_integral(double a, int m)
+{
+    return (std::pow(a / 2, m + 1) - std::pow(-a / 2, m + 1)) / (m + 1);
+}
+
+TEST(panel_geometry, rectangle_moments_match_closed_form)
+{
+    // Rectangle 3 x 2 in z = 0 with P3 = (1, 1): corners in the order of the corner record.
+    const double a = 3.0, b = 2.0;
+    const PanelGeometry g = panel_geometry(corner_record(
+        {{{1 + a, 1 + b, 0}, {1 + a, 1, 0}, {1, 1, 0}, {1, 1 + b, 0}}}));
+    ASSERT_FALSE(g.degenerate);
+    for (int n = 0; n <= 4; ++n)
+        for (int m = 0; m + n <= 4; ++m) {
+            const double expected = centred_power_integral(a, m) * centred_power_integral(b, n);
+            // float storage of values up to (3/2)^4 * 2 ~ 10: allow 4 eps relative to 10.
+            EXPECT_NEAR(g.moments[moment_index(m, n)], expected, 4 * kEps * 10)
+                << "M(" << m << "," << n << ")";
+        }
+    EXPECT_FLOAT_EQ(g.moments[0], 6.0f);
+    EXPECT_FLOAT_EQ(g.sides[0], 2.0f);
+    EXPECT_FLOAT_EQ(g.sides[1], 3.0f);
+    EXPECT_FLOAT_EQ(g.sides[2], 2.0f);
+    EXPECT_FLOAT_EQ(g.sides[3], 3.0f);
+    EXPECT_FLOAT_EQ(g.midline_len1, 3.0f);
+    EXPECT_FLOAT_EQ(g.midline_len2, 2.0f);
+    EXPECT_FLOAT_EQ(g.midline_slope, 0.0f);
+    EXPECT_FLOAT_EQ(g.midline_cos, 1.0f);
+    EXPECT_FLOAT_EQ(g.colloc[0], 2.5f);
+    EXPECT_FLOAT_EQ(g.colloc[1], 2.0f);
+}
+
+// Moments of the trapezoid P3 = (0,0), P2 = (4,0), P1 = (3,2), P4 = (1,2) about the vertex
+// mean (2, 1): in (xi, eta) = (x - 2, y - 1) it spans eta in [-1, 1] and xi from
+// (eta+1)/2 - 2 to 2 - (eta+1)/2.  M(m,n) = int eta^n (xR^(m+1) - xL^(m+1))/(m+1) d eta is a
+// polynomial of degree <= 5 in eta: 3-point Gauss-Legendre is exact.
+double trapezoid_moment(int m, int n)
+{
+    const double nodes[3] = {-std::sqrt(0.6), 0.0, std::sqrt(0.6)};
+    const double weights[3] = {5.0 / 9.0, 8.0 / 9.0, 5.0 / 9.0};
+    double sum = 0.0;
+    for (int q = 0; q < 3; ++q) {
+        const double eta = nodes[q];
+        const double xl = (eta + 1) / 2 - 2, xr = 2 - (eta + 1) / 2;
+        sum += weights[q] * std::pow(eta, n) * (std::pow(xr, m + 1) - std::pow(xl, m + 1)) / (m + 1);
+    }
+    return sum;
+}
+
+const std::array<std::array<double, 3>, 4> kTrapezoid = {{{3, 2, 0}, {4, 0, 0}, {0, 0, 0}, {1, 2, 0}}};
+
+TEST(panel_geometry, trapezoid_moments_match_quadrature)
+{
+    const PanelGeometry g = panel_geometry(corner_record(kTrapezoid));
+    EXPECT_NEAR(g.moments[0], 6.0f, 4 * kEps * 6);        // (4 + 2)/2 * 2
+    for (int n = 0; n <= 4; ++n)
+        for (int m = 0; m + n <= 4; ++m)
+            // values up to 2^4 * 6 ~ 100 in magnitude: allow 4 eps relative to 100
+            EXPECT_NEAR(g.moments[moment_index(m, n)], trapezoid_moment(m, n), 4 * kEps * 100)
+                << "M(" << m << "," << n << ")";
+    // The vertex mean is not the area centroid: the first moment in eta is non-zero.
+    EXPECT_LT(g.moments[moment_index(0, 1)], -0.1f);
+    // Frame: e1 = x, e2 = y, n = z; local corners are (x - 2, y - 1).
+    const float frame[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    for (int k = 0; k < 9; ++k)
+        EXPECT_FLOAT_EQ(g.frame[k], frame[k]) << k;
+    const float xi[4] = {1, 2, -2, -1}, eta[4] = {1, -1, -1, 1};
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_FLOAT_EQ(g.xi[k], xi[k]);
+        EXPECT_FLOAT_EQ(g.eta[k], eta[k]);
+    }
+    // Midlines in (xi, eta): side 3-4 midpoint (-1.5, 0) to side 1-2 midpoint (1.5, 0);
+    // side 2-3 midpoint (0, -1) to side 4-1 midpoint (0, 1).
+    EXPECT_FLOAT_EQ(g.midline_len1, 3.0f);
+    EXPECT_FLOAT_EQ(g.midline_len2, 2.0f);
+    EXPECT_FLOAT_EQ(g.sides[0], std::sqrt(5.0f));
+    EXPECT_FLOAT_EQ(g.sides[1], 4.0f);
+}
+
+TEST(panel_geometry, skewed_panel_slope_is_minus_dxi_over_deta_of_second_midline)
+{
+    // Parallelogram P3 = (0,0), P2 = (2,0), P1 = (3,1), P4 = (1,1): t1 = (2,0,0), t2 = (1,1,0).
+    // In (xi, eta) the second midline runs (1, 1): s = -1, cos = 1/sqrt(2); its length sqrt(2).
+    const PanelGeometry g = panel_geometry(corner_record({{{3, 1, 0}, {2, 0, 0}, {0, 0, 0}, {1, 1, 0}}}));
+    EXPECT_FLOAT_EQ(g.midline_slope, -1.0f);
+    EXPECT_FLOAT_EQ(g.midline_cos, 1.0f / std::sqrt(2.0f));
+    EXPECT_FLOAT_EQ(g.midline_len2, std::sqrt(2.0f));
+    EXPECT_FLOAT_EQ(g.moments[0], 2.0f);                  // base 2, height 1
+    // Midline frame holds t1, t2 unnormalised and n, column by column.
+    const float mf[9] = {2, 1, 0, 0, 1, 0, 0, 0, 1};
+    for (int k = 0; k < 9; ++k)
+        EXPECT_FLOAT_EQ(g.midline_frame[k], mf[k]) << k;
+}
+
+TEST(panel_geometry, moments_and_normal_follow_a_rigid_motion)
+{
+    // Rotate the trapezoid by 0.7 rad about the axis (1, 2, 3)/sqrt(14) and shift it by
+    // (5, -3, 2): moments are intrinsic, the normal turns with R, c x n follows from c and n.
+    const double th = 0.7;
+    const double ax[3] = {1 / std::sqrt(14.0), 2 / std::sqrt(14.0), 3 / std::sqrt(14.0)};
+    double R[3][3];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            R[i][j] = (i == j ? std::cos(th) : 0.0) + (1 - std::cos(th)) * ax[i] * ax[j];
+    // Rodrigues' formula: R = cos I + (1 - cos) a a^T + sin [a]x
+    R[0][1] -= std::sin(th) * ax[2]; R[0][2] += std::sin(th) * ax[1];
+    R[1][0] += std::sin(th) * ax[2]; R[1][2] -= std::sin(th) * ax[0];
+    R[2][0] -= std::sin(th) * ax[1]; R[2][1] += std::sin(th) * ax[0];
+    const double shift[3] = {5, -3, 2};
+    std::array<std::array<double, 3>, 4> moved{};
+    for (int k = 0; k < 4; ++k)
+        for (int i = 0; i < 3; ++i)
+            moved[k][i] = R[i][0] * kTrapezoid[k][0] + R[i][1] * kTrapezoid[k][1]
+                          + R[i][2] * kTrapezoid[k][2] + shift[i];
+    const PanelGeometry g0 = panel_geometry(corner_record(kTrapezoid));
+    const PanelGeometry g = panel_geometry(corner_record(moved));
+    // Corners are rounded to float at |P| ~ 8: 8 eps absolute error, moments of degree
+    // <= 4 over a panel of size ~ 4 move by ~ 4^4 * 6 * 8 eps / 4: allow 4e-4 absolute.
+    for (int k = 0; k < kMomentCount; ++k)
+        EXPECT_NEAR(g.moments[k], g0.moments[k], 4e-4) << "moment " << k;
+    const double n[3] = {R[0][2], R[1][2], R[2][2]};        // R z
+    double c[3];
+    for (int i = 0; i < 3; ++i)
+        c[i] = R[i][0] * 2 + R[i][1] * 1 + shift[i];         // R (2, 1, 0) + shift
+    const double cxn[3] = {c[1] * n[2] - c[2] * n[1], c[2] * n[0] - c[0] * n[2], c[0] * n[1] - c[1] * n[0]};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NEAR(g.gnormal[i], n[i], 16 * kEps);
+        EXPECT_NEAR(g.gnormal[3 + i], cxn[i], 16 * kEps * 8);
+        EXPECT_NEAR(g.colloc[i], c[i], 8 * kEps * 8);
+        // the frame's third row is n: entries 2, 5, 8
+        EXPECT_NEAR(g.frame[2 + 3 * i], n[i], 16 * kEps);
+    }
+}
+
+TEST(panel_geometry, collapsed_and_flat_panels_are_degenerate_with_zero_geometry)
+{
+    // All corners equal: no midlines.  Corners on a line: midlines parallel, no normal.
+    for (const auto& P : {std::array<std::array<double, 3>, 4>{{{1, 1, 1}, {1, 1, 1}, {1, 1, 1}, {1, 1, 1}}},
+                          std::array<std::array<double, 3>, 4>{{{3, 0, 0}, {2, 0, 0}, {0, 0, 0}, {1, 0, 0}}}}) {
+        const PanelGeometry g = panel_geometry(corner_record(P));
+        EXPECT_TRUE(g.degenerate);
+        for (float v : g.moments) EXPECT_EQ(v, 0.0f);
+        for (float v : g.frame) EXPECT_EQ(v, 0.0f);
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_EQ(g.xi[k], 0.0f);
+            EXPECT_EQ(g.eta[k], 0.0f);
+            EXPECT_EQ(g.sides[k], 0.0f);
+        }
+        for (float v : g.gnormal) EXPECT_EQ(v, 0.0f);
+        EXPECT_FALSE(std::isnan(g.midline_slope));
+    }
+}
+
+TEST(panel_geometry, degenerate_interior_panel_stops_at_its_frame_inversion)
+{
+    // A sheet whose single panel is collapsed to a point: zero geometry, then the midline
+    // frame (all zero) is singular and gauss_jordan_solve ends the run.
+    test::SheetSpec s = test::flat_sheet(1, 1, 2, 1);
+    s.node = [](int, int) { return std::array<double, 3>{1, 2, 3}; };
+    PanelModel model;
+    try {
+        (void)test::load_mesh(model, test::version_header("point", 0, 1) + test::sheet_text(s), 1.0f);
+        FAIL() << "a collapsed panel was accepted";
+    } catch (const RunStopped& stop) {
+        ASSERT_EQ(stop.lines.size(), 1u);
+        EXPECT_EQ(stop.lines[0], "Singular matrix, A(I,I) = 0");
+    }
+}
+
+TEST(panel_model, node_table_of_a_two_by_three_sheet)
+{
+    // NP1 = 2, NP2 = 3 after a first sheet of 1 x 3 (3 x 5 = 15 padded panels): 12 node
+    // records, 4 x 5 = 20 stored panels numbered 16..35, of which 6 are interior.
+    PanelModel model;
+    const std::string text = test::version_header("node table", 0, 2)
+                             + test::sheets_text({test::flat_sheet(1, 3, 2, 1), test::flat_sheet(2, 3, 3, 0, 5.0)});
+    ASSERT_EQ(test::load_mesh(model, text, 1.0f), 0);
+    ASSERT_EQ(model.n_panels, 35);
+    EXPECT_EQ(model.n_raw_nodes, 8 + 12);
+    EXPECT_EQ(model.np1[1], 4);
+    EXPECT_EQ(model.np2[1], 5);
+    EXPECT_EQ(model.np[1], 20);
+    int interior = 0;
+    for (int p = 15; p < 35; ++p)
+        interior += model.active[p];
+    EXPECT_EQ(interior, 6);
+    const auto row = [&model](int number) { return &model.node_table[9 * static_cast<std::size_t>(number - 1)]; };
+    // The four padded corners (i, j) = (0,0), (3,0), (0,4), (3,4): exactly four neighbours.
+    for (int number : {16, 19, 32, 35}) {
+        int non_zero = 0;
+        for (int k = 0; k < 9; ++k)
+            non_zero += row(number)[k] != 0;
+        EXPECT_EQ(non_zero, 4) << "panel " << number;
+    }
+    // Corner (0, 0) = panel 16: itself, (1,0) = 17, (0,1) = 20, (1,1) = 21 in slots 5, 6, 8, 9.
+    const int corner00[9] = {0, 0, 0, 0, 16, 17, 0, 20, 21};
+    for (int k = 0; k < 9; ++k)
+        EXPECT_EQ(row(16)[k], corner00[k]) << k;
+    // Interior (1, 1) = panel 21: the full 3 x 3 block, rows 4 apart.
+    const int interior11[9] = {16, 17, 18, 20, 21, 22, 24, 25, 26};
+    for (int k = 0; k < 9; ++k)
+        EXPECT_EQ(row(21)[k], interior11[k]) << k;
+    // An edge ghost (1, 0) = panel 17: six neighbours.
+    int non_zero = 0;
+    for (int k = 0; k < 9; ++k)
+        non_zero += row(17)[k] != 0;
+    EXPECT_EQ(non_zero, 6);
+}
+
+TEST(panel_model, one_by_one_sheet_has_a_singular_surface_metric)
+{
+    // With one interior panel both one-sided differences reach only ghosts (centroid 0):
+    // dc/di = dc/dj = -1.5 c, two equal rows, and the metric inversion ends the run.
+    PanelModel model;
+    try {
+        (void)test::load_mesh(model, test::version_header("single", 0, 1)
+                                         + test::sheet_text(test::flat_sheet(1, 1, 2, 1, 1.0, 2.0)), 1.0f);
+        FAIL() << "a singular metric was inverted";
+    } catch (const RunStopped& stop) {
+        ASSERT_EQ(stop.lines.size(), 1u);
+        EXPECT_EQ(stop.lines[0].rfind("Singular matrix", 0), 0u) << stop.lines[0];
+    }
+}
+
+TEST(panel_model, ghost_panels_hold_their_fixed_values)
+{
+    PanelModel model;
+    ASSERT_EQ(test::load_mesh(model, test::version_header("ghosts", 0, 1)
+                                         + test::sheet_text(test::flat_sheet(2, 2, 2, 1, 1.0, 1.0)), 1.0f), 0);
+    for (int p = 0; p < model.n_panels; ++p) {
+        if (model.active[p] == 1)
+            continue;
+        EXPECT_EQ(model.midline_len1[p], 1.0f);
+        EXPECT_EQ(model.midline_len2[p], 1.0f);
+        EXPECT_EQ(model.midline_slope[p], 0.0f);
+        EXPECT_EQ(model.midline_cos[p], 0.0f);
+        for (int k = 0; k < 12; ++k) EXPECT_EQ(model.corners[12 * p + k], 0.0f);
+        for (int k = 0; k < 15; ++k) EXPECT_EQ(model.moments[15 * p + k], 0.0f);
+        for (int k = 0; k < 9; ++k) {
+            EXPECT_EQ(model.inv_midline_frame[9 * p + k], 0.0f);
+            EXPECT_EQ(model.metric_inv[9 * p + k], 0.0f);
+        }
+    }
+}
+
+TEST(panel_model, inverse_midline_frame_times_frame_is_identity)
+{
+    // A curved sheet (z = 0.1 (x^2 - y^2)): every panel's frame is a general 3 x 3 matrix.
+    test::SheetSpec s;
+    s.np1 = 3;
+    s.np2 = 2;
+    s.node = [](int a, int b) {
+        const double x = 0.7 * a, y = 0.4 * b + 0.1 * a;
+        return std::array<double, 3>{x, y, 0.1 * (x * x - y * y)};
+    };
+    PanelModel model;
+    ASSERT_EQ(test::load_mesh(model, test::version_header("curved", 0, 1) + test::sheet_text(s), 1.0f), 0);
+    for (int p = 0; p < model.n_panels; ++p) {
+        if (model.active[p] != 1)
+            continue;
+        const float* f = &model.midline_frame[9 * p];
+        const float* g = &model.inv_midline_frame[9 * p];
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) {
+                double s_ij = 0.0;
+                for (int k = 0; k < 3; ++k)
+                    s_ij += static_cast<double>(g[i + 3 * k]) * f[k + 3 * j];
+                // 3 x 3 with entries ~ 0.5 and cond ~ 10: allow 3 * 10 * eps * 4
+                EXPECT_NEAR(s_ij, i == j ? 1.0 : 0.0, 120 * kEps) << "panel " << p + 1;
+            }
+    }
+}
+
+TEST(panel_model, surface_metric_of_a_quadratically_spaced_grid_is_exact)
+{
+    // x = a^2, y = 0.5 b: interior panel i has centroid x = i^2 - i + 0.5, so dc/di = 2i - 1
+    // and dc/dj = 0.5 everywhere; the second-order one-sided formulas at the first and last
+    // interior columns are exact for a quadratic, the central one everywhere between.
+    test::SheetSpec s;
+    s.np1 = 5;
+    s.np2 = 3;
+    s.node = [](int a, int b) { return std::array<double, 3>{double(a) * a, 0.5 * b, 0.0}; };
+    PanelModel model;
+    ASSERT_EQ(test::load_mesh(model, test::version_header("quadratic", 0, 1) + test::sheet_text(s), 1.0f), 0);
+    const int np1 = model.np1[0];
+    for (int j = 1; j <= 3; ++j)
+        for (int i = 1; i <= 5; ++i) {
+            const float* g = &model.metric_inv[9 * static_cast<std::size_t>(i + j * np1)];
+            // inverse of diag(2i - 1, 0.5, 1)
+            EXPECT_FLOAT_EQ(g[0], 1.0f / static_cast<float>(2 * i - 1)) << i << "," << j;
+            EXPECT_FLOAT_EQ(g[4], 2.0f);
+            EXPECT_FLOAT_EQ(g[8], 1.0f);
+            for (int k : {1, 2, 3, 5, 6, 7})
+                EXPECT_EQ(g[k], 0.0f) << "entry " << k << " of " << i << "," << j;
+        }
+}
+
+TEST(panel_model, single_interior_column_uses_the_first_one_sided_formula)
+{
+    // NP1 = 1: the one interior column is the first, so dc/di = (-3 c + 4 c(i+1) - c(i+2))/2
+    // with both neighbours ghosts (centroid 0): dc/di = -1.5 c.  Along j (NP2 = 3) the grid
+    // is regular: dc/dj = (0, 0.5, 0).  With p = -1.5 cx, q = -1.5 cy, h = 0.5 the matrix
+    // rows (p, q, 0), (0, h, 0), (0, 0, 1) have the inverse [1/p, -q/(p h), 0; 0, 1/h, 0; 0 0 1].
+    PanelModel model;
+    ASSERT_EQ(test::load_mesh(model, test::version_header("strip", 0, 1)
+                                         + test::sheet_text(test::flat_sheet(1, 3, 2, 1, 1.0, 0.0, 1.0, 0.5)), 1.0f), 0);
+    for (int j = 1; j <= 3; ++j) {
+        const int p_index = 1 + j * 3;
+        const double cx = model.colloc[3 * p_index], cy = model.colloc[3 * p_index + 1];
+        ASSERT_DOUBLE_EQ(cx, 1.5);
+        const double p = -1.5 * cx, q = -1.5 * cy, h = 0.5;
+        const float* g = &model.metric_inv[9 * static_cast<std::size_t>(p_index)];
+        EXPECT_FLOAT_EQ(g[0], static_cast<float>(1 / p));
+        EXPECT_FLOAT_EQ(g[3], static_cast<float>(-q / (p * h)));
+        EXPECT_FLOAT_EQ(g[4], static_cast<float>(1 / h));
+        EXPECT_FLOAT_EQ(g[8], 1.0f);
+    }
+}
+
+}  // namespace
+}  // namespace torva
