@@ -281,9 +281,10 @@ void seteqn(const PanelModel& model, const SeteqnUnits& u, int symmetry, int nsh
     for (int r0 = 0; r0 < n; r0 += kBlockRows) {
         const int rows = std::min(kBlockRows, n - r0);
         block.reset(rows);
-        // A stop inside a parallel region cannot leave it as an exception: the first one is
-        // kept and rethrown after the region.
+        // A stop inside a parallel region cannot leave it as an exception: the one of the
+        // lowest row is kept (the same whatever the thread count) and raised after the region.
         std::exception_ptr failure;
+        int failed_row = n;
 #pragma omp parallel for schedule(dynamic, 1)
         for (int i = 0; i < rows; ++i) {
             try {
@@ -353,10 +354,19 @@ void seteqn(const PanelModel& model, const SeteqnUnits& u, int symmetry, int nsh
                 if (symmetric) negate_and_scale(n, aarow, barow);
             } catch (...) {
 #pragma omp critical(seteqn_failure)
-                if (!failure) failure = std::current_exception();
+                if (r0 + i < failed_row) {
+                    failed_row = r0 + i;
+                    failure = std::current_exception();
+                }
             }
         }
-        if (failure) std::rethrow_exception(failure);
+        if (failure) {
+            try {
+                std::rethrow_exception(failure);
+            } catch (const RunStopped& stop) {
+                reraise_stop(stop);
+            }
+        }
 
         // In row order: right-hand sides, velocity records, and the rows into amat.
         for (int i = 0; i < rows; ++i) {
