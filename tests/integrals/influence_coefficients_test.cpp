@@ -1,0 +1,659 @@
+// The influence operations on whole meshes: solid-angle identities of a closed surface,
+// images, symmetry, inactive panels, the node gathering of getic2 against the columns of
+// getic2a, getic2b against getic2a, and the failure paths.
+#include "integrals/influence_coefficients.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <numbers>
+
+#include "frame/run_stop.hpp"
+#include "frame/units.hpp"
+
+namespace torva {
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+// Accuracy of one adaptive panel integral against the truth: the rules stop at tol = 1e-4
+// of the value and near singular points the accepted value errs by about as much again
+// (integrators_2d_test), so three tol of the integral of the absolute integrand.
+constexpr double kRuleAccuracy = 3.0e-4;
+
+// ---- mesh builders ------------------------------------------------------------------------
+
+// Appends a panel given by its integration corners P1..P4 (stored as corners 3, 2, 1, 4,
+// the order of the mesh reader's corner record).
+void add_panel(PanelModel& m, const std::array<Vec3d, 4>& p, int active)
+{
+    const Vec3d stored[4] = {p[2], p[1], p[0], p[3]};
+    for (int axis = 0; axis < 3; ++axis)
+        for (int k = 0; k < 4; ++k)
+            m.corners.push_back(active ? static_cast<float>(stored[k][axis]) : 0.0f);
+    for (int axis = 0; axis < 3; ++axis) {
+        double c = 0.0;
+        for (int k = 0; k < 4; ++k)
+            c += static_cast<double>(static_cast<float>(stored[k][axis]));
+        m.colloc.push_back(active ? static_cast<float>(c / 4.0) : 0.0f);
+    }
+    for (int k = 0; k < 4; ++k)
+        m.sides.push_back(active ? static_cast<float>(vec3::norm(vec3::sub(stored[(k + 1) % 4], stored[k]))) : 0.0f);
+    m.active.push_back(active);
+    ++m.n_panels;
+}
+
+// One padded sheet of np1 x np2 interior panels over the nodes node(a, b), a = 0..np1,
+// b = 0..np2, with its ring of ghost panels and the 3 x 3 panel node table.
+PanelModel make_sheet(int np1, int np2, const std::function<Vec3d(int, int)>& node)
+{
+    PanelModel m;
+    const int n1 = np1 + 2, n2 = np2 + 2;
+    for (int j = 0; j < n2; ++j) {
+        for (int i = 0; i < n1; ++i) {
+            const bool interior = i >= 1 && i <= n1 - 2 && j >= 1 && j <= n2 - 2;
+            const int a = i - 1, b = j - 1;
+            std::array<Vec3d, 4> p{};
+            if (interior)
+                p = {node(a, b), node(a + 1, b), node(a + 1, b + 1), node(a, b + 1)};
+            add_panel(m, p, interior ? 1 : 0);
+            for (int dj = -1; dj <= 1; ++dj)
+                for (int di = -1; di <= 1; ++di) {
+                    const int ii = i + di, jj = j + dj;
+                    const bool inside = ii >= 0 && ii < n1 && jj >= 0 && jj < n2;
+                    m.node_table.push_back(inside ? to_panel_number(ii + jj * n1) : 0);
+                }
+        }
+    }
+    return m;
+}
+
+// A closed surface: the six faces of a cube, each an m x m grid, with the nodes pushed out
+// onto the sphere of radius `radius`, so the bilinear panels are twisted and meet edge to
+// edge.  Integration corners run counter-clockwise seen from outside: N points outward.
+// Every panel's node table names the panel itself nine times.
+PanelModel make_sphere(int m, double radius)
+{
+    const Vec3d x{1, 0, 0}, y{0, 1, 0}, z{0, 0, 1};
+    const Vec3d mx{-1, 0, 0}, my{0, -1, 0}, mz{0, 0, -1};
+    // (normal, e_u, e_v) with e_u x e_v = normal.
+    const std::array<std::array<Vec3d, 3>, 6> faces = {{{x, y, z}, {mx, z, y}, {y, z, x},
+                                                        {my, x, z}, {z, x, y}, {mz, y, x}}};
+    PanelModel model;
+    for (const auto& face : faces) {
+        const auto node = [&](int a, int b) {
+            const double u = -1.0 + 2.0 * a / m, v = -1.0 + 2.0 * b / m;
+            const Vec3d q = vec3::add(face[0], vec3::add(vec3::scale(face[1], u), vec3::scale(face[2], v)));
+            return vec3::scale(q, radius / vec3::norm(q));
+        };
+        for (int b = 0; b < m; ++b)
+            for (int a = 0; a < m; ++a) {
+                add_panel(model, {node(a, b), node(a + 1, b), node(a + 1, b + 1), node(a, b + 1)}, 1);
+                for (int k = 0; k < 9; ++k)
+                    model.node_table.push_back(model.n_panels);
+            }
+    }
+    return model;
+}
+
+// Result arrays of one operation.
+struct Arrays {
+    std::vector<float> psum, wsum, pdiff, wdiff;   // wsum / wdiff: node arrays for getic2
+    Arrays(int n, int weighted_columns, float fill = 0.0f)
+        : psum(static_cast<std::size_t>(n) * 12, fill),
+          wsum(static_cast<std::size_t>(n) * weighted_columns, fill),
+          pdiff(static_cast<std::size_t>(n) * 12, fill),
+          wdiff(static_cast<std::size_t>(n) * weighted_columns, fill) {}
+};
+float at(const std::vector<float>& a, int n, int row, int column) { return a[row + (column - 1) * n]; }
+
+Arrays run_getic2(const PanelModel& m, int symmetry, int method, int own, std::array<float, 3> f)
+{
+    Arrays r(m.n_panels, 12);
+    getic2(m, kListingUnit, symmetry, method, own, f, m.n_panels, r.psum, r.wsum, r.pdiff, r.wdiff);
+    return r;
+}
+
+Arrays run_getic2a(const PanelModel& m, int symmetry, int method, int panel, float depth, float fill = 0.0f)
+{
+    Arrays r(m.n_panels, 18, fill);
+    getic2a(m, kListingUnit, symmetry, method, panel, m.n_panels, r.psum, r.wsum, r.pdiff, r.wdiff, depth);
+    return r;
+}
+
+struct Getic2bRun {
+    Arrays arrays;
+    std::array<std::vector<int>, 4> lists;
+    int failures = 0;
+};
+
+Getic2bRun run_getic2b(const PanelModel& m, int symmetry, int panel, float depth,
+                       const DiagnosticSink& sink = {})
+{
+    const int n = m.n_panels;
+    Getic2bRun run{Arrays(n, 18, std::nanf("")), {}, 0};
+    std::array<std::span<int>, 4> lists;
+    for (int c = 0; c < 4; ++c) {
+        run.lists[c].assign(static_cast<std::size_t>(n), 0);
+        lists[c] = run.lists[c];
+    }
+    run.failures = getic2b(panel_tables(m), sink, symmetry, panel, n, lists, run.arrays.psum,
+                           run.arrays.wsum, run.arrays.pdiff, run.arrays.wdiff, depth);
+    return run;
+}
+
+std::array<float, 3> colloc_of(const PanelModel& m, int panel)
+{
+    const auto i = static_cast<std::size_t>(to_panel_index(panel)) * 3;
+    return {m.colloc[i], m.colloc[i + 1], m.colloc[i + 2]};
+}
+
+double column_sum(const std::vector<float>& a, int n, int column, bool absolute = false)
+{
+    double s = 0.0;
+    for (int row = 0; row < n; ++row)
+        s += absolute ? std::fabs(at(a, n, row, column)) : at(a, n, row, column);
+    return s;
+}
+
+// A gently curved sheet clear of y = 0 and z = 0, for the image tests.
+PanelModel curved_sheet()
+{
+    return make_sheet(4, 3, [](int a, int b) {
+        return Vec3d{0.4 * a, 0.5 + 0.35 * b, -0.6 + 0.05 * a * b - 0.03 * a * a};
+    });
+}
+
+// ---- getic2 -------------------------------------------------------------------------------
+
+// For a closed surface with outward N the dipole integrals of all panels add up to the
+// solid angle with its sign reversed: -2 pi at a smooth surface point (a panel's centre,
+// with the own-panel rule), -4 pi inside, 0 outside.  Each panel errs by up to
+// kRuleAccuracy of its |value|, so the sum by kRuleAccuracy of the sum of |values|.  The
+// nine pieces add up to 64 on every panel, so the node sums add up to 64 times as much.
+TEST(getic2, closed_surface_dipole_row_gives_the_solid_angle)
+{
+    const PanelModel sphere = make_sphere(3, 1.3);
+    const int n = sphere.n_panels;
+    for (const int method : {1, 2, 3}) {
+        const int own = 23;
+        const Arrays on = run_getic2(sphere, 0, method, own, colloc_of(sphere, own));
+        const double budget = kRuleAccuracy * column_sum(on.psum, n, kDipoleColumn, true);
+        EXPECT_NEAR(column_sum(on.psum, n, kDipoleColumn), -2.0 * kPi, budget) << "method " << method;
+        EXPECT_NEAR(column_sum(on.wsum, n, kDipoleColumn), -128.0 * kPi, 64.0 * 2.0 * budget);
+    }
+    const Arrays inside = run_getic2(sphere, 0, 3, 0, {0.1f, -0.2f, 0.05f});
+    EXPECT_NEAR(column_sum(inside.psum, n, kDipoleColumn), -4.0 * kPi,
+                kRuleAccuracy * column_sum(inside.psum, n, kDipoleColumn, true));
+    const Arrays outside = run_getic2(sphere, 0, 3, 0, {2.0f, 0.7f, -0.4f});
+    EXPECT_NEAR(column_sum(outside.psum, n, kDipoleColumn), 0.0,
+                kRuleAccuracy * column_sum(outside.psum, n, kDipoleColumn, true));
+    EXPECT_GT(column_sum(outside.psum, n, kDipoleColumn, true), 1.0);   // not trivially zero
+}
+
+// With F in y = 0 the image is the point itself: both are integrated by the same rule, so
+// the panel differences are exactly 0 and the panel sums exactly twice the direct values
+// (2 d rounds like d).  Node sums add the image separately: 18 float additions per row
+// may each round by 2^-24 of the row's magnitude.
+TEST(getic2, field_point_in_the_symmetry_plane_doubles_sums_and_zeroes_differences)
+{
+    const PanelModel sheet = curved_sheet();
+    const int n = sheet.n_panels;
+    const std::array<float, 3> f{0.7f, 0.0f, -0.3f};
+    const Arrays direct = run_getic2(sheet, 0, 3, 0, f);
+    const Arrays sym = run_getic2(sheet, 1, 3, 0, f);
+    for (const int column : {kSourceColumn, kDipoleColumn}) {
+        double node_max = 0.0;
+        for (int row = 0; row < n; ++row)
+            node_max = std::max(node_max, std::fabs(double(at(direct.wsum, n, row, column))));
+        for (int row = 0; row < n; ++row) {
+            EXPECT_EQ(at(sym.pdiff, n, row, column), 0.0f);
+            EXPECT_EQ(at(sym.wdiff, n, row, column), 0.0f);
+            EXPECT_EQ(at(sym.psum, n, row, column), 2.0f * at(direct.psum, n, row, column));
+            EXPECT_NEAR(at(sym.wsum, n, row, column), 2.0 * at(direct.wsum, n, row, column), 18 * 0x1p-24 * 2.0 * node_max);
+        }
+    }
+    EXPECT_GT(column_sum(direct.psum, n, kSourceColumn), 0.1);
+}
+
+// Off the plane, the sums and differences are those of two separate evaluations at F and
+// at (F_x, -F_y, F_z): three float roundings, so 2^-23 of the larger magnitude.
+TEST(getic2, image_is_the_field_point_mirrored_in_y)
+{
+    const PanelModel sheet = curved_sheet();
+    const int n = sheet.n_panels;
+    const std::array<float, 3> f{0.7f, 0.9f, -0.3f};
+    const Arrays sym = run_getic2(sheet, 1, 3, 0, f);
+    const Arrays at_f = run_getic2(sheet, 0, 3, 0, f);
+    const Arrays at_image = run_getic2(sheet, 0, 3, 0, {f[0], -f[1], f[2]});
+    for (const int column : {kSourceColumn, kDipoleColumn}) {
+        for (int row = 0; row < n; ++row) {
+            const double a = at(at_f.psum, n, row, column), b = at(at_image.psum, n, row, column);
+            const double tol = 0x1p-22 * (std::fabs(a) + std::fabs(b));
+            EXPECT_NEAR(at(sym.psum, n, row, column), a + b, tol);
+            EXPECT_NEAR(at(sym.pdiff, n, row, column), a - b, tol);
+        }
+    }
+}
+
+// Inactive panels and unknown method codes contribute nothing; the arrays are cleared first.
+// An inactive interior panel leaves the partition of unity intact: the node sums still add
+// up to 64 times the panel sums (each sum within 2 kRuleAccuracy of its positive total).
+TEST(getic2, inactive_panels_and_unknown_methods_give_zeros)
+{
+    PanelModel sheet = curved_sheet();
+    const int n = sheet.n_panels;
+    const std::array<float, 3> f{0.9f, 1.1f, 0.2f};
+    for (const int method : {0, 4, -3}) {
+        Arrays r(n, 12, std::nanf(""));
+        getic2(sheet, kListingUnit, 1, method, 9, f, n, r.psum, r.wsum, r.pdiff, r.wdiff);
+        for (const auto* a : {&r.psum, &r.wsum, &r.pdiff, &r.wdiff})
+            for (const float v : *a)
+                ASSERT_EQ(v, 0.0f) << "method " << method;
+    }
+    const int switched_off = 9;   // an interior panel
+    ASSERT_EQ(sheet.active[to_panel_index(switched_off)], 1);
+    sheet.active[to_panel_index(switched_off)] = 0;
+    const Arrays r = run_getic2(sheet, 0, 3, 0, f);
+    for (int row = 0; row < n; ++row) {
+        if (sheet.active[row] == 0) {
+            EXPECT_EQ(at(r.psum, n, row, kSourceColumn), 0.0f);
+            EXPECT_EQ(at(r.psum, n, row, kDipoleColumn), 0.0f);
+        }
+        for (int column = 1; column <= 12; ++column) {
+            if (column != kSourceColumn && column != kDipoleColumn) {
+                EXPECT_EQ(at(r.psum, n, row, column), 0.0f);
+            }
+        }
+    }
+    const double panels = column_sum(r.psum, n, kSourceColumn);
+    EXPECT_NEAR(column_sum(r.wsum, n, kSourceColumn), 64.0 * panels, 2.0 * kRuleAccuracy * 64.0 * panels);
+}
+
+// Method 2 cannot integrate at a panel's own centre unless the own-panel rule is used: a
+// field point exactly at the centre of a panel that is not named as the own panel fails,
+// and the run stops with the report naming the corners and the point.
+TEST(getic2, failed_integral_stops_with_the_corner_report)
+{
+    PanelModel m;
+    add_panel(m, {Vec3d{0.5, 1.5, 0.0}, Vec3d{1.5, 1.5, 0.0}, Vec3d{1.5, 2.5, 0.0}, Vec3d{0.5, 2.5, 0.0}}, 1);
+    m.node_table.assign(9, 1);
+    Arrays r(1, 12);
+    try {
+        getic2(m, kListingUnit, 0, 2, 0, {1.0f, 2.0f, 0.0f}, 1, r.psum, r.wsum, r.pdiff, r.wdiff);
+        FAIL() << "getic2 did not stop";
+    } catch (const RunStopped& stop) {
+        EXPECT_EQ(stop.status, 0);
+        ASSERT_EQ(stop.lines.size(), 6u);
+        EXPECT_EQ(stop.lines[0], "ERROR: Error in panel integration detected in getic2:");
+        EXPECT_EQ(stop.lines[1], "x1 =  0.5 1.5 0.0");
+        EXPECT_EQ(stop.lines[2], "x2 =  1.5 1.5 0.0");
+        EXPECT_EQ(stop.lines[3], "x3 =  1.5 2.5 0.0");
+        EXPECT_EQ(stop.lines[4], "x4 =  0.5 2.5 0.0");
+        EXPECT_EQ(stop.lines[5], "xf =  1.0 2.0 0.0");
+    }
+    // Named as the own panel, the same point is integrated (method 2 becomes 3).
+    getic2(m, kListingUnit, 0, 2, 1, {1.0f, 2.0f, 0.0f}, 1, r.psum, r.wsum, r.pdiff, r.wdiff);
+    EXPECT_NEAR(at(r.psum, 1, 0, kSourceColumn), 4.0 * std::log(1.0 + std::sqrt(2.0)), kRuleAccuracy * 3.6);
+}
+
+// ---- getic2a ------------------------------------------------------------------------------
+
+// getic2a's column i at row j and getic2's row j (F = collocation point j) at column i
+// are the same integral; for i != j by the same rule at the same point, so bit for bit.
+// getic2's node sums must equal the weighted columns gathered through the node table:
+// node_sum_j(m) = sum over panels i and pieces k with node_k(i) = m of w_k-integral(i, j),
+// up to the float rounding of the up to 9 x 9 additions (2^-24 each of the row's scale).
+TEST(getic2a, columns_are_the_rows_of_getic2_and_gather_into_its_nodes)
+{
+    const PanelModel sheet = curved_sheet();
+    const int n = sheet.n_panels;
+    std::vector<Arrays> columns;
+    for (int i = 1; i <= n; ++i)
+        columns.push_back(run_getic2a(sheet, 0, 3, i, -1.0f));
+    for (int j = 1; j <= n; ++j) {
+        if (sheet.active[to_panel_index(j)] == 0)
+            continue;
+        const Arrays row = run_getic2(sheet, 0, 3, j, colloc_of(sheet, j));
+        std::vector<double> gathered_source(n, 0.0), gathered_dipole(n, 0.0);
+        double scale = 0.0;
+        for (int i = 1; i <= n; ++i) {
+            const int ii = to_panel_index(i), jj = to_panel_index(j);
+            if (sheet.active[ii] == 0)
+                continue;
+            if (i != j) {
+                EXPECT_EQ(at(columns[ii].psum, n, jj, kSourceColumn), at(row.psum, n, ii, kSourceColumn));
+                EXPECT_EQ(at(columns[ii].psum, n, jj, kDipoleColumn), at(row.psum, n, ii, kDipoleColumn));
+            }
+            for (int k = 0; k < 9; ++k) {
+                const int m = to_panel_index(sheet.node_table[ii * 9 + k]);
+                gathered_source[m] += at(columns[ii].wsum, n, jj, 1 + k);
+                gathered_dipole[m] += at(columns[ii].wsum, n, jj, 10 + k);
+                scale = std::max(scale, std::fabs(double(at(columns[ii].wsum, n, jj, 1 + k))));
+            }
+        }
+        // The own panel: getic2 integrates at the float collocation point, getic2a at the
+        // double centre; they differ by ~1e-8 of the panel size, far below kRuleAccuracy.
+        for (int m = 0; m < n; ++m) {
+            EXPECT_NEAR(at(row.wsum, n, m, kSourceColumn), gathered_source[m], 1e-5 * scale + 81 * 0x1p-24 * scale);
+            EXPECT_NEAR(at(row.wsum, n, m, kDipoleColumn), gathered_dipole[m], 1e-5 * scale + 81 * 0x1p-24 * scale);
+        }
+    }
+}
+
+// Assembled from getic2a's columns, every row of the dipole matrix of a closed surface
+// adds up to -2 pi (the collocation points are panel centres, smooth surface points), and
+// the weighted dipoles to 64 times that.
+TEST(getic2a, closed_surface_rows_add_up_to_minus_two_pi)
+{
+    const PanelModel sphere = make_sphere(3, 0.8);
+    const int n = sphere.n_panels;
+    std::vector<double> row_sum(n, 0.0), row_abs(n, 0.0), weighted_sum(n, 0.0);
+    for (int i = 1; i <= n; ++i) {
+        const Arrays col = run_getic2a(sphere, 0, 3, i, -1.0f);
+        for (int j = 0; j < n; ++j) {
+            row_sum[j] += at(col.psum, n, j, kDipoleColumn);
+            row_abs[j] += std::fabs(at(col.psum, n, j, kDipoleColumn));
+            for (int k = 0; k < 9; ++k)
+                weighted_sum[j] += at(col.wsum, n, j, 10 + k);
+        }
+    }
+    for (int j = 0; j < n; ++j) {
+        EXPECT_NEAR(row_sum[j], -2.0 * kPi, kRuleAccuracy * row_abs[j]) << "row " << j;
+        EXPECT_NEAR(weighted_sum[j], -128.0 * kPi, 2.0 * 64.0 * kRuleAccuracy * row_abs[j]) << "row " << j;
+    }
+}
+
+// Rows of inactive field points are zeroed in the computed columns, the higher-mode
+// columns 2-6 and 8-12 are never touched, and without symmetry neither are the difference
+// arrays; with symmetry the inactive rows of the difference arrays are zeroed too.
+TEST(getic2a, inactive_rows_are_zeroed_and_other_columns_kept)
+{
+    const PanelModel sheet = curved_sheet();
+    const int n = sheet.n_panels;
+    const float sentinel = 123.0f;
+    for (const int symmetry : {0, 1}) {
+        const Arrays r = run_getic2a(sheet, symmetry, 3, 8, -1.0f, sentinel);
+        for (int row = 0; row < n; ++row) {
+            const bool active = sheet.active[row] != 0;
+            for (int column = 1; column <= 12; ++column) {
+                const bool computed = column == kSourceColumn || column == kDipoleColumn;
+                const float v = at(r.psum, n, row, column);
+                const float expected_v = !computed ? sentinel : (active ? v : 0.0f);
+                EXPECT_EQ(v, expected_v);
+                if (computed && active) {
+                    EXPECT_NE(v, sentinel);
+                }
+                const float d = at(r.pdiff, n, row, column);
+                const float expected_d = (!computed || symmetry == 0) ? sentinel : (active ? d : 0.0f);
+                EXPECT_EQ(d, expected_d);
+            }
+            for (int column = 1; column <= 18; ++column) {
+                const float v = at(r.wsum, n, row, column);
+                EXPECT_EQ(v, active ? v : 0.0f);
+                EXPECT_NE(v, sentinel);
+                const float d = at(r.wdiff, n, row, column);
+                EXPECT_EQ(d, symmetry == 0 ? sentinel : (active ? d : 0.0f));
+            }
+        }
+    }
+}
+
+// depth > 0 moves every field point to its bottom image (x, y, -z - 2 depth); depth 0 is
+// no bottom for getic2a, so it gives the direct column bit for bit.  Unknown method codes
+// give zeros, the own panel included.
+TEST(getic2a, positive_depth_gives_the_bottom_image_and_zero_depth_none)
+{
+    const PanelModel sheet = curved_sheet();
+    const int n = sheet.n_panels;
+    const int panel = 9;
+    const Arrays direct = run_getic2a(sheet, 0, 3, panel, -1.0f);
+    const Arrays zero = run_getic2a(sheet, 0, 3, panel, 0.0f);
+    EXPECT_EQ(direct.psum, zero.psum);
+    EXPECT_EQ(direct.wsum, zero.wsum);
+
+    const float depth = 2.0f;
+    const Arrays image = run_getic2a(sheet, 0, 3, panel, depth);
+    const auto p = integration_corners(std::span(sheet.corners).subspan(to_panel_index(panel) * 12, 12));
+    for (int j = 0; j < n; ++j) {
+        if (sheet.active[j] == 0 || j == to_panel_index(panel))
+            continue;
+        const auto c = colloc_of(sheet, to_panel_number(j));
+        const Vec3d fb{c[0], c[1], -double(c[2]) - 2.0 * depth};
+        const PanelIntegrals expected = panel_integrals(3, fb, p[0], p[1], p[2], p[3]);
+        EXPECT_FLOAT_EQ(at(image.psum, n, j, kSourceColumn), static_cast<float>(expected.source));
+        EXPECT_FLOAT_EQ(at(image.psum, n, j, kDipoleColumn), static_cast<float>(expected.dipole));
+        EXPECT_GT(std::fabs(at(image.psum, n, j, kDipoleColumn) - at(direct.psum, n, j, kDipoleColumn)), 1e-4);
+    }
+    const Arrays none = run_getic2a(sheet, 1, 5, panel, -1.0f, 7.0f);
+    for (int row = 0; row < n; ++row) {
+        EXPECT_EQ(at(none.psum, n, row, kSourceColumn), 0.0f);
+        EXPECT_EQ(at(none.psum, n, row, kDipoleColumn), 0.0f);
+        for (int column = 1; column <= 18; ++column)
+            EXPECT_EQ(at(none.wsum, n, row, column), 0.0f);
+    }
+}
+
+// Two panels on top of each other: the second's collocation point is the first's centre,
+// where method 2 can never accept a piece, and getic2a stops with its own report.
+TEST(getic2a, failed_integral_stops_with_the_corner_report)
+{
+    PanelModel m;
+    const std::array<Vec3d, 4> p = {Vec3d{0.5, 1.5, 0.0}, Vec3d{1.5, 1.5, 0.0}, Vec3d{1.5, 2.5, 0.0}, Vec3d{0.5, 2.5, 0.0}};
+    add_panel(m, p, 1);
+    add_panel(m, p, 1);
+    m.node_table.assign(18, 1);
+    Arrays r(2, 18);
+    try {
+        getic2a(m, kListingUnit, 0, 2, 1, 2, r.psum, r.wsum, r.pdiff, r.wdiff, -1.0f);
+        FAIL() << "getic2a did not stop";
+    } catch (const RunStopped& stop) {
+        ASSERT_EQ(stop.lines.size(), 6u);
+        EXPECT_EQ(stop.lines[0], "ERROR: Error in panel integration detected in getic2a:");
+        EXPECT_EQ(stop.lines[5], "xf =  1.0 2.0 0.0");
+    }
+}
+
+// ---- getic2b ------------------------------------------------------------------------------
+
+// The fixed point sets integrate polynomials over [-1, 1]^2 exactly: the squares are
+// 4 x 4 Gauss rules (degree 7), and on the triangles the Jacobian rho makes a polynomial
+// of degree p in (sigma, tau) one of degree p + 1 in rho, exact up to p = 6.
+TEST(getic2b_rules, point_sets_integrate_polynomials_over_the_square)
+{
+    const auto exact = [](int p, int q) {
+        const auto one = [](int e) { return e % 2 ? 0.0 : 2.0 / (e + 1); };
+        return one(p) * one(q);
+    };
+    std::vector<std::span<const ParamPoint>> rules = {graded_own_panel_points()};
+    for (int c = 1; c <= 4; ++c)
+        rules.push_back(class_rule_points(c));
+    EXPECT_EQ(graded_own_panel_points().size(), 512u);
+    EXPECT_EQ(class_rule_points(1).size(), 1024u);
+    EXPECT_EQ(class_rule_points(4).size(), 16u);
+    for (const auto& rule : rules) {
+        for (int p = 0; p <= 6; ++p)
+            for (int q = 0; p + q <= 6; ++q) {
+                double sum = 0.0;
+                for (const ParamPoint& pt : rule)
+                    sum += pt.weight * std::pow(pt.sigma, p) * std::pow(pt.tau, q);
+                EXPECT_NEAR(sum, exact(p, q), 1e-13) << p << " " << q;
+            }
+    }
+}
+
+// The graded own-panel rule on a flat square at its centre: 4 a ln(1 + sqrt 2) and no
+// dipole.  The rule is fixed (512 points); its error, dominated by the outer ring's
+// 4 x 4 squares next to the inner region, is measured below 1e-5 of the value; allow
+// kRuleAccuracy.
+TEST(getic2b, own_panel_graded_rule_matches_the_square_closed_form)
+{
+    PanelModel m;
+    const double a = 0.8;
+    add_panel(m, {Vec3d{0, 0, 1}, Vec3d{a, 0, 1}, Vec3d{a, a, 1}, Vec3d{0, a, 1}}, 1);
+    m.node_table.assign(9, 1);
+    const Getic2bRun run = run_getic2b(m, 0, 1, -1.0f);
+    const double exact = 4.0 * a * std::log(1.0 + std::sqrt(2.0));
+    EXPECT_NEAR(at(run.arrays.psum, 1, 0, kSourceColumn), exact, kRuleAccuracy * exact);
+    EXPECT_NEAR(at(run.arrays.psum, 1, 0, kDipoleColumn), 0.0, 1e-12);
+    double pieces = 0.0;
+    for (int k = 1; k <= 9; ++k)
+        pieces += at(run.arrays.wsum, 1, 0, k);
+    EXPECT_NEAR(pieces, 64.0 * exact, 64.0 * kRuleAccuracy * exact);
+}
+
+// getic2b must reproduce getic2a's column (direct + mirror with symmetry, plus the bottom
+// image that getic2a gives as a separate column) within the accuracy of its fixed rules.
+// The class rules are sized so that every sub-square is seen from at least ~1.6 of its
+// half-side; the 4 x 4 Gauss error of 1/r there is below ~1e-3 of the sub-square's share,
+// and only the few nearest sub-squares are that close: 1e-3 of the column's scale.
+TEST(getic2b, agrees_with_getic2a_within_its_rule_accuracy)
+{
+    const PanelModel sheet = make_sheet(5, 4, [](int a, int b) {
+        return Vec3d{0.3 * a, 0.2 + 0.3 * b + 0.02 * a * a, -0.8 + 0.04 * a * b - 0.02 * b * b};
+    });
+    const int n = sheet.n_panels;
+    const float depth = 1.5f;
+    for (const int panel : {9, 17, 26}) {
+        ASSERT_EQ(sheet.active[to_panel_index(panel)], 1);
+        const Getic2bRun b = run_getic2b(sheet, 1, panel, depth);
+        EXPECT_EQ(b.failures, 0);
+        const Arrays direct = run_getic2a(sheet, 1, 3, panel, -1.0f);
+        const Arrays bottom = run_getic2a(sheet, 1, 3, panel, depth);
+        const auto compare = [&](const std::vector<float>& got, const std::vector<float>& a1,
+                                 const std::vector<float>& a2, int column) {
+            double scale = 0.0;
+            for (int row = 0; row < n; ++row)
+                scale = std::max(scale, std::fabs(double(at(a1, n, row, column))));
+            for (int row = 0; row < n; ++row) {
+                const double expected = double(at(a1, n, row, column)) + at(a2, n, row, column);
+                EXPECT_NEAR(at(got, n, row, column), expected, 1e-3 * scale)
+                    << "panel " << panel << " row " << row << " column " << column;
+            }
+        };
+        for (const int column : {kSourceColumn, kDipoleColumn}) {
+            compare(b.arrays.psum, direct.psum, bottom.psum, column);
+            compare(b.arrays.pdiff, direct.pdiff, bottom.pdiff, column);
+        }
+        for (int column = 1; column <= 18; ++column) {
+            compare(b.arrays.wsum, direct.wsum, bottom.wsum, column);
+            compare(b.arrays.wdiff, direct.wdiff, bottom.wdiff, column);
+        }
+        // Every class was used on this sheet, and the lists hold active points only.
+        int listed = 0;
+        for (int c = 0; c < 4; ++c)
+            for (int m = 0; m < n && b.lists[c][m] != 0; ++m) {
+                ++listed;
+                EXPECT_NE(b.lists[c][m], panel);
+                EXPECT_EQ(sheet.active[to_panel_index(b.lists[c][m])], 1);
+            }
+        EXPECT_GT(listed, 0);
+    }
+}
+
+// depth = 0 is a bottom for getic2b: the image in z = 0 is added.  The difference of the
+// runs with depth 0 and with no bottom is the direct column at (x, y, -z), which getic2a
+// gives for a positive depth that moves no float coordinate (1e-30).
+TEST(getic2b, zero_depth_adds_the_image_in_z_equal_zero)
+{
+    const PanelModel sheet = curved_sheet();
+    const int n = sheet.n_panels;
+    const int panel = 10;
+    const Getic2bRun with = run_getic2b(sheet, 0, panel, 0.0f);
+    const Getic2bRun without = run_getic2b(sheet, 0, panel, -1.0f);
+    const Arrays image = run_getic2a(sheet, 0, 3, panel, 1e-30f);
+    for (const int column : {kSourceColumn, kDipoleColumn}) {
+        double scale = 0.0;
+        for (int row = 0; row < n; ++row)
+            scale = std::max(scale, std::fabs(double(at(image.psum, n, row, column))));
+        for (int row = 0; row < n; ++row) {
+            const double added = double(at(with.arrays.psum, n, row, column)) - at(without.arrays.psum, n, row, column);
+            EXPECT_NEAR(added, at(image.psum, n, row, column), 1e-3 * scale) << "row " << row;
+        }
+    }
+}
+
+// Field points in y = 0 (a second sheet lying in that plane) see the panel's mirror at the
+// same distance: every contribution pairs two equal numbers, so the differences are 0 and
+// the sums exactly twice the direct run's; inactive field points stay empty.
+TEST(getic2b, field_points_in_the_symmetry_plane_double_sums_and_zero_differences)
+{
+    PanelModel m = curved_sheet();
+    const PanelModel plane = make_sheet(3, 2, [](int a, int b) { return Vec3d{0.5 * a, 0.0, -1.0 + 0.4 * b}; });
+    const int offset = m.n_panels;
+    for (int p = 0; p < plane.n_panels; ++p) {
+        std::array<Vec3d, 4> c = integration_corners(std::span(plane.corners).subspan(p * 12, 12));
+        add_panel(m, c, plane.active[p]);
+        for (int k = 0; k < 9; ++k)
+            m.node_table.push_back(plane.node_table[p * 9 + k] + (plane.node_table[p * 9 + k] ? offset : 0));
+    }
+    const int n = m.n_panels;
+    const Getic2bRun direct = run_getic2b(m, 0, 9, -1.0f);
+    const Getic2bRun sym = run_getic2b(m, 1, 9, -1.0f);
+    for (int row = offset; row < n; ++row) {
+        for (int column = 1; column <= 12; ++column) {
+            EXPECT_EQ(at(sym.arrays.pdiff, n, row, column), 0.0f);
+            EXPECT_EQ(at(sym.arrays.psum, n, row, column), 2.0f * at(direct.arrays.psum, n, row, column));
+        }
+        for (int column = 1; column <= 18; ++column) {
+            EXPECT_EQ(at(sym.arrays.wdiff, n, row, column), 0.0f);
+            EXPECT_EQ(at(sym.arrays.wsum, n, row, column), 2.0f * at(direct.arrays.wsum, n, row, column));
+        }
+        if (m.active[row] == 0) {
+            EXPECT_EQ(at(sym.arrays.psum, n, row, kSourceColumn), 0.0f);
+            EXPECT_EQ(at(sym.arrays.wsum, n, row, 5), 0.0f);
+        } else {
+            EXPECT_GT(at(sym.arrays.psum, n, row, kSourceColumn), 0.0f);
+        }
+    }
+}
+
+// A field point on the panel's own centre (a duplicate panel) makes the 5-point rule sample
+// r = 0: the adaptive integrals fail, each failure sends the warning line to the sink, and
+// the column is still produced.  Through the listing-unit overload the lines reach the
+// file open on that unit.
+TEST(getic2b, failures_are_reported_and_the_column_goes_on)
+{
+    PanelModel m;
+    const std::array<Vec3d, 4> p = {Vec3d{0.5, 1.5, 0.0}, Vec3d{1.5, 1.5, 0.0}, Vec3d{1.5, 2.5, 0.0}, Vec3d{0.5, 2.5, 0.0}};
+    add_panel(m, p, 1);
+    add_panel(m, p, 1);
+    add_panel(m, {Vec3d{0.5, 1.5, 3.0}, Vec3d{1.5, 1.5, 3.0}, Vec3d{1.5, 2.5, 3.0}, Vec3d{0.5, 2.5, 3.0}}, 1);
+    m.node_table.assign(27, 1);
+    std::vector<std::string> lines;
+    const Getic2bRun run = run_getic2b(m, 0, 1, -1.0f, [&lines](std::string_view line) { lines.emplace_back(line); });
+    EXPECT_GT(run.failures, 0);
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(run.failures));
+    for (const auto& line : lines)
+        EXPECT_EQ(line, " influence matrix fail in getic2b");
+    EXPECT_GT(at(run.arrays.psum, 3, 2, kSourceColumn), 0.0f);   // the far panel's row was done
+
+    const int unit = 77;
+    const auto path = std::filesystem::temp_directory_path() / "torva_getic2b_listing_test.lis";
+    ASSERT_EQ(units().open(unit, path.string(), OpenOptions{"REPLACE"}), 0);
+    Arrays r(3, 18);
+    std::array<std::vector<int>, 4> work;
+    std::array<std::span<int>, 4> lists;
+    for (int c = 0; c < 4; ++c) {
+        work[c].assign(3, 0);
+        lists[c] = work[c];
+    }
+    const int failures = getic2b(m, unit, 0, 1, 3, lists, r.psum, r.wsum, r.pdiff, r.wdiff, -1.0f);
+    units().close(unit);
+    std::ifstream in(path);
+    std::string line;
+    int count = 0;
+    while (std::getline(in, line)) {
+        EXPECT_EQ(line, " influence matrix fail in getic2b");
+        ++count;
+    }
+    EXPECT_EQ(count, failures);
+    std::filesystem::remove(path);
+}
+
+}  // namespace
+}  // namespace torva
