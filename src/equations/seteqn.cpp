@@ -255,6 +255,15 @@ void seteqn(const PanelModel& model, const SeteqnUnits& u, int symmetry, int nsh
     std::vector<int> sheet_offset(static_cast<std::size_t>(nsheet) + 1, 0);
     for (int s = 0; s < nsheet; ++s) sheet_offset[s + 1] = sheet_offset[s] + model.np[s];
 
+    // Flat-panel kernel data of every panel, for the velocity records.
+    std::vector<KernelPanel> kernel_panels;
+    for (int s = 0; s < nsheet; ++s)
+        if (model.kp[s] == kSheetKindBody && model.mp[s] != 0) {
+            kernel_panels.reserve(N);
+            for (int c = 0; c < n; ++c) kernel_panels.push_back(kernel_panel(model, to_panel_number(c)));
+            break;
+        }
+
     int threads = 1;
 #ifdef _OPENMP
     threads = omp_get_max_threads();
@@ -325,10 +334,9 @@ void seteqn(const PanelModel& model, const SeteqnUnits& u, int symmetry, int nsh
                         if (model.kp[s] != kSheetKindBody || model.mp[s] == 0) continue;
                         for (int c = sheet_offset[s]; c < sheet_offset[s + 1]; ++c) {
                             if (model.active[c] == 0) continue;
-                            const auto rec = getvel(model, symmetry, field, to_panel_number(c), sea_depth);
-                            if (rec.empty()) continue;
-                            vel_len.push_back(static_cast<int>(rec.size()));
-                            vel.insert(vel.end(), rec.begin(), rec.end());
+                            const std::size_t before = vel.size();
+                            getvel(kernel_panels, symmetry, field, to_panel_number(c), sea_depth, vel);
+                            if (vel.size() > before) vel_len.push_back(static_cast<int>(vel.size() - before));
                         }
                     }
                     if (sea_depth > 0.0f) {

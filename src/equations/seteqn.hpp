@@ -34,13 +34,19 @@
 #include <span>
 #include <vector>
 
+#include "integrals/field_quadrature.hpp"
+#include "integrals/source_kernel.hpp"
 #include "mesh/panel_model.hpp"
 
 namespace torva {
 
-// The four N x 12 influence arrays of one field point (column-major, leading dimension N).
+// The four N x 12 influence arrays of one field point (column-major, leading dimension N),
+// and the scratch of the routine that fills them (one set per thread).
 struct RowInfluenceArrays {
     std::vector<float> panel_sum, node_sum, panel_diff, node_diff;
+    std::vector<float> mirrored;          // N x 12: the row variant at the y-mirrored point
+    std::vector<float> pieces;            // N x 9 x 4: piece values of every panel
+    RowWorkspace row_work;
     explicit RowInfluenceArrays(int n = 0);
 };
 
@@ -55,10 +61,11 @@ using RowInfluence =
 [[nodiscard]] RowInfluence select_row_influence(const PanelModel& model, int listing_unit, int symmetry,
                                                 int infmeth, const std::array<int, 3>& ispline);
 
-// One .jou4 record of getvel for field point `field` and unknown `column` (1-based), or an
-// empty vector when none is written (SEA_DEPTH exactly 0).
-[[nodiscard]] std::vector<float> getvel(const PanelModel& model, int symmetry, const std::array<float, 3>& field,
-                                        int column, float sea_depth);
+// One .jou4 record of getvel for field point `field` and unknown `column` (1-based, its
+// flat-panel kernel data in panels[column - 1]), appended to `record`; nothing is appended
+// when SEA_DEPTH is exactly 0.  The velocity is the gradient of the source potential.
+void getvel(std::span<const KernelPanel> panels, int symmetry, const std::array<float, 3>& field, int column,
+            float sea_depth, std::vector<float>& record);
 
 struct SeteqnUnits {
     int listing = 6, jou1 = 11, jou1a = 15, jou2 = 12, jou4 = 14;
