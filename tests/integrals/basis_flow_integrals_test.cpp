@@ -1,0 +1,354 @@
+// Basis-flow integrals, checked against truths computed another way: the closed-form
+// potential and gradient of a flat polygon (the source kernel, an edge-by-edge formula), the
+// classic value 4 a ln(1 + sqrt 2) of a square seen from its centre, the jump of a single
+// layer's normal derivative, and the exact cancellations of the wall and symmetry images.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "integrals/basis_flow_integrals.hpp"
+#include "integrals/panel_integrals.hpp"
+#include "integrals/source_kernel.hpp"
+#include "mesh/panel_geometry.hpp"
+
+namespace {
+
+using namespace torva;
+
+// Stored corner record (x1..x4, y1..y4, z1..z4) of four corners given in stored order.
+std::array<float, 12> record_of(const std::array<Vec3d, 4>& p)
+{
+    std::array<float, 12> r{};
+    for (int k = 0; k < 4; ++k)
+        for (int c = 0; c < 3; ++c)
+            r[static_cast<std::size_t>(4 * c + k)] = static_cast<float>(p[static_cast<std::size_t>(k)][static_cast<std::size_t>(c)]);
+    return r;
+}
+
+// Axis-parallel square of side h in the plane z = z0 with lower corner (x0, y0); the stored
+// order P1 = (x1, y1), P2 = (x1, y0), P3 = (x0, y0), P4 = (x0, y1) gives the normal +z.
+std::array<float, 12> square(double x0, double y0, double z0, double h)
+{
+    return record_of({Vec3d{x0 + h, y0 + h, z0}, Vec3d{x0 + h, y0, z0}, Vec3d{x0, y0, z0}, Vec3d{x0, y0 + h, z0}});
+}
+
+// A trapezoid tilted about the x and y axes, so that no component of anything vanishes.
+std::array<float, 12> tilted_trapezoid(const Vec3d& centre)
+{
+    const std::array<std::array<double, 2>, 4> local = {{{0.55, 0.35}, {0.45, -0.3}, {-0.5, -0.4}, {-0.4, 0.45}}};
+    const double a = 0.4, b = -0.3;   // rotations about x, then y
+    std::array<Vec3d, 4> p;
+    for (int k = 0; k < 4; ++k) {
+        const double x = local[static_cast<std::size_t>(k)][0], y = local[static_cast<std::size_t>(k)][1];
+        const double y1 = std::cos(a) * y, z1 = std::sin(a) * y;
+        const double x2 = std::cos(b) * x + std::sin(b) * z1, z2 = -std::sin(b) * x + std::cos(b) * z1;
+        p[static_cast<std::size_t>(k)] = {centre[0] + x2, centre[1] + y1, centre[2] + z2};
+    }
+    return record_of(p);
+}
+
+// The source kernel's view of the same flat panel (closed form near it).
+KernelPanel kernel_of(const std::array<float, 12>& corners)
+{
+    const PanelGeometry g = panel_geometry(std::span<const float, 12>(corners));
+    KernelPanel k;
+    k.frame = g.frame;
+    k.xi = g.xi;
+    k.eta = g.eta;
+    k.centre = g.colloc;
+    k.sides = g.sides;
+    constexpr int kKept[13] = {0, 2, 3, 4, 6, 7, 8, 9, 10, 11, 12, 13, 14};
+    for (int m = 0; m < 13; ++m)
+        k.moments[static_cast<std::size_t>(m)] = g.moments[static_cast<std::size_t>(kKept[m])];
+    k.area = g.moments[0];
+    return k;
+}
+
+BilinearPanel bilinear_of(const std::array<float, 12>& corners)
+{
+    const auto p = integration_corners(corners);
+    return make_bilinear_panel(p[0], p[1], p[2], p[3]);
+}
+
+std::array<float, 4> sides_of(const std::array<float, 12>& corners)
+{
+    return panel_geometry(std::span<const float, 12>(corners)).sides;
+}
+
+// Panel tables of a few hand-made panels, as the builders read them.
+struct Tables {
+    std::vector<float> corners, colloc, frame, sides;
+    void add(const std::array<float, 12>& record)
+    {
+        const PanelGeometry g = panel_geometry(std::span<const float, 12>(record));
+        corners.insert(corners.end(), record.begin(), record.end());
+        colloc.insert(colloc.end(), g.colloc.begin(), g.colloc.end());
+        frame.insert(frame.end(), g.frame.begin(), g.frame.end());
+        sides.insert(sides.end(), g.sides.begin(), g.sides.end());
+    }
+    [[nodiscard]] BasisFlowGeometry geometry() const { return {corners, colloc, frame, sides}; }
+};
+
+double norm3(const std::array<float, 3>& v)
+{
+    return std::sqrt(double(v[0]) * v[0] + double(v[1]) * v[1] + double(v[2]) * v[2]);
+}
+
+TEST(basis_flow_images, cover_the_reflections_in_both_walls_and_nothing_else)
+{
+    EXPECT_EQ(basis_flow_images(0, 0, -1.0).size(), 2u);
+    EXPECT_EQ(basis_flow_images(1, 0, -1.0).size(), 4u);
+    // N_KERNEL without a bottom (depth <= 0) adds nothing.
+    EXPECT_EQ(basis_flow_images(0, 3, -1.0).size(), 2u);
+    EXPECT_EQ(basis_flow_images(0, 3, 0.0).size(), 2u);
+
+    // A source at z0 between z = 0 and z = -h has its images at +-z0 + 2 m h, |m| <= K;
+    // seen from the field point, the image positions are F_z -> q_z F_z + shift.  Compare
+    // the multiset of (q_z, shift) with that set for K = 2.
+    const double h = 3.0;
+    const auto images = basis_flow_images(0, 2, h);
+    ASSERT_EQ(images.size(), 10u);
+    std::vector<std::pair<double, double>> got, want;
+    for (const auto& im : images) {
+        EXPECT_EQ(im.y_sign, 1.0);
+        got.push_back({im.z_sign, im.z_shift});
+    }
+    for (int m = -2; m <= 2; ++m) {
+        want.push_back({1.0, 2.0 * m * h});
+        want.push_back({-1.0, 2.0 * m * h});
+    }
+    std::sort(got.begin(), got.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(got, want);
+    // The first image is the direct point itself.
+    EXPECT_EQ(images[0].z_sign, 1.0);
+    EXPECT_EQ(images[0].z_shift, 0.0);
+
+    // With symmetry every one of them also appears mirrored in y = 0.
+    const auto sym = basis_flow_images(1, 2, h);
+    ASSERT_EQ(sym.size(), 20u);
+    for (std::size_t k = 0; k < 10; ++k) {
+        EXPECT_EQ(sym[k].y_sign, 1.0);
+        EXPECT_EQ(sym[k + 10].y_sign, -1.0);
+        EXPECT_EQ(sym[k + 10].z_sign, sym[k].z_sign);
+        EXPECT_EQ(sym[k + 10].z_shift, sym[k].z_shift);
+    }
+}
+
+// The adaptive integrals of a flat panel against the closed-form polygon kernel: a different
+// method entirely.  The integrals are accurate to their relative tolerance 1e-4 (the
+// two-rule estimate is conservative for these smooth integrands) and the kernel to float
+// rounding, a few 1e-7; 5e-4 of the magnitude leaves room for both.
+TEST(basis_flow_integrals, drivers_match_the_closed_form_flat_panel)
+{
+    const auto corners = tilted_trapezoid({0.3, -0.2, -2.0});
+    const BilinearPanel panel = bilinear_of(corners);
+    const KernelPanel kernel = kernel_of(corners);
+    const Vec3d n = vec3::scale(vec3::cross(panel.a, panel.b), 1.0 / vec3::norm(vec3::cross(panel.a, panel.b)));
+    const std::vector<Vec3d> points = {
+        vec3::add(panel.c, vec3::scale(n, 0.05)),           // just off the centre
+        vec3::add(panel.point(0.45, -0.1), vec3::scale(n, -0.08)),   // below, near an edge
+        {1.1, 0.4, -1.6},                                    // about a panel size away
+        {2.5, -2.0, -4.0},                                   // 3.5 panel sizes away
+    };
+    const Vec3d direction = {0.48, -0.6, 0.64};
+    for (const Vec3d& f : points) {
+        // Keep to the kernel's closed-form regime: its far-field expansion is about the
+        // corner mean, which for a trapezoid is not the area centroid.
+        const Vec3d offset = vec3::sub(f, panel.c);
+        ASSERT_EQ(kernel_regime(static_cast<float>(vec3::dot(offset, offset)), kernel.area), KernelRegime::near);
+        const SourceKernelResult k = source_kernel(
+            {static_cast<float>(f[0]), static_cast<float>(f[1]), static_cast<float>(f[2])}, 0, kernel, 1);
+        const PotentialVelocityIntegrals q = potential_velocity_integrals(kBasisFlowNearMethod, f, panel);
+        EXPECT_EQ(q.error_flag, 0);
+        EXPECT_NEAR(q.values[0], k.phi_s, 5.0e-4 * std::fabs(k.phi_s));
+        const double grad_scale = norm3(k.grad_phi_s);
+        for (int c = 0; c < 3; ++c)   // the velocity integrals are minus the gradient, (2)
+            EXPECT_NEAR(-q.values[static_cast<std::size_t>(c + 1)], k.grad_phi_s[static_cast<std::size_t>(c)], 5.0e-4 * grad_scale);
+        const DirectedVelocityIntegral d = directed_velocity_integral(kBasisFlowNearMethod, f, direction, panel);
+        EXPECT_EQ(d.error_flag, 0);
+        const double v_dot_grad = direction[0] * k.grad_phi_s[0] + direction[1] * k.grad_phi_s[1] + direction[2] * k.grad_phi_s[2];
+        EXPECT_NEAR(-d.value, v_dot_grad, 5.0e-4 * grad_scale);
+    }
+}
+
+// Codes 0, 1, 2 of the basis-flow drivers are Part 5.1's 1, 2, 3: the same integrators on the
+// same integrands give the same numbers (the potential is the source integral; on a flat
+// panel the directed velocity along the normal is the dipole integral).  Other codes give 0.
+TEST(basis_flow_integrals, method_codes_are_one_below_the_influence_codes)
+{
+    const auto corners = tilted_trapezoid({0.0, 0.0, -1.5});
+    const BilinearPanel panel = bilinear_of(corners);
+    const auto p = integration_corners(corners);
+    const Vec3d n = vec3::scale(vec3::cross(panel.a, panel.b), 1.0 / vec3::norm(vec3::cross(panel.a, panel.b)));
+    const Vec3d f = {0.7, -0.4, -0.9};
+    for (int code = 0; code <= 2; ++code) {
+        const PanelIntegrals ref = panel_integrals(code + 1, f, p[0], p[1], p[2], p[3]);
+        const PotentialVelocityIntegrals q = potential_velocity_integrals(code, f, panel);
+        const DirectedVelocityIntegral d = directed_velocity_integral(code, f, n, panel);
+        // Same sample points and integrand for the potential.  The dipole integrand N . R
+        // equals |N| n . R only on an exactly plane panel; rounding the corners to float
+        // bends it by ~6e-8 of its size, which moves the integral by about as much.
+        EXPECT_NEAR(q.values[0], ref.source, 1.0e-12 * std::fabs(ref.source)) << "code " << code;
+        EXPECT_NEAR(d.value, ref.dipole, 1.0e-6 * std::fabs(ref.dipole)) << "code " << code;
+        EXPECT_EQ(q.error_flag, ref.error_flag);
+    }
+    for (const int code : {3, -1, 7}) {
+        const PotentialVelocityIntegrals q = potential_velocity_integrals(code, f, panel);
+        EXPECT_EQ(q.values, (std::array<double, 4>{}));
+        EXPECT_EQ(directed_velocity_integral(code, f, n, panel).value, 0.0);
+    }
+}
+
+// At its own centre a square of side a has the potential 4 a ln(1 + sqrt 2) (the integral of
+// 1/r over the square), and the single layer's gradient on the side away from the normal is
+// 2 pi n (the jump), with no tangential part by symmetry.  The graded rule integrates the
+// collapsed (smooth) integrand with 512 Gauss points: about 1e-6 relative (2e-6 allowed).
+TEST(fstgrd1, own_centre_gets_the_weakly_singular_potential_and_the_fluid_side_jump)
+{
+    const double a = 0.8;
+    const auto corners = square(-0.4, 1.0, -3.0, a);
+    const std::array<float, 4> sides = sides_of(corners);
+    const std::vector<BasisFlowSource> sources = {basis_flow_source(corners, sides)};
+    const std::vector<float> strength = {1.0f};
+    const std::vector<float> point = {0.0f, 1.4f, -3.0f};
+    const std::vector<FieldImage> direct_only = {FieldImage{}};
+    std::vector<int> l0(1), l1(1), l2(1), l3(1);
+    BasisFlowScratch scratch;
+    std::vector<std::array<double, 4>> sums(1);
+    const int failures = fstgrd1_block(sources, strength, point, 0, 1, direct_only, {l0, l1, l2, l3}, scratch, sums);
+    EXPECT_EQ(failures, 0);
+    const double exact = 4.0 * a * std::log(1.0 + std::sqrt(2.0));
+    EXPECT_NEAR(sums[0][0], exact, 2.0e-6 * exact);
+    EXPECT_NEAR(sums[0][1], 0.0, 1.0e-6);
+    EXPECT_NEAR(sums[0][2], 0.0, 1.0e-6);
+    EXPECT_NEAR(sums[0][3], 2.0 * std::numbers::pi, 1.0e-6);   // normal +z, fluid below
+}
+
+// On the wall z = 0 the surface image doubles the potential and cancels the vertical
+// velocity exactly; on y = 0 with symmetry the y-image cancels v exactly.
+TEST(fstgrd1, wall_and_symmetry_plane_are_exact_mirrors)
+{
+    const auto corners = tilted_trapezoid({0.6, 0.8, -0.9});
+    const std::vector<BasisFlowSource> sources = {basis_flow_source(corners, sides_of(corners))};
+    const std::vector<float> strength = {0.7f};
+    // One point near the panel (adaptive), one far (a class rule), both on z = 0 and y = 0.
+    const std::vector<float> points = {0.5f, 0.0f, 0.0f, 6.0f, 0.0f, 0.0f};
+    std::vector<int> l0(2), l1(2), l2(2), l3(2);
+    BasisFlowScratch scratch;
+
+    std::vector<std::array<double, 4>> wall(2);
+    fstgrd1_block(sources, strength, points, 0, 2, basis_flow_images(0, 0, -1.0), {l0, l1, l2, l3}, scratch, wall);
+    std::vector<std::array<double, 4>> direct(2);
+    const std::vector<FieldImage> direct_only = {FieldImage{}};
+    fstgrd1_block(sources, strength, points, 0, 2, direct_only, {l0, l1, l2, l3}, scratch, direct);
+    for (int k = 0; k < 2; ++k) {
+        EXPECT_EQ(wall[static_cast<std::size_t>(k)][3], 0.0) << "w at point " << k;
+        EXPECT_DOUBLE_EQ(wall[static_cast<std::size_t>(k)][0], 2.0 * direct[static_cast<std::size_t>(k)][0]);
+    }
+
+    std::vector<std::array<double, 4>> mirrored(2);
+    fstgrd1_block(sources, strength, points, 0, 2, basis_flow_images(1, 0, -1.0), {l0, l1, l2, l3}, scratch, mirrored);
+    for (int k = 0; k < 2; ++k) {
+        EXPECT_EQ(mirrored[static_cast<std::size_t>(k)][2], 0.0) << "v at point " << k;
+        EXPECT_EQ(mirrored[static_cast<std::size_t>(k)][3], 0.0) << "w at point " << k;
+    }
+
+    // N_KERNEL 0 with a bottom given adds nothing: bit for bit the deep-water values.
+    std::vector<std::array<double, 4>> no_kernel(2);
+    fstgrd1_block(sources, strength, points, 0, 2, basis_flow_images(0, 0, 2.0), {l0, l1, l2, l3}, scratch, no_kernel);
+    EXPECT_EQ(no_kernel, wall);
+}
+
+// fstgrd1 itself: phi and grad phi of two panels, against the closed-form kernel summed over
+// the direct point and the surface image (5e-4 as in the driver test).
+TEST(fstgrd1, sums_the_panels_and_their_surface_images)
+{
+    Tables t;
+    t.add(tilted_trapezoid({0.0, 0.0, -1.2}));
+    t.add(square(1.0, -0.5, -0.6, 0.7));
+    const std::vector<int> list = {1, 2};
+    const std::vector<float> strengths = {0.8f, -0.5f};
+    const std::vector<float> points = {0.2f, 0.3f, -0.3f, 3.0f, 1.0f, -2.0f, 1.3f, -0.1f, 0.0f};
+    std::vector<float> phi(3), u(3), v(3), w(3);
+    const int failures = fstgrd1(t.geometry(), [](std::string_view) {}, 6, points, 3, list, strengths, phi, u, v, w, 0, 0, -1.0f);
+    EXPECT_EQ(failures, 0);
+    for (int k = 0; k < 3; ++k) {
+        std::array<double, 4> want{};
+        for (int i = 0; i < 2; ++i) {
+            std::array<float, 12> rec;
+            std::copy_n(t.corners.begin() + 12 * i, 12, rec.begin());
+            const KernelPanel kp = kernel_of(rec);
+            for (const double zs : {1.0, -1.0}) {
+                const SourceKernelResult r = source_kernel(
+                    {points[3 * k], points[3 * k + 1], static_cast<float>(zs * points[3 * k + 2])}, 0, kp, 1);
+                want[0] += strengths[i] * r.phi_s;
+                want[1] += strengths[i] * r.grad_phi_s[0];
+                want[2] += strengths[i] * r.grad_phi_s[1];
+                want[3] += strengths[i] * zs * r.grad_phi_s[2];
+            }
+        }
+        const double scale = std::max({std::fabs(want[1]), std::fabs(want[2]), std::fabs(want[3])});
+        EXPECT_NEAR(phi[k], want[0], 5.0e-4 * std::fabs(want[0])) << "point " << k;
+        EXPECT_NEAR(u[k], want[1], 5.0e-4 * scale) << "point " << k;
+        EXPECT_NEAR(v[k], want[2], 5.0e-4 * scale) << "point " << k;
+        EXPECT_NEAR(w[k], want[3], 5.0e-4 * scale) << "point " << k;
+    }
+}
+
+// The matrix of two panels: off-diagonal elements are n_j . grad G_i at c_j with the surface
+// image (closed form, 5e-4), the diagonal is 2 pi minus the image term (a flat panel's own
+// principal value along its normal is 0), computed here by the adaptive driver at the image
+// of the centre (the matrix uses a class rule there: 1e-5 of the value covers both), and
+// the right-hand side is weight n_x - q.
+TEST(basis_flow_matrix, elements_are_normal_velocities_with_the_free_term_on_the_diagonal)
+{
+    Tables t;
+    t.add(tilted_trapezoid({0.0, 0.0, -0.8}));
+    t.add(square(0.9, -0.3, -0.5, 0.6));
+    const std::vector<int> list = {1, 2};
+    const std::vector<float> weight = {0.5f, 2.0f};
+    const std::vector<float> flux = {0.0f, 0.25f};
+    std::vector<float> matrix(4, 99.0f), vector(2, 99.0f);
+    std::vector<int> l0(2), l1(2), l2(2), l3(2);
+    int lines = 0;
+    const int failures = basis_flow_matrix(t.geometry(), [&](std::string_view) { ++lines; }, 0, weight, flux, 2,
+                                           list, matrix, vector, {l0, l1, l2, l3}, 0, -1.0f);
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(lines, 0);
+
+    for (int i = 0; i < 2; ++i) {
+        std::array<float, 12> rec;
+        std::copy_n(t.corners.begin() + 12 * i, 12, rec.begin());
+        const BasisFlowSource src = basis_flow_source(rec, sides_of(rec));
+        // Right-hand side (2 pi-free): weight n_x - q.
+        EXPECT_FLOAT_EQ(vector[static_cast<std::size_t>(i)],
+                        static_cast<float>(weight[static_cast<std::size_t>(i)] * src.unit_normal[0] - flux[static_cast<std::size_t>(i)]));
+        const int j = 1 - i;
+        const Vec3d nj = {t.frame[9 * j + 2], t.frame[9 * j + 5], t.frame[9 * j + 8]};
+        const KernelPanel kp = kernel_of(rec);
+        double want = 0.0;
+        for (const double zs : {1.0, -1.0}) {
+            const SourceKernelResult r =
+                source_kernel({t.colloc[3 * j], t.colloc[3 * j + 1], static_cast<float>(zs * t.colloc[3 * j + 2])}, 0, kp, 1);
+            want += nj[0] * r.grad_phi_s[0] + nj[1] * r.grad_phi_s[1] + zs * nj[2] * r.grad_phi_s[2];
+        }
+        EXPECT_NEAR(matrix[static_cast<std::size_t>(j + 2 * i)], want, 5.0e-4 * norm3(source_kernel(
+            {t.colloc[3 * j], t.colloc[3 * j + 1], t.colloc[3 * j + 2]}, 0, kp, 1).grad_phi_s)) << "a(" << j << "," << i << ")";
+
+        const Vec3d ni = {t.frame[9 * i + 2], t.frame[9 * i + 5], t.frame[9 * i + 8]};
+        const FieldImage surface{1.0, -1.0, 0.0};
+        const DirectedVelocityIntegral image = directed_velocity_integral(
+            kBasisFlowNearMethod, image_point(surface, src.panel.c), image_direction(surface, ni), src.panel);
+        EXPECT_NEAR(matrix[static_cast<std::size_t>(3 * i)], kBasisFlowFreeTerm - image.value,
+                    1.0e-5 * std::fabs(image.value) + 1.0e-6) << "a(" << i << "," << i << ")";
+        EXPECT_NE(image.value, 0.0);
+    }
+}
+
+}  // namespace
