@@ -236,21 +236,13 @@ void factorise_and_write(const SeteqnUnits& u, int n, std::vector<float>& amat, 
 
 }  // namespace
 
-void seteqn(const PanelModel& model, const SeteqnUnits& u, int symmetry, int nsheet, int n,
-            const RowInfluence& influence, int infinvs, float sea_depth)
+void assemble_system(const PanelModel& model, const SeteqnUnits& u, int symmetry, int nsheet, int n,
+                     const RowInfluence& influence, float sea_depth, std::span<float> amat, std::span<float> amata)
 {
     UnitTable& io = units();
     const bool symmetric = symmetry == 1;
     const std::size_t N = static_cast<std::size_t>(n);
     const std::vector<std::string> no_memory = {list_directed("ERROR: Insufficient memory for arrays in", " seteqn.").substr(1)};
-
-    std::vector<float> amat, amata;
-    allocate_or_stop(amat, N * N, no_memory, u.listing);
-    if (symmetric)
-        allocate_or_stop(amata, N * N, {list_directed("ERROR: Insufficient memory for antisymm.", " data.").substr(1)},
-                         u.listing);
-
-    const float t_start = cpu_seconds();
     const std::vector<RowPlace> places = place_rows(model, nsheet);
     std::vector<int> sheet_offset(static_cast<std::size_t>(nsheet) + 1, 0);
     for (int s = 0; s < nsheet; ++s) sheet_offset[s + 1] = sheet_offset[s] + model.np[s];
@@ -397,12 +389,27 @@ void seteqn(const PanelModel& model, const SeteqnUnits& u, int symmetry, int nsh
             }
         }
     }
+}
+
+void seteqn(const PanelModel& model, const SeteqnUnits& u, int symmetry, int nsheet, int n,
+            const RowInfluence& influence, int infinvs, float sea_depth)
+{
+    UnitTable& io = units();
+    const bool symmetric = symmetry == 1;
+    const std::size_t N = static_cast<std::size_t>(n);
+    const std::vector<std::string> no_memory = {list_directed("ERROR: Insufficient memory for arrays in", " seteqn.").substr(1)};
+
+    std::vector<float> amat, amata;
+    allocate_or_stop(amat, N * N, no_memory, u.listing);
+    if (symmetric)
+        allocate_or_stop(amata, N * N, {list_directed("ERROR: Insufficient memory for antisymm.", " data.").substr(1)},
+                         u.listing);
+
+    const float t_start = cpu_seconds();
+    assemble_system(model, u, symmetry, nsheet, n, influence, sea_depth, amat, amata);
+    // The influence arrays and row blocks were released when assemble_system returned.
     const float t_rows_done = cpu_seconds();
-    work.clear();
-    work.shrink_to_fit();
-    block = BlockBuffers{};
-    const float t_released = cpu_seconds();
-    (void)t_rows_done;
+    const float t_released = t_rows_done;
 
     std::vector<int> ipiv;
     allocate_or_stop(ipiv, N, {"ERROR: Insufficient memory for pivot arrays."}, u.listing);

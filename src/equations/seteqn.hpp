@@ -80,6 +80,12 @@ void seteqn(const PanelModel& model, const SeteqnUnits& units, int symmetry, int
 void seteqn(const PanelModel& model, const SeteqnUnits& units, int symmetry, int nsheet, int n,
             const RowInfluence& influence, int infinvs, float sea_depth);
 
+// The row pass alone: fills amat (and amata with symmetry 1; n x n, column-major, zero on
+// entry) row by row, scaled, and writes the right-hand-side rows to .jou1/.jou1a and the
+// velocity records to .jou4.  seteqn = assemble_system + factorisation.
+void assemble_system(const PanelModel& model, const SeteqnUnits& units, int symmetry, int nsheet, int n,
+                     const RowInfluence& influence, float sea_depth, std::span<float> amat, std::span<float> amata);
+
 // C = A B for n x n column-major float matrices, each element summed over j ascending in
 // single precision without fused multiply-add: bit-identical to the plain loop
 //     C(:, k) += A(:, j) * B(j, k),  j = 1..n,

@@ -1,0 +1,244 @@
+// The main system's rows, records and stops, on small meshes with influence routines whose
+// values are known, so that every entry can be predicted by hand.
+#include "equations/seteqn.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <omp.h>
+
+#include "frame/run_stop.hpp"
+#include "frame/units.hpp"
+#include "mesh/mesh_text.hpp"
+#include "support/run_program.hpp"
+
+namespace {
+
+using namespace torva::testing;
+using torva::test::flat_sheet;
+using torva::test::sheets_text;
+using torva::test::version_header;
+
+// Opens the listing and the four journal files of seteqn in `dir`, closes them on exit.
+struct OpenJournals {
+    explicit OpenJournals(const TempDir& dir)
+    {
+        torva::OpenOptions o;
+        o.status = "NEW";
+        EXPECT_EQ(torva::units().open(6, dir.file("t.LIS"), o), 0);
+        o.form = torva::FileForm::unformatted;
+        for (const auto& [unit, suffix] : {std::pair{11, ".jou1"}, {15, ".jou1a"}, {12, ".jou2"}, {14, ".jou4"}})
+            EXPECT_EQ(torva::units().open(unit, dir.file(std::string("t") + suffix), o), 0);
+    }
+    ~OpenJournals() { torva::units().close_all(); }
+};
+
+std::vector<std::vector<float>> float_records(const std::string& name)
+{
+    torva::UnitTable table;
+    torva::OpenOptions o;
+    o.status = "OLD";
+    o.form = torva::FileForm::unformatted;
+    EXPECT_EQ(table.open(60, name, o), 0);
+    std::vector<std::vector<float>> out;
+    while (auto r = table.read_record(60)) {
+        std::vector<float> v(r->size() / 4);
+        std::memcpy(v.data(), r->data(), r->size());
+        out.push_back(std::move(v));
+    }
+    return out;
+}
+
+torva::PanelModel body_sheet(int np1, int np2, int kind = 2, int flag = 1, int symmetry = 0)
+{
+    torva::PanelModel m;
+    const std::string text = version_header("plate", symmetry, 1) +
+                             sheets_text({flat_sheet(np1, np2, kind, flag, 0.3, 0.2, 1.0, 1.0, -2.0)});
+    EXPECT_EQ(torva::test::load_mesh(m, text, 1.0f), 0);
+    torva::fill_moment_tables(m);
+    return m;
+}
+
+// An influence routine that returns nothing: every interior row then holds its free term only.
+const torva::RowInfluence kNoInfluence = [](const std::array<float, 3>&, int, torva::RowInfluenceArrays& a) {
+    std::fill(a.panel_sum.begin(), a.panel_sum.end(), 0.0f);
+    std::fill(a.node_sum.begin(), a.node_sum.end(), 0.0f);
+    std::fill(a.panel_diff.begin(), a.panel_diff.end(), 0.0f);
+    std::fill(a.node_diff.begin(), a.node_diff.end(), 0.0f);
+};
+
+TEST(seteqn_rows, rim_rows_are_second_differences_over_root_six_and_interior_rows_hold_the_free_term)
+{
+    TempDir dir("rows");
+    const auto m = body_sheet(3, 2);   // padded 5 x 4
+    const int n = m.n_panels;
+    ASSERT_EQ(n, 20);
+    std::vector<float> amat(n * n, 0.0f);
+    {
+        OpenJournals j(dir);
+        torva::assemble_system(m, {}, 0, 1, n, kNoInfluence, -1.0f, amat, {});
+    }
+    auto a = [&](int r, int c) { return amat[r + c * n]; };   // 0-based
+    const float k1 = 1.0f / std::sqrt(6.0f), k2 = -2.0f / std::sqrt(6.0f);
+    // Padded (a, b), 1-based, first direction fastest: r = (a-1) + 5 (b-1).
+    auto idx = [](int ai, int bi) { return (ai - 1) + 5 * (bi - 1); };
+    struct Expect { int a, b, step; };
+    // Corners take the first-direction stencil; the a = 1 test comes first.
+    for (const Expect e : {Expect{1, 1, 1}, {5, 1, -1}, {1, 4, 1}, {5, 4, -1}, {3, 1, 5}, {2, 4, -5}, {1, 2, 1}, {5, 3, -1}}) {
+        const int r = idx(e.a, e.b);
+        for (int c = 0; c < n; ++c) {
+            const float want = c == r ? k1 : c == r + e.step ? k2 : c == r + 2 * e.step ? k1 : 0.0f;
+            EXPECT_NEAR(a(r, c), want, 1e-7f) << "row (" << e.a << "," << e.b << ") column " << c;
+        }
+    }
+    // Interior row (2, 2): 2 pi (1,6,1) x (1,6,1) on its nine nodes, scaled to unit norm:
+    // the norm of (1,6,1) x (1,6,1) is 38.
+    const int r = idx(2, 2);
+    const float w[3] = {1, 6, 1};
+    for (int db = -1; db <= 1; ++db)
+        for (int da = -1; da <= 1; ++da)
+            EXPECT_NEAR(a(r, r + da + 5 * db), w[da + 1] * w[db + 1] / 38.0f, 2e-7f);
+    // Right-hand sides: N records of N zeros; nothing in .jou1a without symmetry; the
+    // velocity records (flag 1) are 3 floats for each interior row and active panel.
+    const auto jou1 = float_records(dir.file("t.jou1"));
+    ASSERT_EQ(jou1.size(), 20u);
+    for (const auto& row : jou1) {
+        ASSERT_EQ(row.size(), 20u);
+        for (float v : row) EXPECT_EQ(v, 0.0f);
+    }
+    EXPECT_TRUE(float_records(dir.file("t.jou1a")).empty());
+    const auto jou4 = float_records(dir.file("t.jou4"));
+    EXPECT_EQ(jou4.size(), 6u * 6u);
+    for (const auto& rec : jou4) EXPECT_EQ(rec.size(), 3u);
+}
+
+// An influence routine whose source column 1 of the panel arrays is the field point's z:
+// the bottom image adds the value at -z - 2d with the same sign as the direct one.
+TEST(seteqn_rows, bottom_image_adds_with_the_signs_of_the_direct_pass)
+{
+    const torva::RowInfluence z_source = [](const std::array<float, 3>& f, int, torva::RowInfluenceArrays& a) {
+        kNoInfluence(f, 0, a);
+        const std::size_t n = a.panel_sum.size() / 12;
+        std::fill_n(a.panel_sum.begin(), n, f[2]);
+    };
+    for (const float depth : {-1.0f, 0.0f, 3.0f}) {
+        TempDir dir("bottom");
+        const auto m = body_sheet(3, 3);
+        const int n = m.n_panels;
+        std::vector<float> amat(n * n, 0.0f);
+        {
+            OpenJournals j(dir);
+            torva::assemble_system(m, {}, 0, 1, n, z_source, depth, amat, {});
+        }
+        const auto jou1 = float_records(dir.file("t.jou1"));
+        const int r = 1 + 5 * 1;   // interior (2, 2)
+        // brow = -(z) [- (-z - 2d)], negated, divided by the row norm 2 pi 38.
+        const float z = -2.0f;
+        const float expect = (depth > 0 ? -2.0f * depth : z) / (6.28318f * 38.0f);
+        for (float v : jou1[r]) EXPECT_NEAR(v, expect, 1e-6f * std::abs(expect)) << "depth " << depth;
+        // Velocity records: none at depth 0 exactly, 3 floats otherwise.
+        const auto jou4 = float_records(dir.file("t.jou4"));
+        EXPECT_EQ(jou4.size(), depth == 0.0f ? 0u : 81u) << "depth " << depth;
+    }
+}
+
+TEST(seteqn_rows, a_singular_system_reports_the_sgetrf_info)
+{
+    // A free-surface sheet with no influence: its interior rows are empty.
+    TempDir dir("singular");
+    const auto m = body_sheet(2, 2, 3, 0);
+    OpenJournals j(dir);
+    try {
+        torva::seteqn(m, {}, 0, 1, m.n_panels, kNoInfluence, 1, -1.0f);
+        FAIL() << "no stop";
+    } catch (const torva::RunStopped& stop) {
+        ASSERT_EQ(stop.lines.size(), 1u);
+        const std::string& line = stop.lines[0];
+        EXPECT_EQ(line.rfind("ERROR: Error decomposing amat in routine  seteqn. ", 0), 0u) << line;
+        EXPECT_GT(std::stoi(line.substr(line.rfind(' ') + 1)), 0) << line;
+    }
+}
+
+// The files do not depend on the number of threads that assembled them.
+TEST(seteqn_rows, journal_files_are_identical_for_one_and_two_threads)
+{
+    std::string files[2][4];
+    for (int threads : {1, 2}) {
+        TempDir dir("threads");
+        const std::string args = "sphere --radius 1 --depth 3 --n 6 --symmetry 1 --out " + shell_quote(dir.file("s.ssg"));
+        ASSERT_EQ(run_command(shell_quote(built_program("torva-mesh")) + " " + args).exit_code, 0);
+        torva::PanelModel m;
+        ASSERT_EQ(torva::test::load_mesh(m, read_text(dir.file("s.ssg")), 1.0f), 0);
+        torva::fill_moment_tables(m);
+        const int saved = omp_get_max_threads();
+        omp_set_num_threads(threads);
+        {
+            OpenJournals j(dir);
+            torva::seteqn(m, {}, 1, m.n_sheets, m.n_panels, {1, 1, 1}, -1, -1, 4.0f);
+        }
+        omp_set_num_threads(saved);
+        int k = 0;
+        for (const char* suffix : {".jou1", ".jou1a", ".jou2", ".jou4"})
+            files[threads - 1][k++] = read_text(dir.file(std::string("t") + suffix));
+    }
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_FALSE(files[0][k].empty()) << k;
+        EXPECT_TRUE(files[0][k] == files[1][k]) << "file " << k << " differs between 1 and 2 threads";
+    }
+}
+
+TEST(seteqn_rows, gfortran_reads_every_journal_record_with_the_documented_lengths)
+{
+    TempDir dir("gfjou");
+    const std::string args = "sphere --radius 1 --depth 3 --n 4 --symmetry 1 --out " + shell_quote(dir.file("s.ssg"));
+    ASSERT_EQ(run_command(shell_quote(built_program("torva-mesh")) + " " + args).exit_code, 0);
+    torva::PanelModel m;
+    ASSERT_EQ(torva::test::load_mesh(m, read_text(dir.file("s.ssg")), 1.0f), 0);
+    torva::fill_moment_tables(m);
+    {
+        OpenJournals j(dir);
+        torva::seteqn(m, {}, 1, m.n_sheets, m.n_panels, {1, 1, 1}, -1, 1, -1.0f);
+    }
+    const int n = m.n_panels;
+    const std::string prog = R"(
+program rd
+  implicit none
+  integer, parameter :: n = )" + std::to_string(n) + R"(
+  real :: row(n), a(n, n), v(6)
+  integer :: ipiv(n), r, k, ios
+  open(11, file='t.jou1', form='unformatted', status='old')
+  open(15, file='t.jou1a', form='unformatted', status='old')
+  open(12, file='t.jou2', form='unformatted', status='old')
+  open(14, file='t.jou4', form='unformatted', status='old')
+  do r = 1, n
+    read(11) row
+    read(15) row
+  end do
+  read(11, iostat=ios) row
+  if (ios >= 0) stop 'jou1 has more than n records'
+  do k = 1, 2
+    read(12) a
+    read(12) ipiv
+    if (any(ipiv < 1) .or. any(ipiv > n)) stop 'bad pivots'
+  end do
+  k = 0
+  do
+    read(14, iostat=ios) v
+    if (ios /= 0) exit
+    k = k + 1
+  end do
+  write(*,'(a,i0)') 'jou4 records: ', k
+end program
+)";
+    const auto run = compile_and_run_fortran(dir, prog);
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    // One record of 6 reals (symmetry 1) for every interior row and every active body panel:
+    // all sheets of the sphere are body sheets with flag 1.
+    int interior = 0;
+    for (int p = 0; p < n; ++p) interior += m.active[p];
+    EXPECT_NE(run.output.find("jou4 records: " + std::to_string(interior * interior)), std::string::npos)
+        << run.output;
+}
+
+}  // namespace
