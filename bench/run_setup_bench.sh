@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The main system's phases for meshes of about 2,000, 8,000 and 16,000 padded panels (Wigley
+# hull with free-surface sheets, whole body) and for 1 and 2 threads.  Times are wall seconds.
+set -euo pipefail
+BUILD=${BUILD:-$(dirname "$0")/../build}
+SIZES=${SIZES:-"2000 8000 16000"}
+echo "     N sym thr  assembly    factor  GFLOP/s    write sgetrf-1 GFLOP/s      dd  peakMB"
+for size in $SIZES; do
+  case $size in
+    1000)  mesh="wigley --nx 24 --nz 10 --fs-radius 3 --fs-nr 8" ;;     # N = 1144
+    2000)  mesh="wigley --nx 34 --nz 12 --fs-radius 3 --fs-nr 12" ;;    # N = 2016
+    4000)  mesh="wigley --nx 50 --nz 18 --fs-radius 3 --fs-nr 16" ;;
+    8000)  mesh="wigley --nx 72 --nz 26 --fs-radius 3 --fs-nr 24" ;;    # N = 7992
+    10000) mesh="wigley --nx 80 --nz 28 --fs-radius 3 --fs-nr 26" ;;
+    16000) mesh="wigley --nx 104 --nz 36 --fs-radius 3 --fs-nr 34" ;;   # N = 15688
+    *) echo "unknown size $size" >&2; exit 2 ;;
+  esac
+  for threads in ${THREADS:-1 2}; do
+    OMP_NUM_THREADS=$threads OPENBLAS_NUM_THREADS=$threads "$BUILD/setup_bench" $mesh
+  done
+done

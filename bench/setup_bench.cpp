@@ -1,0 +1,124 @@
+// Phases of the main system on one mesh, timed side by side with a standalone sgetrf of the
+// same order:
+//     setup_bench <torva-mesh arguments...>
+// prints one line: N, threads, assembly, factorisation (and its GFLOP/s), writing .jou2,
+// standalone sgetrf (and its GFLOP/s), dd of the same bytes, peak resident memory.
+// bench/run_setup_bench.sh runs it for the standard sizes and thread counts.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "equations/dense_linear_algebra.hpp"
+#include "equations/seteqn.hpp"
+#include "frame/units.hpp"
+#include "mesh/mesh_file.hpp"
+
+#ifdef _OPENMP
+#include <omp.h>
+#endif
+
+namespace {
+
+double now()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+double lu_gflops(int n, double seconds) { return 2.0 / 3.0 * double(n) * n * n / seconds * 1e-9; }
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace torva;
+    const std::filesystem::path here = std::filesystem::canonical("/proc/self/exe").parent_path();
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("torva_bench_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::string args;
+    for (int i = 1; i < argc; ++i) args += std::string(" ") + argv[i];
+    const std::string mesh = (dir / "m.ssg").string();
+    if (std::system(((here / "torva-mesh").string() + args + " --out " + mesh + " > /dev/null").c_str()) != 0) {
+        std::fprintf(stderr, "setup_bench: torva-mesh%s failed\n", args.c_str());
+        return 2;
+    }
+    OpenOptions old;
+    old.status = "OLD";
+    PanelModel model;
+    units().open(kMeshUnit, mesh, old);
+    const MeshSizes sizes = size_mesh(kMeshUnit, "0");
+    units().close(kMeshUnit);
+    allocate_panel_model(model, sizes.n_panels, sizes.n_sheets, false);
+    units().open(kMeshUnit, mesh, old);
+    if (read_mesh_one_file(kMeshUnit, 1.0f, model) != 0) return 2;
+    classify_panels(model);
+    fill_moment_tables(model);
+    const int n = model.n_panels;
+    const int sym = model.header.symmetry;
+
+    OpenOptions o;
+    o.status = "REPLACE";
+    units().open(6, (dir / "b.LIS").string(), o);
+    o.form = FileForm::unformatted;
+    const SeteqnUnits su;
+    for (const auto& [unit, name] : {std::pair{11, "b.jou1"}, {15, "b.jou1a"}, {12, "b.jou2"}, {14, "b.jou4"}})
+        units().open(unit, (dir / name).string(), o);
+
+    std::vector<float> amat(std::size_t(n) * n, 0.0f), amata;
+    if (sym == 1) amata.assign(std::size_t(n) * n, 0.0f);
+    double t0 = now();
+    assemble_system(model, su, sym, model.n_sheets, n, select_row_influence(model, 6, sym, -1, {1, 1, 1}), -1.0f,
+                    amat, amata);
+    units().flush(11);
+    const double t_assembly = now() - t0;
+    amata = {};
+
+    std::vector<int> ipiv(n);
+    t0 = now();
+    if (sgetrf(n, amat, ipiv) != 0) std::fprintf(stderr, "setup_bench: singular system\n");
+    const double t_factor = now() - t0;
+    t0 = now();
+    units().write_record(12, bytes_of(amat));
+    units().write_record(12, bytes_of(ipiv));
+    units().flush(12);
+    ::fsync(::fileno(stdout));
+    const double t_write = now() - t0;
+    units().close_all();
+
+    // Standalone sgetrf of the same order on a random, diagonally dominant matrix.
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    for (std::size_t i = 0; i < amat.size(); ++i) amat[i] = u(rng);
+    for (int i = 0; i < n; ++i) amat[i + std::size_t(i) * n] += float(n);
+    t0 = now();
+    (void)sgetrf(n, amat, ipiv);
+    const double t_standalone = now() - t0;
+
+    // dd of the same bytes into the same directory.
+    const std::size_t bytes = std::size_t(n) * n * 4 + std::size_t(n) * 4;
+    t0 = now();
+    const std::string dd = "dd if=/dev/zero of=" + (dir / "dd.bin").string() + " bs=1M count=" +
+                           std::to_string((bytes + (1 << 20) - 1) >> 20) + " status=none";
+    if (std::system(dd.c_str()) != 0) std::fprintf(stderr, "setup_bench: dd failed\n");
+    const double t_dd = now() - t0;
+
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    int threads = 1;
+#ifdef _OPENMP
+    threads = omp_get_max_threads();
+#endif
+    std::printf("%6d %3d %3d %9.3f %9.3f %7.1f %8.3f %9.3f %7.1f %7.3f %8.0f\n", n, sym, threads, t_assembly, t_factor,
+                lu_gflops(n, t_factor), t_write, t_standalone, lu_gflops(n, t_standalone), t_dd,
+                ru.ru_maxrss / 1024.0);
+    std::filesystem::remove_all(dir);
+    return 0;
+}
