@@ -170,6 +170,7 @@ int UnitTable::open(int unit, const std::string& name, const OpenOptions& option
     u.buffer.resize(kUnitBufferBytes);
     std::setvbuf(file, u.buffer.data(), _IOFBF, u.buffer.size());
     if (status == "APPEND" || options.append) std::fseek(file, 0, SEEK_END);
+    else u.at_end = !present || status == "REPLACE";
     units_.emplace(unit, std::move(u));
     return kIostatOk;
 }
@@ -182,9 +183,24 @@ void UnitTable::write_bytes(Unit& u, const void* data, std::size_t n)
         throw IoError("writing", u.name, std::strerror(errno));
 }
 
+void UnitTable::prepare_write(Unit& u)
+{
+    if (u.at_end) return;
+    u.at_end = true;
+    // stdio needs a positioning call between reading and writing; the file is then cut at
+    // the current position (regular files only: a device such as /dev/full has no length).
+    const long pos = std::ftell(u.file);
+    if (pos < 0 || std::fseek(u.file, pos, SEEK_SET) != 0) throw IoError("positioning", u.name, std::strerror(errno));
+    struct stat st {};
+    if (::fstat(::fileno(u.file), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > pos &&
+        ::ftruncate(::fileno(u.file), pos) != 0)
+        throw IoError("truncating", u.name, std::strerror(errno));
+}
+
 void UnitTable::write_line(int unit, std::string_view text)
 {
     Unit& u = get(unit, "writing");
+    prepare_write(u);
     write_bytes(u, text.data(), text.size());
     write_bytes(u, "\n", 1);
 }
@@ -192,6 +208,8 @@ void UnitTable::write_line(int unit, std::string_view text)
 bool UnitTable::read_line(int unit, std::string& line)
 {
     Unit& u = get(unit, "reading");
+    if (u.at_end) std::fseek(u.file, 0, SEEK_CUR);   // switching from writing to reading
+    u.at_end = false;
     line.clear();
     int ch = 0;
     bool any = false;
@@ -213,6 +231,7 @@ void UnitTable::write_record(int unit, std::span<const std::byte> bytes)
 void UnitTable::write_record(int unit, std::span<const std::span<const std::byte>> pieces)
 {
     Unit& u = get(unit, "writing");
+    prepare_write(u);
     std::int64_t total = 0;
     for (const auto& p : pieces) total += static_cast<std::int64_t>(p.size());
 
@@ -253,6 +272,8 @@ void UnitTable::write_record(int unit, std::span<const std::span<const std::byte
 std::optional<std::vector<std::byte>> UnitTable::read_record(int unit)
 {
     Unit& u = get(unit, "reading");
+    if (u.at_end) std::fseek(u.file, 0, SEEK_CUR);   // switching from writing to reading
+    u.at_end = false;
     std::vector<std::byte> data;
     bool first = true;
     for (;;) {
@@ -284,6 +305,7 @@ void UnitTable::rewind(int unit)
     Unit& u = get(unit, "rewinding");
     if (std::fflush(u.file) != 0) throw IoError("writing", u.name, std::strerror(errno));
     std::rewind(u.file);
+    u.at_end = false;
 }
 
 void UnitTable::flush(int unit)

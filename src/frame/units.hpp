@@ -118,11 +118,15 @@ private:
         FileForm form = FileForm::formatted;
         bool read_only = false;
         bool scratch = false;
+        // A sequential write makes its record the last one of the file, as in Fortran: after a
+        // rewind, a read or the open of an existing file, the first write cuts the file there.
+        bool at_end = true;
         std::vector<char> buffer;     // stdio buffer, large so records leave in few writes
     };
     Unit& get(int unit, const char* action);
     const Unit* find(int unit) const;
     void write_bytes(Unit& u, const void* data, std::size_t n);
+    void prepare_write(Unit& u);
 
     std::map<int, Unit> units_;
     int next_free_ = 130;
