@@ -1,6 +1,7 @@
 // Entry point: builds the frame's command string, starts the frame, runs the setup, and ends
 // through VekExit: status 0 after a completed run and after every "ERROR:" stop, 1 when the
 // frame could not open the listing or the input file.
+#include <csignal>
 #include <iostream>
 #include <span>
 #include <string>
@@ -8,10 +9,17 @@
 #include "driver/setup_driver.hpp"
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"
+#include "frame/usage.hpp"
 #include "frame/vekmain.hpp"
 
 int main(int argc, char** argv)
 {
+    // --help and --version are answered before the frame's parser sees the command line.
+    if (torva::answer_usage_request(argc, argv, torva::setup_program_identity(), std::cout)) return 0;
+    // Under a file-size limit (ulimit -f) the system kills a process that writes past it
+    // with SIGXFSZ, before it can say which file failed.  Ignored, the write fails with
+    // EFBIG instead, and the unit layer reports it as an "ERROR:" line naming the file.
+    std::signal(SIGXFSZ, SIG_IGN);
     int status = 0;
     try {
         const std::string command =

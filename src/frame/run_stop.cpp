@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "frame/progress.hpp"
 #include "frame/units.hpp"
 
 #ifdef _OPENMP
@@ -27,6 +28,7 @@ void stop_run_on(int unit, std::vector<std::string> lines, int status)
             std::cerr << "torva_setup: " << e.what() << '\n';
         }
     }
+    close_progress_line();   // never append the message to a half-drawn progress line
     for (const auto& line : lines) std::cerr << line << '\n';
     std::cerr.flush();
     throw RunStopped{status, std::move(lines), unit, true};

@@ -1,0 +1,105 @@
+// --help and --version: answered only for those exact first arguments, with the identity the
+// listing header prints, and the manual page kept in step with it.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/setup_driver.hpp"
+#include "frame/list_directed.hpp"
+#include "frame/usage.hpp"
+#include "support/fortran_runner.hpp"
+
+namespace {
+
+// Runs answer_usage_request on a command line; returns (answered, printed text).
+std::pair<bool, std::string> ask(std::vector<const char*> argv)
+{
+    std::ostringstream out;
+    const bool answered = torva::answer_usage_request(static_cast<int>(argv.size()), argv.data(),
+                                                      torva::setup_program_identity(), out);
+    return {answered, out.str()};
+}
+
+TEST(usage, help_names_the_input_option_and_the_files_written)
+{
+    const auto [answered, text] = ask({"/opt/torva/bin/torva_setup", "--help"});
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(text.rfind("Usage: torva_setup ", 0), 0u) << "the directories of argv[0] are dropped:\n" << text;
+    for (const char* needed : {"/INPUT=name", ".LIS", ".jou1", ".jou1a", ".jou2", ".jou3", ".jou4", ".jou05",
+                               "setup_nml.log", "FINISHED: SUCCESS", "Exit status", "torva-inspect"})
+        EXPECT_NE(text.find(needed), std::string::npos) << "missing " << needed;
+    // A terminal of 80 columns shows every line whole.
+    std::istringstream lines(text);
+    int number = 0;
+    for (std::string line; std::getline(lines, line);) {
+        ++number;
+        EXPECT_LE(line.size(), 80u) << "line " << number << ": " << line;
+    }
+}
+
+TEST(usage, version_shows_the_identity_of_the_listing_header)
+{
+    const torva::ProgramIdentityTexts id = torva::setup_program_identity();
+    const auto [answered, text] = ask({"torva_setup", "--version"});
+    ASSERT_TRUE(answered);
+    EXPECT_NE(text.find(torva::trimmed(id.version)), std::string::npos) << text;
+    EXPECT_NE(text.find(torva::trimmed(id.release_date)), std::string::npos) << text;
+    EXPECT_NE(text.find(torva::trimmed(id.title)), std::string::npos) << text;
+    EXPECT_EQ(text.rfind("torva_setup ", 0), 0u) << text;
+}
+
+TEST(usage, every_other_command_line_goes_to_the_frame_untouched)
+{
+    const std::vector<std::vector<const char*>> others = {
+        {"torva_setup"},                          // no arguments: a run with INPUT "setup"
+        {"torva_setup", "/INPUT=wigley.inp"},
+        {"torva_setup", "/INPUT=x", "--help"},    // only the first argument counts
+        {"torva_setup", "--HELP"},                // exact words only
+        {"torva_setup", "-help"},
+        {"torva_setup", "--version=1"},
+        {"torva_setup", "/HELP"},
+    };
+    for (const auto& argv : others) {
+        const auto [answered, text] = ask(argv);
+        EXPECT_FALSE(answered) << argv.back();
+        EXPECT_TRUE(text.empty()) << argv.back() << " printed: " << text;
+    }
+    std::ostringstream out;
+    EXPECT_FALSE(torva::answer_usage_request(0, nullptr, torva::setup_program_identity(), out));
+}
+
+TEST(usage, manual_page_carries_the_program_version)
+{
+    const std::string page = std::string(TORVA_SOURCE_DIR) + "/doc/torva_setup.1";
+    std::ifstream in(page);
+    ASSERT_TRUE(in) << page;
+    std::string th;
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(".TH ", 0) == 0) {
+            th = line;
+            break;
+        }
+    const torva::ProgramIdentityTexts id = torva::setup_program_identity();
+    EXPECT_NE(th.find("\"Torva Setup " + torva::trimmed(id.version) + "\""), std::string::npos) << th;
+    EXPECT_NE(th.find("\"" + torva::trimmed(id.release_date) + "\""), std::string::npos) << th;
+}
+
+TEST(usage, manual_page_renders_without_troff_warnings)
+{
+    using torva::testing::run_command;
+    using torva::testing::shell_quote;
+    if (run_command("command -v groff").exit_code != 0) GTEST_SKIP() << "groff is not installed";
+    const std::string page = std::string(TORVA_SOURCE_DIR) + "/doc/torva_setup.1";
+    // -ww: all warnings; -z: no output, only the diagnostics.
+    const auto check = run_command("groff -man -Tutf8 -ww -z " + shell_quote(page));
+    EXPECT_EQ(check.exit_code, 0) << check.output;
+    EXPECT_TRUE(check.output.empty()) << check.output;
+    const auto text = run_command("groff -man -Tascii " + shell_quote(page) + " | col -b");
+    for (const char* section : {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "FILES", "EXIT STATUS", "EXAMPLES"})
+        EXPECT_NE(text.output.find(std::string("\n") + section + "\n"), std::string::npos) << "no section " << section;
+}
+
+}  // namespace
