@@ -37,6 +37,7 @@
 #include "frame/units.hpp"
 #include "integrals/influence_coefficients.hpp"
 #include "mesh/mesh_file.hpp"
+#include "support/journal_solver.hpp"
 #include "support/run_program.hpp"
 
 #ifdef _OPENMP
@@ -109,13 +110,6 @@ std::vector<std::vector<std::byte>> all_records(const std::string& name)
     std::vector<std::vector<std::byte>> records;
     while (auto r = table.read_record(50)) records.push_back(std::move(*r));
     return records;
-}
-
-std::vector<float> as_floats(const std::vector<std::byte>& rec)
-{
-    std::vector<float> v(rec.size() / sizeof(float));
-    std::memcpy(v.data(), rec.data(), v.size() * sizeof(float));
-    return v;
 }
 
 enum class Assembly { row_wise, panel_wise };   // seteqn, seteqn1
@@ -193,7 +187,7 @@ Journals run_case_in(const TempDir& dir, const PanelModel& model, const Case& c,
         }
     }
     for (int s = 0; s < 2; ++s)
-        for (auto& rec : all_records(dir.file(s == 0 ? "s.jou1" : "s.jou1a"))) j.rhs[s].push_back(as_floats(rec));
+        for (auto& rec : all_records(dir.file(s == 0 ? "s.jou1" : "s.jou1a"))) j.rhs[s].push_back(record_floats(rec));
     j.jou2 = all_records(dir.file("s.jou2"));
     j.jou4 = all_records(dir.file("s.jou4"));
     j.listing = read_lines(dir.file("s.LIS"));
@@ -241,84 +235,15 @@ ColumnInfluenceRoutine counted(const ColumnInfluenceRoutine& inner, CallLog& log
     return r;
 }
 
-// u = A^-1 B k for system s (0 symmetric, 1 antisymmetric), from whichever form .jou2 holds.
+// u = A^-1 B k for system s, and the added mass of a translation along axis d.
 std::vector<float> solve(const Journals& j, int s, int infinvs, const std::vector<float>& k)
 {
-    const int n = j.n;
-    std::vector<float> u(n, 0.0f);
-    if (infinvs < 0) {
-        const auto g = as_floats(j.jou2[s]);   // A^-1 B, column-major
-        for (int col = 0; col < n; ++col)
-            for (int row = 0; row < n; ++row) u[row] += g[row + std::size_t(col) * n] * k[col];
-        return u;
-    }
-    std::vector<float> b(n, 0.0f);
-    for (int row = 0; row < n; ++row) {
-        double sum = 0;
-        for (int col = 0; col < n; ++col) sum += double(j.rhs[s][row][col]) * k[col];
-        b[row] = static_cast<float>(sum);
-    }
-    if (infinvs > 0) {
-        auto lu = as_floats(j.jou2[2 * s]);
-        std::vector<int> ipiv(n);
-        std::memcpy(ipiv.data(), j.jou2[2 * s + 1].data(), n * sizeof(int));
-        EXPECT_EQ(sgetrs(n, lu, ipiv, b), 0);
-        return b;
-    }
-    const auto inv = as_floats(j.jou2[s]);
-    for (int col = 0; col < n; ++col)
-        for (int row = 0; row < n; ++row) u[row] += inv[row + std::size_t(col) * n] * b[col];
-    return u;
+    return solve_from_journals(j.n, j.rhs[s], j.jou2, s, infinvs, k);
 }
 
-// Added mass m_dd (rho = 1) of translation along axis d, from system s: the body condition
-// dphi/dn = n_d on the hull (normals out of the fluid), phi = 0 where the potential is known,
-// then  m = integral over the hull of phi n_d dS  with phi(s, t) = sum_k 64 b_i(s) b_j(t)
-// u_(node k) on each bilinear panel (4 x 4 Gauss: the integrand is a low polynomial).
-// A half body mirrored in y = 0 counts twice.
 double added_mass(const PanelModel& model, const Journals& j, int s, int d, int infinvs)
 {
-    const int n = model.n_panels;
-    std::vector<float> k(n, 0.0f);
-    std::vector<int> sheet_of(n);
-    for (int sh = 0, p = 0; sh < model.n_sheets; ++sh)
-        for (int q = 0; q < model.np[sh]; ++q, ++p) sheet_of[p] = sh;
-    for (int p = 0; p < n; ++p)
-        if (model.active[p] && model.kp[sheet_of[p]] == kSheetKindBody) k[p] = model.gnormal[kModeCount * p + d];
-    const std::vector<float> u = solve(j, s, infinvs, k);
-    static const double g[4] = {-0.8611363115940526, -0.3399810435848563, 0.3399810435848563, 0.8611363115940526};
-    static const double gw[4] = {0.3478548451374538, 0.6521451548625461, 0.6521451548625461, 0.3478548451374538};
-    auto bspline = [](int i, double x) {
-        return i == 0 ? 0.5 * (x * x - x) + 0.125 : i == 1 ? 0.75 - x * x : 0.5 * (x * x + x) + 0.125;
-    };
-    double m = 0;
-    for (int p = 0; p < n; ++p) {
-        if (!model.active[p] || model.kp[sheet_of[p]] != kSheetKindBody) continue;
-        const float* cr = &model.corners[12 * std::size_t(p)];
-        double P[4][3];
-        const int order[4] = {2, 1, 0, 3};   // integration corners P1..P4 = stored 3, 2, 1, 4
-        for (int q = 0; q < 4; ++q)
-            for (int c = 0; c < 3; ++c) P[q][c] = cr[4 * c + order[q]];
-        for (int a = 0; a < 4; ++a)
-            for (int b = 0; b < 4; ++b) {
-                const double s_ = 0.5 * g[a], t_ = 0.5 * g[b];
-                double xs[3], xt[3];
-                for (int c = 0; c < 3; ++c) {
-                    const double A = (P[1][c] + P[2][c] - P[0][c] - P[3][c]) / 2;
-                    const double B = (P[2][c] + P[3][c] - P[0][c] - P[1][c]) / 2;
-                    const double D = P[0][c] - P[1][c] + P[2][c] - P[3][c];
-                    xs[c] = A + D * t_;
-                    xt[c] = B + D * s_;
-                }
-                const double N[3] = {xs[1] * xt[2] - xs[2] * xt[1], xs[2] * xt[0] - xs[0] * xt[2],
-                                     xs[0] * xt[1] - xs[1] * xt[0]};
-                double phi = 0;
-                for (int e = 0; e < 9; ++e)
-                    phi += 64 * bspline(e % 3, s_) * bspline(e / 3, t_) * u[to_panel_index(model.node_table[9 * p + e])];
-                m += 0.25 * gw[a] * gw[b] * phi * N[d];
-            }
-    }
-    return model.header.symmetry == 1 ? 2 * m : m;
+    return added_mass_from_coefficients(model, solve(j, s, infinvs, translation_condition(model, d)), d);
 }
 
 const double kSphereMass = 2.0 / 3.0 * kPi;   // rho = 1, R = 1
@@ -909,7 +834,7 @@ TEST(seteqn1_journals, gfortran_reads_the_records_with_their_lengths)
             double rhs = 0;
             for (int r = 0; r < n; ++r)
                 for (int c = 0; c < n; ++c) rhs += double(j.rhs[s][r][c]) * double((r + 1) + 3 * (c + 1));
-            const std::vector<float> a = as_floats(j.jou2[per_system * s]);
+            const std::vector<float> a = record_floats(j.jou2[per_system * s]);
             double mat = 0;
             for (int c = 0; c < n; ++c)
                 for (int r = 0; r < n; ++r) mat += double(a[r + std::size_t(c) * n]) * double((r + 1) + 3 * (c + 1));

@@ -23,6 +23,7 @@
 #include "frame/units.hpp"
 #include "mesh/mesh_file.hpp"
 #include "mesh/mesh_text.hpp"
+#include "support/journal_solver.hpp"
 #include "support/run_program.hpp"
 
 namespace {
@@ -33,7 +34,6 @@ struct Journals {
     int n = 0;
     std::vector<std::vector<float>> rhs[2];        // rows of B, B_a
     std::vector<std::vector<std::byte>> jou2;      // every record of .jou2
-    std::size_t jou4_records = 0;
 };
 
 std::vector<std::vector<std::byte>> all_records(const std::string& name)
@@ -47,13 +47,6 @@ std::vector<std::vector<std::byte>> all_records(const std::string& name)
     std::vector<std::vector<std::byte>> records;
     while (auto r = table.read_record(50)) records.push_back(std::move(*r));
     return records;
-}
-
-std::vector<float> as_floats(const std::vector<std::byte>& rec)
-{
-    std::vector<float> v(rec.size() / sizeof(float));
-    std::memcpy(v.data(), rec.data(), v.size() * sizeof(float));
-    return v;
 }
 
 struct Case {
@@ -97,7 +90,7 @@ Solution solve_sphere(const Case& c)
     j.n = n;
     for (int s = 0; s < 2; ++s) {
         if (s == 1 && c.symmetry == 0) break;
-        for (auto& rec : all_records(dir.file(s == 0 ? "s.jou1" : "s.jou1a"))) j.rhs[s].push_back(as_floats(rec));
+        for (auto& rec : all_records(dir.file(s == 0 ? "s.jou1" : "s.jou1a"))) j.rhs[s].push_back(record_floats(rec));
         EXPECT_EQ(j.rhs[s].size(), static_cast<std::size_t>(n));
     }
     j.jou2 = all_records(dir.file("s.jou2"));
@@ -107,76 +100,10 @@ Solution solve_sphere(const Case& c)
     Solution sol;
     sol.n = n;
     for (int s = 0; s < (c.symmetry ? 2 : 1); ++s) {
-        const int dir_component = s;   // x for the symmetric system, y for the antisymmetric one
-        std::vector<float> k(n, 0.0f);
-        for (int p = 0; p < n; ++p)
-            if (model.active[p]) k[p] = model.gnormal[torva::kModeCount * p + dir_component];
-        std::vector<float> u(n, 0.0f);
-        if (c.infinvs < 0) {
-            const auto g = as_floats(j.jou2[s]);   // A^-1 B, column-major
-            for (int col = 0; col < n; ++col)
-                for (int row = 0; row < n; ++row) u[row] += g[row + std::size_t(col) * n] * k[col];
-        } else {
-            std::vector<float> b(n, 0.0f);
-            for (int row = 0; row < n; ++row) {
-                double sum = 0;
-                for (int col = 0; col < n; ++col) sum += double(j.rhs[s][row][col]) * k[col];
-                b[row] = static_cast<float>(sum);
-            }
-            if (c.infinvs > 0) {
-                auto lu = as_floats(j.jou2[2 * s]);
-                std::vector<int> ipiv(n);
-                std::memcpy(ipiv.data(), j.jou2[2 * s + 1].data(), n * sizeof(int));
-                EXPECT_EQ(torva::sgetrs(n, lu, ipiv, b), 0);
-                u = b;
-            } else {
-                const auto inv = as_floats(j.jou2[s]);
-                for (int col = 0; col < n; ++col)
-                    for (int row = 0; row < n; ++row) u[row] += inv[row + std::size_t(col) * n] * b[col];
-            }
-        }
-        // The unknowns are coefficients of the pieces w_k = 64 b_i b_j (the free term spreads
-        // 2 pi with the weights 64 (1,6,1)/8 x (1,6,1)/8), so on a panel
-        //     phi(s, t) = sum_k 64 b_i(s) b_j(t) u_{node k},   k = 1 + i + 3 j,
-        // and m = integral of phi n_x dS over the bilinear panels through the mesh corners,
-        // with a 4 x 4 Gauss rule on each (the integrand is a polynomial of low degree).
-        double m = 0;
-        static const double g[4] = {-0.8611363115940526, -0.3399810435848563, 0.3399810435848563,
-                                    0.8611363115940526};
-        static const double gw[4] = {0.3478548451374538, 0.6521451548625461, 0.6521451548625461,
-                                     0.3478548451374538};
-        auto bspline = [](int i, double x) {
-            return i == 0 ? 0.5 * (x * x - x) + 0.125 : i == 1 ? 0.75 - x * x : 0.5 * (x * x + x) + 0.125;
-        };
-        for (int p = 0; p < n; ++p) {
-            if (!model.active[p]) continue;
-            const float* cr = &model.corners[12 * std::size_t(p)];
-            // integration corners P1..P4 = stored corners 3, 2, 1, 4
-            double P[4][3];
-            const int order[4] = {2, 1, 0, 3};
-            for (int q = 0; q < 4; ++q)
-                for (int d = 0; d < 3; ++d) P[q][d] = cr[4 * d + order[q]];
-            for (int a = 0; a < 4; ++a)
-                for (int b = 0; b < 4; ++b) {
-                    const double s_ = 0.5 * g[a], t_ = 0.5 * g[b];
-                    double xs[3], xt[3];
-                    for (int d = 0; d < 3; ++d) {
-                        const double A = (P[1][d] + P[2][d] - P[0][d] - P[3][d]) / 2;
-                        const double B = (P[2][d] + P[3][d] - P[0][d] - P[1][d]) / 2;
-                        const double D = P[0][d] - P[1][d] + P[2][d] - P[3][d];
-                        xs[d] = A + D * t_;
-                        xt[d] = B + D * s_;
-                    }
-                    const double N[3] = {xs[1] * xt[2] - xs[2] * xt[1], xs[2] * xt[0] - xs[0] * xt[2],
-                                         xs[0] * xt[1] - xs[1] * xt[0]};
-                    double phi = 0;
-                    for (int e = 0; e < 9; ++e)
-                        phi += 64 * bspline(e % 3, s_) * bspline(e / 3, t_) *
-                               u[torva::to_panel_index(model.node_table[9 * p + e])];
-                    m += 0.25 * gw[a] * gw[b] * phi * N[dir_component];
-                }
-        }
-        sol.added_mass[s] = c.symmetry ? 2 * m : m;
+        // x for the symmetric system, y for the antisymmetric one
+        const std::vector<float> u =
+            solve_from_journals(n, j.rhs[s], j.jou2, s, c.infinvs, translation_condition(model, s));
+        sol.added_mass[s] = added_mass_from_coefficients(model, u, s);
     }
     sol.mesh_volume = torva::compute_grid_extents(model).volume;
     return sol;
