@@ -3,22 +3,24 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <unistd.h>
 
 namespace torva {
 
 std::uint64_t machine_memory_available()
 {
+    // MemAvailable: what the kernel can hand out without swapping.  Swap is not counted: a
+    // dense factorisation that pages is a run that never ends.
     std::ifstream in("/proc/meminfo");
-    std::uint64_t available = 0, swap_free = 0;
     for (std::string line; std::getline(in, line);) {
         std::istringstream fields(line);
         std::string key;
         std::uint64_t kib = 0;
-        fields >> key >> kib;
-        if (key == "MemAvailable:") available = kib * 1024;
-        if (key == "SwapFree:") swap_free = kib * 1024;
+        if (fields >> key >> kib && key == "MemAvailable:") return kib * 1024;
     }
-    return available + swap_free;
+    const long pages = sysconf(_SC_AVPHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGESIZE);
+    return pages > 0 && page_size > 0 ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size) : 0;
 }
 
 std::string memory_figures(std::uint64_t needed, std::uint64_t available)

@@ -1,8 +1,8 @@
 // Large allocations that fail with a message instead of a killed process.
 //
 // Before a large vector is sized, the bytes it needs are compared with what the machine
-// can still give (MemAvailable of /proc/meminfo, plus swap that is free); a request beyond
-// that stops the run with the caller's message lines followed by a line giving both numbers.
+// can still give (MemAvailable of /proc/meminfo); a request beyond that stops the run with
+// the caller's message lines followed by a line giving both numbers.
 // A std::bad_alloc from the allocation itself gives the same stop.
 #pragma once
 

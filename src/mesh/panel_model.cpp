@@ -1,6 +1,8 @@
 // Sizing, allocation and the derived moment tables of the panel model.
 #include "mesh/panel_model.hpp"
 
+#include "frame/allocation.hpp"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -68,25 +70,8 @@ std::int64_t panel_model_bytes(std::int64_t n_panels, std::int64_t panel_capacit
 
 std::int64_t available_memory_bytes() noexcept
 {
-    try {
-        std::ifstream meminfo("/proc/meminfo");
-        std::string line;
-        while (std::getline(meminfo, line)) {
-            if (line.rfind("MemAvailable:", 0) == 0) {
-                std::istringstream fields(line.substr(13));
-                std::int64_t kib = -1;
-                if (fields >> kib && kib >= 0)
-                    return kib * 1024;
-            }
-        }
-    } catch (...) {
-        // fall through to sysconf
-    }
-    const long pages = sysconf(_SC_AVPHYS_PAGES);
-    const long page_size = sysconf(_SC_PAGESIZE);
-    if (pages > 0 && page_size > 0)
-        return static_cast<std::int64_t>(pages) * page_size;
-    return -1;
+    const std::uint64_t bytes = machine_memory_available();
+    return bytes == 0 ? -1 : static_cast<std::int64_t>(bytes);
 }
 
 void allocate_panel_model(PanelModel& model, int n_panels, int n_sheets, bool mirrored)
