@@ -16,7 +16,7 @@
 
 #include "equations/dense_linear_algebra.hpp"
 #include "filter/bspline_filter.hpp"
-#include "filter/ordered_product.hpp"
+#include "equations/ordered_product.hpp"
 
 #if defined(_OPENMP)
 #include <omp.h>

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The main system's phases for meshes of about 2,000, 8,000 and 16,000 padded panels (Wigley
-# hull with free-surface sheets, whole body) and for 1 and 2 threads.  Times are wall seconds.
+# hull with free-surface sheets, whole body) and for 1 and 2 threads.  Times are wall seconds;
+# prodGF and sgemmGF are the INFINVS < 0 product (ordered, bit-reproducible) and sgemm in
+# GFLOP/s; speedup is the 1-thread assembly time over this line's (THREADS must start with 1).
 set -euo pipefail
 BUILD=${BUILD:-$(dirname "$0")/../build}
 SIZES=${SIZES:-"2000 8000 16000"}
-echo "     N sym thr  assembly    factor  GFLOP/s    write sgetrf-1 GFLOP/s      dd  peakMB"
+echo "     N sym thr  assembly    factor  GFLOP/s    write sgetrf-1 GFLOP/s      dd   prodGF sgemmGF  peakMB speedup"
 for size in $SIZES; do
   case $size in
     1000)  mesh="wigley --nx 24 --nz 10 --fs-radius 3 --fs-nr 8" ;;     # N = 1144
@@ -15,7 +17,11 @@ for size in $SIZES; do
     16000) mesh="wigley --nx 104 --nz 36 --fs-radius 3 --fs-nr 34" ;;   # N = 15688
     *) echo "unknown size $size" >&2; exit 2 ;;
   esac
+  one=""
   for threads in ${THREADS:-1 2}; do
-    OMP_NUM_THREADS=$threads OPENBLAS_NUM_THREADS=$threads "$BUILD/setup_bench" $mesh
+    line=$(OMP_NUM_THREADS=$threads OPENBLAS_NUM_THREADS=$threads "$BUILD/setup_bench" $mesh)
+    assembly=$(echo "$line" | awk '{print $4}')
+    [ -z "$one" ] && one=$assembly
+    echo "$line $(awk -v a="$one" -v b="$assembly" 'BEGIN { printf "%7.2f", a / b }')"
   done
 done

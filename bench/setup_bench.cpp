@@ -2,7 +2,9 @@
 // same order:
 //     setup_bench <torva-mesh arguments...>
 // prints one line: N, threads, assembly, factorisation (and its GFLOP/s), writing .jou2,
-// standalone sgetrf (and its GFLOP/s), dd of the same bytes, peak resident memory.
+// standalone sgetrf (and its GFLOP/s), dd of the same bytes, the INFINVS < 0 product
+// (ordered_matrix_product) and sgemm of the same order in GFLOP/s, peak resident memory.
+// SETUP_BENCH_NO_PRODUCT=1 leaves the two products out (0 in their columns).
 // bench/run_setup_bench.sh runs it for the standard sizes and thread counts.
 #include <sys/resource.h>
 #include <unistd.h>
@@ -25,6 +27,10 @@
 #ifdef _OPENMP
 #include <omp.h>
 #endif
+
+extern "C" void sgemm_(const char* transa, const char* transb, const int* m, const int* n, const int* k,
+                      const float* alpha, const float* a, const int* lda, const float* b, const int* ldb,
+                      const float* beta, float* c, const int* ldc, std::size_t, std::size_t);
 
 namespace {
 
@@ -110,15 +116,30 @@ int main(int argc, char** argv)
     if (std::system(dd.c_str()) != 0) std::fprintf(stderr, "setup_bench: dd failed\n");
     const double t_dd = now() - t0;
 
+    // The inverse-times-B product: the ordered kernel against sgemm on the same matrices.
+    double product_rate = 0.0, sgemm_rate = 0.0;
+    if (!std::getenv("SETUP_BENCH_NO_PRODUCT")) {
+        std::vector<float> b(amat.size()), c(amat.size());
+        for (std::size_t i = 0; i < b.size(); ++i) b[i] = u(rng);
+        const double flops = 2.0 * double(n) * n * n * 1e-9;
+        t0 = now();
+        ordered_matrix_product(n, amat, b, c);
+        product_rate = flops / (now() - t0);
+        const float one = 1.0f, zero = 0.0f;
+        t0 = now();
+        sgemm_("N", "N", &n, &n, &n, &one, amat.data(), &n, b.data(), &n, &zero, c.data(), &n, 1, 1);
+        sgemm_rate = flops / (now() - t0);
+    }
+
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
     int threads = 1;
 #ifdef _OPENMP
     threads = omp_get_max_threads();
 #endif
-    std::printf("%6d %3d %3d %9.3f %9.3f %7.1f %8.3f %9.3f %7.1f %7.3f %8.0f\n", n, sym, threads, t_assembly, t_factor,
-                lu_gflops(n, t_factor), t_write, t_standalone, lu_gflops(n, t_standalone), t_dd,
-                ru.ru_maxrss / 1024.0);
+    std::printf("%6d %3d %3d %9.3f %9.3f %7.1f %8.3f %9.3f %7.1f %7.3f %8.1f %7.1f %8.0f\n", n, sym, threads,
+                t_assembly, t_factor, lu_gflops(n, t_factor), t_write, t_standalone, lu_gflops(n, t_standalone), t_dd,
+                product_rate, sgemm_rate, ru.ru_maxrss / 1024.0);
     std::filesystem::remove_all(dir);
     return 0;
 }

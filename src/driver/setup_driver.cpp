@@ -69,9 +69,20 @@ void run_setup()
 
     // 3-4. Input name and listing name.
     std::string input_name(200, ' ');
-    (void)command_line().get_into_fixed_text("INPUT", std::span<char>(input_name.data(), input_name.size()));
+    const int query = command_line().get_into_fixed_text("INPUT", std::span<char>(input_name.data(), input_name.size()));
     if (trimmed_length(input_name) == 0) input_name = fixed_text("setup", 200);
     const std::string input = trimmed(input_name);
+    // The listing name is kept in a frame variable of 90 characters: a longer name would be
+    // cut, and a cut name could even be the input file itself, which the listing's open
+    // would then move aside.  Such a name is refused before any file is touched, as the
+    // frame refuses a listing it cannot open (status 1).
+    const std::size_t longest = kFrameVariableLength - 4;
+    if (query == kQueryTruncated || input.size() > longest)
+        stop_run_on(-1,
+                    {"ERROR: The INPUT name is longer than " + std::to_string(longest) +
+                     " characters (the listing name adds \".LIS\"): " + input.substr(0, 100) +
+                     (input.size() > 100 ? "..." : "")},
+                    1);
     frame_variables().put("OUTNAME", input + ".LIS");
 
     // 5. Program start: the listing and its header.

@@ -24,13 +24,15 @@ namespace {
 // The constant part's weights: the B-spline pieces at the centre, times 64.
 constexpr std::array<float, 9> kPieceWeights = {1, 6, 1, 6, 36, 6, 1, 6, 1};
 
-constexpr std::size_t kSourceOffset = 0;   // density columns 1-6
-constexpr std::size_t kDipoleOffset = 6;   // density columns 7-12
 
 struct QuadratureRow {
     RowPanels panels;
-    std::vector<PieceGeometry> geometry;   // per panel
-    std::vector<int> node_table;           // stride 9, 1-based
+    PieceLanes geometry;                   // per panel, for the pieces
+    // Gathering: gather[m * n + p] is the 0-based panel e_m of unknown p's node table when it
+    // exists and is active, otherwise n, the index of the zero slot of the piece arrays; so the
+    // nine terms of every node are summed without a test, a missing one adding +0.
+    std::vector<int> gather;
+    std::vector<int> node_table;           // stride 9, 1-based (scattering)
     std::vector<int> active;
     std::array<int, 3> switches{1, 1, 1};
     int n = 0;
@@ -39,81 +41,91 @@ struct QuadratureRow {
     bool gathering = true;
 };
 
-// Piece values of every active panel from one n x 12 density array: pieces[(q*9 + k)*2 + d],
-// d = 0 source, 1 dipole, rounded to float as the weighted arrays store them.
-void piece_values(const QuadratureRow& row, const std::vector<float>& density, float* pieces)
+// Piece arrays of one density array: source piece k of panel q at [k * stride + q], the
+// dipole pieces after them; stride = n + 1, the last slot of each piece held at zero.
+struct PieceArrays {
+    float* source;
+    float* dipole;
+    std::size_t stride;
+};
+
+PieceArrays piece_arrays(float* base, std::size_t n) noexcept
 {
-    const std::size_t n = static_cast<std::size_t>(row.n);
-    for (std::size_t q = 0; q < n; ++q) {
-        if (row.active[q] == 0) continue;
-        for (int d = 0; d < 2; ++d) {
-            const std::size_t off = d == 0 ? kSourceOffset : kDipoleOffset;
-            std::array<double, kDensityModes> values{};
-            for (int c = 0; c < kDensityModes; ++c) values[c] = density[q + (off + c) * n];
-            const auto k9 = spline_piece_values(values, row.geometry[q], row.switches, kPieceWeights);
-            for (int k = 0; k < 9; ++k) pieces[(q * 9 + k) * 2 + d] = static_cast<float>(k9[k]);
-        }
-    }
+    const std::size_t stride = n + 1;
+    return {base, base + 9 * stride, stride};
 }
 
-// Node columns 1 and 7 from the piece values (single-precision sums).
-void node_columns(const QuadratureRow& row, const float* pieces, std::vector<float>& node)
+// Node columns 1 and 7 from the piece values (single-precision sums, m ascending).
+void node_columns(const QuadratureRow& row, const PieceArrays& pieces, std::vector<float>& node)
 {
     const std::size_t n = static_cast<std::size_t>(row.n);
     float* src = node.data();           // column 1
     float* dip = node.data() + 6 * n;   // column 7
-    std::fill(src, src + n, 0.0f);
-    std::fill(dip, dip + n, 0.0f);
     if (row.gathering) {
+        // Node p takes piece 10 - m (0-based 8 - m) of the panel at offset m.
+        const int* e = row.gather.data();
         for (std::size_t p = 0; p < n; ++p) {
             float s = 0.0f, d = 0.0f;
-            for (int m = 0; m < 9; ++m) {
-                const int e = row.node_table[9 * p + m];
-                if (e == 0 || row.active[to_panel_index(e)] == 0) continue;
-                const std::size_t at = (static_cast<std::size_t>(to_panel_index(e)) * 9 + (8 - m)) * 2;
-                s += pieces[at];
-                d += pieces[at + 1];
+            for (std::size_t m = 0; m < 9; ++m) {
+                const std::size_t at = (8 - m) * pieces.stride + static_cast<std::size_t>(e[m * n + p]);
+                s += pieces.source[at];
+                d += pieces.dipole[at];
             }
             src[p] = s;
             dip[p] = d;
         }
-    } else {
-        for (std::size_t q = 0; q < n; ++q) {
-            if (row.active[q] == 0) continue;
-            for (int m = 0; m < 9; ++m) {
-                const int e = row.node_table[9 * q + m];
-                if (e == 0) continue;
-                const std::size_t at = (q * 9 + m) * 2;
-                src[to_panel_index(e)] += pieces[at];
-                dip[to_panel_index(e)] += pieces[at + 1];
-            }
+        return;
+    }
+    std::fill(src, src + n, 0.0f);
+    std::fill(dip, dip + n, 0.0f);
+    for (std::size_t q = 0; q < n; ++q) {
+        if (row.active[q] == 0) continue;
+        for (std::size_t m = 0; m < 9; ++m) {
+            const int e = row.node_table[9 * q + m];
+            if (e == 0) continue;
+            src[to_panel_index(e)] += pieces.source[m * pieces.stride + q];
+            dip[to_panel_index(e)] += pieces.dipole[m * pieces.stride + q];
         }
     }
+}
+
+void pieces_and_nodes(const QuadratureRow& row, const std::vector<float>& density, float* base,
+                      std::vector<float>& node)
+{
+    const std::size_t n = static_cast<std::size_t>(row.n);
+    const PieceArrays pieces = piece_arrays(base, n);
+    spline_pieces_vectorised(density, row.n, row.geometry, row.switches, kPieceWeights, pieces.source,
+                             pieces.dipole, pieces.stride);
+    for (std::size_t k = 0; k < 9; ++k) {
+        pieces.source[k * pieces.stride + n] = 0.0f;
+        pieces.dipole[k * pieces.stride + n] = 0.0f;
+    }
+    node_columns(row, pieces, node);
 }
 
 void quadrature_row_influence(const QuadratureRow& row, const std::array<float, 3>& field, RowInfluenceArrays& a)
 {
     const std::size_t n = static_cast<std::size_t>(row.n);
-    if (a.mirrored.size() != 12 * n) a.mirrored.assign(12 * n, 0.0f);
-    if (a.pieces.size() != 2 * 9 * 2 * n) a.pieces.assign(2 * 9 * 2 * n, 0.0f);
+    // Sized on a thread's first row; later rows reuse them.
+    const std::size_t piece_floats = 2 * 2 * 9 * (n + 1);
+    if (a.pieces.size() != piece_floats) a.pieces.assign(piece_floats, 0.0f);
+    if (row.symmetry == 1 && a.mirrored.size() != 12 * n) a.mirrored.assign(12 * n, 0.0f);
     // The panel arrays: the row variant at F (and at the mirror image).
-    vquadr_row(row.listing_unit, field, row.n, row.panels, a.panel_sum, a.row_work);
+    vquadr_row_vectorised(row.listing_unit, field, row.n, row.panels, a.panel_sum, a.row_work);
     if (row.symmetry == 1) {
-        vquadr_row(row.listing_unit, {field[0], -field[1], field[2]}, row.n, row.panels, a.mirrored, a.row_work);
+        vquadr_row_vectorised(row.listing_unit, {field[0], -field[1], field[2]}, row.n, row.panels, a.mirrored,
+                              a.row_work);
+        float* __restrict sum = a.panel_sum.data();
+        float* __restrict diff = a.panel_diff.data();
+        const float* __restrict image = a.mirrored.data();
         for (std::size_t i = 0; i < 12 * n; ++i) {
-            const float direct = a.panel_sum[i], image = a.mirrored[i];
-            a.panel_sum[i] = direct + image;
-            a.panel_diff[i] = direct - image;
+            const float direct = sum[i];
+            sum[i] = direct + image[i];
+            diff[i] = direct - image[i];
         }
     }
-    float* sum_pieces = a.pieces.data();
-    piece_values(row, a.panel_sum, sum_pieces);
-    node_columns(row, sum_pieces, a.node_sum);
-    if (row.symmetry == 1) {
-        float* diff_pieces = a.pieces.data() + 9 * 2 * n;
-        piece_values(row, a.panel_diff, diff_pieces);
-        node_columns(row, diff_pieces, a.node_diff);
-    }
+    pieces_and_nodes(row, a.panel_sum, a.pieces.data(), a.node_sum);
+    if (row.symmetry == 1) pieces_and_nodes(row, a.panel_diff, a.pieces.data() + 2 * 9 * (n + 1), a.node_diff);
 }
 
 }  // namespace
@@ -130,16 +142,23 @@ RowInfluence select_row_influence(const PanelModel& model, int listing_unit, int
         };
     }
     auto row = std::make_shared<QuadratureRow>();
-    row->n = model.n_panels;
+    const int n = model.n_panels;
+    row->n = n;
     row->listing_unit = listing_unit;
     row->symmetry = symmetry;
     row->gathering = infmeth < 0;
     row->switches = ispline;
     row->panels = make_row_panels(model, listing_unit);
-    row->geometry.resize(static_cast<std::size_t>(model.n_panels));
-    for (int q = 0; q < model.n_panels; ++q) row->geometry[q] = piece_geometry(model, to_panel_number(q));
-    row->node_table.assign(model.node_table.begin(), model.node_table.begin() + 9 * std::size_t(model.n_panels));
-    row->active.assign(model.active.begin(), model.active.begin() + model.n_panels);
+    row->geometry = piece_lanes(model);
+    row->node_table.assign(model.node_table.begin(), model.node_table.begin() + 9 * std::size_t(n));
+    row->active.assign(model.active.begin(), model.active.begin() + n);
+    row->gather.assign(9 * std::size_t(n), n);
+    for (int p = 0; p < n; ++p)
+        for (int m = 0; m < 9; ++m) {
+            const int e = row->node_table[9 * std::size_t(p) + m];
+            if (e != 0 && row->active[std::size_t(to_panel_index(e))] != 0)
+                row->gather[std::size_t(m) * n + p] = to_panel_index(e);
+        }
     return [row](const std::array<float, 3>& field, int, RowInfluenceArrays& a) {
         quadrature_row_influence(*row, field, a);
     };

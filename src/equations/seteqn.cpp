@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <new>
 #include <string>
 
 #include "equations/dense_linear_algebra.hpp"
+#include "equations/ordered_product.hpp"
 #include "frame/allocation.hpp"
 #include "frame/list_directed.hpp"
 #include "frame/run_stop.hpp"
@@ -49,25 +51,64 @@ std::vector<RowPlace> place_rows(const PanelModel& m, int nsheet)
     return places;
 }
 
-// One row of the block: amat/amata rows row-major in the block buffers.
+// The rows of one block, row-major: amat/amata rows and their right-hand sides, and the
+// .jou4 records of each row back to back (every record of a call has the same length).
+// Two of them alternate: one is written while the rows of the next are assembled.
 struct BlockBuffers {
-    int n = 0;
-    bool symmetric = false;
     std::vector<float> amat_rows, amata_rows, brow_rows, browa_rows;
-    std::vector<std::vector<float>> velocity;      // .jou4 records of each row, back to back
-    std::vector<std::vector<int>> velocity_lengths;  // and their lengths, in order
-    void reset(int rows)
-    {
-        std::fill_n(amat_rows.begin(), static_cast<std::size_t>(rows) * n, 0.0f);
-        std::fill_n(brow_rows.begin(), static_cast<std::size_t>(rows) * n, 0.0f);
-        if (symmetric) {
-            std::fill_n(amata_rows.begin(), static_cast<std::size_t>(rows) * n, 0.0f);
-            std::fill_n(browa_rows.begin(), static_cast<std::size_t>(rows) * n, 0.0f);
-        }
-        for (auto& v : velocity) v.clear();
-        for (auto& v : velocity_lengths) v.clear();
-    }
+    std::vector<std::vector<float>> velocity;
 };
+
+// The velocity records of one row (getvel for every active unknown of the flagged body
+// sheets, in that order), computed for all those panels at once; one set per thread.
+struct VelocityWork {
+    std::vector<float> direct, image, extra;   // 3 x count each: u, v, w
+    VelocitySweepWork sweep;
+};
+
+// Appends the records of field point `field` to `record`: the same values, bit for bit, as
+// getvel called for each panel of the list in turn.
+void velocity_records(const VelocityPanels& panels, int symmetry, const std::array<float, 3>& field,
+                      float sea_depth, VelocityWork& w, std::vector<float>& record)
+{
+    if (sea_depth == 0.0f) return;   // getvel writes no record at depth 0 exactly
+    const std::size_t count = panels.size();
+    if (count == 0) return;
+    if (w.direct.size() != 3 * count) {
+        w.direct.assign(3 * count, 0.0f);
+        w.image.assign(3 * count, 0.0f);
+        w.extra.assign(3 * count, 0.0f);
+    }
+    auto sweep = [&](float x, float y, float z, std::vector<float>& into) {
+        velocity_sweep({x, y, z}, panels, into.data(), into.data() + count, into.data() + 2 * count, w.sweep);
+    };
+    const float x = field[0], y = field[1], z = field[2];
+    const bool symmetric = symmetry == 1;
+    sweep(x, y, z, w.direct);
+    if (symmetric) sweep(x, -y, z, w.image);
+    if (sea_depth > 0.0f) {
+        const float zb = -z - 2.0f * sea_depth;
+        sweep(x, y, zb, w.extra);
+        for (std::size_t i = 0; i < 3 * count; ++i) w.direct[i] += w.extra[i];
+        if (symmetric) {
+            sweep(x, -y, zb, w.extra);
+            for (std::size_t i = 0; i < 3 * count; ++i) w.image[i] += w.extra[i];
+        }
+    }
+    const std::size_t at = record.size();
+    record.resize(at + count * (symmetric ? 6 : 3));
+    float* out = record.data() + at;
+    for (std::size_t j = 0; j < count; ++j) {
+        const float d[3] = {w.direct[j], w.direct[count + j], w.direct[2 * count + j]};
+        if (symmetric) {
+            const float m[3] = {w.image[j], w.image[count + j], w.image[2 * count + j]};
+            for (int k = 0; k < 3; ++k) *out++ = d[k] + m[k];
+            for (int k = 0; k < 3; ++k) *out++ = d[k] - m[k];
+        } else {
+            for (int k = 0; k < 3; ++k) *out++ = d[k];
+        }
+    }
+}
 
 // Column pass (2), (3) over all sheets for one influence evaluation; `image` marks the
 // bottom-image pass, which adds and writes no velocity records.
@@ -155,29 +196,11 @@ RowInfluenceArrays::RowInfluenceArrays(int n)
 
 void ordered_matrix_product(int n, std::span<const float> a, std::span<const float> b, std::span<float> c)
 {
-    const std::size_t N = static_cast<std::size_t>(n);
-    std::fill(c.begin(), c.begin() + static_cast<std::ptrdiff_t>(N * N), 0.0f);
-    // Each C(i, k) receives A(i, j) B(j, k) for j ascending, exactly as the plain loop; the
-    // blocking only changes which (i, k) are worked on together.  Blocks of rows of C keep
-    // a strip of A and of C in the cache while j runs; the loop over i vectorises, and
-    // -ffp-contract=off keeps multiply and add separate, as in the plain loop.
-    constexpr std::size_t kRowBlock = 512;
-    constexpr std::size_t kColBlock = 64;
-#pragma omp parallel for schedule(dynamic)
-    for (std::ptrdiff_t kb = 0; kb < static_cast<std::ptrdiff_t>(N); kb += kColBlock) {
-        const std::size_t k_end = std::min(N, static_cast<std::size_t>(kb) + kColBlock);
-        for (std::size_t ib = 0; ib < N; ib += kRowBlock) {
-            const std::size_t i_end = std::min(N, ib + kRowBlock);
-            for (std::size_t j = 0; j < N; ++j) {
-                const float* acol = a.data() + j * N;
-                for (std::size_t k = static_cast<std::size_t>(kb); k < k_end; ++k) {
-                    const float bjk = b[j + k * N];
-                    float* ccol = c.data() + k * N;
-                    for (std::size_t i = ib; i < i_end; ++i) ccol[i] = ccol[i] + acol[i] * bjk;
-                }
-            }
-        }
-    }
+    // The order of (C = A B, each element summed over j ascending, products rounded before
+    // they are added) is the ordered product's contract; it gets its speed from packed
+    // register tiles instead of a second reordering of the sums.
+    if (n <= 0) return;
+    ordered_product(n, n, n, a.data(), n, b.data(), n, c.data(), n);
 }
 
 void seteqn(const PanelModel& model, const SeteqnUnits& units, int symmetry, int nsheet, int n,
@@ -226,12 +249,15 @@ void factorise_and_write(const SeteqnUnits& u, int n, std::vector<float>& amat, 
         const float* row = reinterpret_cast<const float*>(rec->data());
         for (int c = 0; c < n; ++c) sd[static_cast<std::size_t>(r) + static_cast<std::size_t>(c) * n] = row[c];
     }
-    // The product needs a zeroed scratch matrix; the row record buffer of the read-back is
-    // gone, so the scratch is the one extra N x N this phase is allowed.
-    std::vector<float> product;
-    allocate_or_stop(product, nn, {"ERROR: Error allocating sd in seteqn"}, u.listing);
-    ordered_matrix_product(n, amat, sd, product);
-    io.write_record(u.jou2, bytes_of(product));
+    // The product replaces B in sd column by column (each column of B is packed before its
+    // column of the product is written), so no scratch matrix is needed; the packed copy of
+    // the inverse that the ordered product makes is then the one further N x N of this phase.
+    try {
+        ordered_product(n, n, n, amat.data(), n, sd.data(), n, sd.data(), n);
+    } catch (const std::bad_alloc&) {
+        stop_run_on(u.listing, {"ERROR: Error allocating sd in seteqn"});
+    }
+    io.write_record(u.jou2, bytes_of(sd));
 }
 
 }  // namespace
@@ -244,141 +270,116 @@ void assemble_system(const PanelModel& model, const SeteqnUnits& u, int symmetry
     const std::size_t N = static_cast<std::size_t>(n);
     const std::vector<std::string> no_memory = {list_directed("ERROR: Insufficient memory for arrays in", " seteqn.").substr(1)};
     const std::vector<RowPlace> places = place_rows(model, nsheet);
-    std::vector<int> sheet_offset(static_cast<std::size_t>(nsheet) + 1, 0);
-    for (int s = 0; s < nsheet; ++s) sheet_offset[s + 1] = sheet_offset[s] + model.np[s];
 
-    // Flat-panel kernel data of every panel, for the velocity records.
-    std::vector<KernelPanel> kernel_panels;
-    for (int s = 0; s < nsheet; ++s)
-        if (model.kp[s] == kSheetKindBody && model.mp[s] != 0) {
-            kernel_panels.reserve(N);
-            for (int c = 0; c < n; ++c) kernel_panels.push_back(kernel_panel(model, to_panel_number(c)));
-            break;
-        }
+    // The unknowns whose velocity records every interior row writes: the active panels of
+    // the flagged body sheets, sheet by sheet.
+    std::vector<int> velocity_columns;
+    for (int s = 0, offset = 0; s < nsheet; offset += model.np[s], ++s) {
+        if (model.kp[s] != kSheetKindBody || model.mp[s] == 0) continue;
+        for (int c = offset; c < offset + model.np[s]; ++c)
+            if (model.active[c] != 0) velocity_columns.push_back(c);
+    }
+    VelocityPanels velocity;
+    if (!velocity_columns.empty()) {
+        std::vector<KernelPanel> kernel_panels(N);
+        for (const int c : velocity_columns) kernel_panels[static_cast<std::size_t>(c)] = kernel_panel(model, to_panel_number(c));
+        velocity = velocity_panels(kernel_panels, velocity_columns);
+    }
+    const std::size_t record_floats = sea_depth == 0.0f ? 0 : symmetric ? 6 : 3;
 
     int threads = 1;
 #ifdef _OPENMP
     threads = omp_get_max_threads();
 #endif
-    // Per-thread influence arrays: the four N x 12 arrays of the row being assembled.
+    // Per-thread influence arrays (the four N x 12 arrays of the row being assembled) and
+    // velocity work; each thread sizes its scratch on its first row and reuses it.
     std::vector<RowInfluenceArrays> work;
+    std::vector<VelocityWork> velocity_work(static_cast<std::size_t>(threads));
     work.reserve(static_cast<std::size_t>(threads));
     check_memory_or_stop(std::uint64_t(threads) * 48u * N * sizeof(float), no_memory, u.listing);
     for (int t = 0; t < threads; ++t) work.emplace_back(n);
 
-    BlockBuffers block;
-    block.n = n;
-    block.symmetric = symmetric;
+    BlockBuffers blocks[2];
     const std::size_t block_floats = static_cast<std::size_t>(kBlockRows) * N;
-    allocate_or_stop(block.amat_rows, block_floats, no_memory, u.listing);
-    allocate_or_stop(block.brow_rows, block_floats, no_memory, u.listing);
-    if (symmetric) {
-        allocate_or_stop(block.amata_rows, block_floats, no_memory, u.listing);
-        allocate_or_stop(block.browa_rows, block_floats, no_memory, u.listing);
+    for (BlockBuffers& block : blocks) {
+        allocate_or_stop(block.amat_rows, block_floats, no_memory, u.listing);
+        allocate_or_stop(block.brow_rows, block_floats, no_memory, u.listing);
+        if (symmetric) {
+            allocate_or_stop(block.amata_rows, block_floats, no_memory, u.listing);
+            allocate_or_stop(block.browa_rows, block_floats, no_memory, u.listing);
+        }
+        block.velocity.resize(kBlockRows);
     }
-    block.velocity.resize(kBlockRows);
-    block.velocity_lengths.resize(kBlockRows);
 
-    for (int r0 = 0; r0 < n; r0 += kBlockRows) {
+    // One row into slot i of a block: (1)-(5) of seteqn.hpp.
+    auto assemble_row = [&](BlockBuffers& block, int r, int i, int t) {
+        const RowPlace& pl = places[static_cast<std::size_t>(r)];
+        float* arow = &block.amat_rows[static_cast<std::size_t>(i) * N];
+        float* brow = &block.brow_rows[static_cast<std::size_t>(i) * N];
+        float* aarow = symmetric ? &block.amata_rows[static_cast<std::size_t>(i) * N] : nullptr;
+        float* barow = symmetric ? &block.browa_rows[static_cast<std::size_t>(i) * N] : nullptr;
+        std::fill_n(arow, N, 0.0f);
+        std::fill_n(brow, N, 0.0f);
+        if (symmetric) {
+            std::fill_n(aarow, N, 0.0f);
+            std::fill_n(barow, N, 0.0f);
+        }
+        auto& vel = block.velocity[static_cast<std::size_t>(i)];
+        vel.clear();
+        const int np1 = model.np1[pl.sheet], np2 = model.np2[pl.sheet];
+        int step = 0;   // rim stencil direction: r, r + step, r + 2 step
+        if (pl.a == 1) step = 1;
+        else if (pl.a == np1) step = -1;
+        else if (pl.b == 1) step = np1;
+        else if (pl.b == np2) step = -np1;
+        if (step != 0) {
+            for (float* row : {arow, aarow}) {
+                if (!row) continue;
+                row[r] = 1.0f;
+                row[r + step] = -2.0f;
+                row[r + 2 * step] = 1.0f;
+            }
+        } else {
+            RowInfluenceArrays& inf = work[static_cast<std::size_t>(t)];
+            const std::array<float, 3> field = {model.colloc[3 * static_cast<std::size_t>(r)],
+                                                model.colloc[3 * static_cast<std::size_t>(r) + 1],
+                                                model.colloc[3 * static_cast<std::size_t>(r) + 2]};
+            influence(field, to_panel_number(r), inf);
+            column_pass(model, nsheet, symmetric, inf, false, arow, brow, aarow, barow);
+            velocity_records(velocity, symmetry, field, sea_depth, velocity_work[static_cast<std::size_t>(t)], vel);
+            if (sea_depth > 0.0f) {
+                const std::array<float, 3> image = {field[0], field[1], -field[2] - 2.0f * sea_depth};
+                influence(image, to_panel_number(r), inf);
+                column_pass(model, nsheet, symmetric, inf, true, arow, brow, aarow, barow);
+            }
+            // (4) free term, by the kind of the row's sheet.
+            const int kind = model.kp[pl.sheet];
+            if (kind == kSheetKindBody) {
+                for (int m = 0; m < 9; ++m) {
+                    const int e = model.node_table[9 * static_cast<std::size_t>(r) + m];
+                    if (e == 0) continue;
+                    arow[to_panel_index(e)] += kFreeTermWeights[m];
+                    if (aarow) aarow[to_panel_index(e)] += kFreeTermWeights[m];
+                }
+            } else if (kind == kSheetKindBody1 || kind == kSheetKindFreeSurface) {
+                brow[r] += kTwoPi;
+                if (barow) barow[r] += kTwoPi;
+            }
+        }
+        negate_and_scale(n, arow, brow);
+        if (symmetric) negate_and_scale(n, aarow, barow);
+    };
+
+    // In row order: right-hand sides, velocity records, and the rows into amat.
+    auto write_block = [&](const BlockBuffers& block, int r0) {
         const int rows = std::min(kBlockRows, n - r0);
-        block.reset(rows);
-        // A stop inside a parallel region cannot leave it as an exception: the one of the
-        // lowest row is kept (the same whatever the thread count) and raised after the region.
-        std::exception_ptr failure;
-        int failed_row = n;
-#pragma omp parallel for schedule(dynamic, 1)
-        for (int i = 0; i < rows; ++i) {
-            try {
-                int t = 0;
-#ifdef _OPENMP
-                t = omp_get_thread_num();
-#endif
-                const int r = r0 + i;
-                const RowPlace& pl = places[static_cast<std::size_t>(r)];
-                float* arow = &block.amat_rows[static_cast<std::size_t>(i) * N];
-                float* brow = &block.brow_rows[static_cast<std::size_t>(i) * N];
-                float* aarow = symmetric ? &block.amata_rows[static_cast<std::size_t>(i) * N] : nullptr;
-                float* barow = symmetric ? &block.browa_rows[static_cast<std::size_t>(i) * N] : nullptr;
-                const int np1 = model.np1[pl.sheet], np2 = model.np2[pl.sheet];
-                int step = 0;   // rim stencil direction: r, r + step, r + 2 step
-                if (pl.a == 1) step = 1;
-                else if (pl.a == np1) step = -1;
-                else if (pl.b == 1) step = np1;
-                else if (pl.b == np2) step = -np1;
-                if (step != 0) {
-                    for (float* row : {arow, aarow}) {
-                        if (!row) continue;
-                        row[r] = 1.0f;
-                        row[r + step] = -2.0f;
-                        row[r + 2 * step] = 1.0f;
-                    }
-                } else {
-                    RowInfluenceArrays& inf = work[static_cast<std::size_t>(t)];
-                    const std::array<float, 3> field = {model.colloc[3 * static_cast<std::size_t>(r)],
-                                                        model.colloc[3 * static_cast<std::size_t>(r) + 1],
-                                                        model.colloc[3 * static_cast<std::size_t>(r) + 2]};
-                    influence(field, to_panel_number(r), inf);
-                    column_pass(model, nsheet, symmetric, inf, false, arow, brow, aarow, barow);
-                    // Velocity records of this row: kind-2 sheets with a non-zero flag.
-                    auto& vel = block.velocity[static_cast<std::size_t>(i)];
-                    auto& vel_len = block.velocity_lengths[static_cast<std::size_t>(i)];
-                    for (int s = 0; s < nsheet; ++s) {
-                        if (model.kp[s] != kSheetKindBody || model.mp[s] == 0) continue;
-                        for (int c = sheet_offset[s]; c < sheet_offset[s + 1]; ++c) {
-                            if (model.active[c] == 0) continue;
-                            const std::size_t before = vel.size();
-                            getvel(kernel_panels, symmetry, field, to_panel_number(c), sea_depth, vel);
-                            if (vel.size() > before) vel_len.push_back(static_cast<int>(vel.size() - before));
-                        }
-                    }
-                    if (sea_depth > 0.0f) {
-                        const std::array<float, 3> image = {field[0], field[1], -field[2] - 2.0f * sea_depth};
-                        influence(image, to_panel_number(r), inf);
-                        column_pass(model, nsheet, symmetric, inf, true, arow, brow, aarow, barow);
-                    }
-                    // (4) free term, by the kind of the row's sheet.
-                    const int kind = model.kp[pl.sheet];
-                    if (kind == kSheetKindBody) {
-                        for (int m = 0; m < 9; ++m) {
-                            const int e = model.node_table[9 * static_cast<std::size_t>(r) + m];
-                            if (e == 0) continue;
-                            arow[to_panel_index(e)] += kFreeTermWeights[m];
-                            if (aarow) aarow[to_panel_index(e)] += kFreeTermWeights[m];
-                        }
-                    } else if (kind == kSheetKindBody1 || kind == kSheetKindFreeSurface) {
-                        brow[r] += kTwoPi;
-                        if (barow) barow[r] += kTwoPi;
-                    }
-                }
-                negate_and_scale(n, arow, brow);
-                if (symmetric) negate_and_scale(n, aarow, barow);
-            } catch (...) {
-#pragma omp critical(seteqn_failure)
-                if (r0 + i < failed_row) {
-                    failed_row = r0 + i;
-                    failure = std::current_exception();
-                }
-            }
-        }
-        if (failure) {
-            try {
-                std::rethrow_exception(failure);
-            } catch (const RunStopped& stop) {
-                reraise_stop(stop);
-            }
-        }
-
-        // In row order: right-hand sides, velocity records, and the rows into amat.
         for (int i = 0; i < rows; ++i) {
             io.write_record(u.jou1, std::as_bytes(std::span(&block.brow_rows[static_cast<std::size_t>(i) * N], N)));
             if (symmetric)
                 io.write_record(u.jou1a, std::as_bytes(std::span(&block.browa_rows[static_cast<std::size_t>(i) * N], N)));
             const auto& vel = block.velocity[static_cast<std::size_t>(i)];
-            std::size_t at = 0;
-            for (const int len : block.velocity_lengths[static_cast<std::size_t>(i)]) {
-                io.write_record(u.jou4, std::as_bytes(std::span(&vel[at], static_cast<std::size_t>(len))));
-                at += static_cast<std::size_t>(len);
-            }
+            for (std::size_t at = 0; at < vel.size(); at += record_floats)
+                io.write_record(u.jou4, std::as_bytes(std::span(&vel[at], record_floats)));
         }
         for (std::size_t c = 0; c < N; ++c) {
             float* col = &amat[c * N + static_cast<std::size_t>(r0)];
@@ -388,7 +389,69 @@ void assemble_system(const PanelModel& model, const SeteqnUnits& u, int symmetry
                 for (int i = 0; i < rows; ++i) cola[i] = block.amata_rows[static_cast<std::size_t>(i) * N + c];
             }
         }
+    };
+
+    // Blocks of rows alternate between the two buffers.  While the rows of block b are shared
+    // out (dynamic schedule: rows cost unequal amounts), one thread first writes block b - 1,
+    // then joins them; the barrier at the end of the row loop makes block b complete before
+    // it is written.  The files therefore receive the blocks in order, whatever the number of
+    // threads.  A stop inside the region cannot leave it as an exception: the one of the
+    // lowest row is kept (the same whatever the thread count) and raised after the region,
+    // when the blocks before the failing one have been written; a failed write likewise.
+    const int block_count = (n + kBlockRows - 1) / kBlockRows;
+    std::exception_ptr failure, write_failure;
+    int failed_row = n;
+    int written = 0;   // blocks written
+#pragma omp parallel
+    {
+        int t = 0;
+#ifdef _OPENMP
+        t = omp_get_thread_num();
+#endif
+        for (int b = 0; b < block_count; ++b) {
+#pragma omp single nowait
+            {
+                if (b > 0) {
+                    try {
+                        write_block(blocks[(b - 1) % 2], (b - 1) * kBlockRows);
+                        written = b;
+                    } catch (...) {
+                        write_failure = std::current_exception();
+                    }
+                }
+            }
+            const int r0 = b * kBlockRows;
+            const int rows = std::min(kBlockRows, n - r0);
+#pragma omp for schedule(dynamic, 1)
+            for (int i = 0; i < rows; ++i) {
+                try {
+                    assemble_row(blocks[b % 2], r0 + i, i, t);
+                } catch (...) {
+#pragma omp critical(seteqn_failure)
+                    if (r0 + i < failed_row) {
+                        failed_row = r0 + i;
+                        failure = std::current_exception();
+                    }
+                }
+            }
+            // Every thread reads the flags after the barrier that ends the row loop, and no
+            // thread goes on (where the next block's writer may set write_failure) before all
+            // have read them: otherwise one thread could see a failure the others missed and
+            // leave while they wait for it at the next barrier.
+            const bool stop_now = failure || write_failure;
+#pragma omp barrier
+            if (stop_now) break;
+        }
     }
+    if (write_failure) std::rethrow_exception(write_failure);
+    if (failure) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const RunStopped& stop) {
+            reraise_stop(stop);
+        }
+    }
+    if (written < block_count) write_block(blocks[(block_count - 1) % 2], (block_count - 1) * kBlockRows);
 }
 
 void seteqn(const PanelModel& model, const SeteqnUnits& u, int symmetry, int nsheet, int n,

@@ -19,7 +19,7 @@
 
 #include "equations/dense_linear_algebra.hpp"
 #include "filter/bspline_masks.hpp"
-#include "filter/ordered_product.hpp"
+#include "equations/ordered_product.hpp"
 #include "frame/list_directed.hpp"
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"

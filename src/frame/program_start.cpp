@@ -1,6 +1,8 @@
 // The program start and the listing header page (see program_start.hpp for the layouts).
 #include "frame/program_start.hpp"
 
+#include <cstring>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -338,7 +340,13 @@ void stop_on_open_failure(const std::string& file_name, int error_status, bool b
     message_box(kMessageError, opening);
     const std::string reason = trimmed(io_error_text(error_status));
     if (!batch_run) message_box(kMessageError, reason);
-    stop_run_on(kNoUnit, {opening, reason}, 1);
+    // The table's text is the frame's; the system's own reason goes beside it, so that a
+    // user sees why (a directory without write permission, a full disk, ...).
+    const int err = units().last_open_errno();
+    stop_run_on(kNoUnit,
+                {opening, reason,
+                 "ERROR: Unable to open " + file_name + ": " + (err ? std::strerror(err) : "open refused")},
+                1);
 }
 
 void program_start(const ProgramIdentityTexts& identity, std::string_view header_style,

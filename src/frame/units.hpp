@@ -77,6 +77,8 @@ public:
     int open(int unit, const std::string& name, const OpenOptions& options, int* errno_out = nullptr);
 
     [[nodiscard]] bool is_open(int unit) const;
+    // The system's errno of the last open that failed (0 when none has).
+    [[nodiscard]] int last_open_errno() const noexcept { return last_open_errno_; }
     [[nodiscard]] std::string name_of(int unit) const;              // "" when not open
     [[nodiscard]] std::optional<int> unit_of(const std::string& name) const;  // open unit of a file
     [[nodiscard]] static bool exists(const std::string& name);
@@ -115,12 +117,14 @@ private:
     struct Unit {
         std::FILE* file = nullptr;
         std::string name;
+        std::string path;             // absolute path at the open (the working directory may change)
         FileForm form = FileForm::formatted;
         bool read_only = false;
         bool scratch = false;
         // A sequential write makes its record the last one of the file, as in Fortran: after a
         // rewind, a read or the open of an existing file, the first write cuts the file there.
         bool at_end = true;
+        bool written = false;         // something was written (only then can data be lost)
         std::vector<char> buffer;     // stdio buffer, large so records leave in few writes
     };
     Unit& get(int unit, const char* action);
@@ -130,6 +134,7 @@ private:
 
     std::map<int, Unit> units_;
     int next_free_ = 130;
+    int last_open_errno_ = 0;
     std::int64_t max_subrecord_ = kMaxSubrecord;
 };
 

@@ -94,6 +94,14 @@ public:
             while (pos_ < line_.size() && is_blank(static_cast<unsigned char>(line_[pos_]))) ++pos_;
             if (pos_ == line_.size() || line_[pos_] == '!') continue;
             const char mark = line_[pos_];
+            // A file saved as UTF-16 (a byte-order mark FF FE or FE FF, or a NUL after every
+            // letter) is a text the reader cannot take: say so instead of quoting NULs.
+            const bool utf16 = (line_.size() >= 2 && ((line_[0] == '\xFF' && line_[1] == '\xFE') ||
+                                                      (line_[0] == '\xFE' && line_[1] == '\xFF'))) ||
+                               (pos_ + 3 < line_.size() && line_[pos_ + 1] == '\0' && line_[pos_ + 3] == '\0');
+            if (utf16)
+                return NamelistStatus{NamelistFailure::bad_input, line_no_,
+                                      "the file is UTF-16 text; save it as plain ASCII or UTF-8", 0};
             if (mark != '&' && mark != '$')
                 return NamelistStatus{NamelistFailure::bad_input, line_no_,
                                       "text before the group &TORVA_INP: " + quoted(line_.substr(pos_)), 0};

@@ -117,6 +117,8 @@ struct RowPanels {
 struct RowWorkspace {
     std::vector<float> xi, eta, zeta;
     std::vector<int> near, intermediate;
+    std::vector<int> special;     // vquadr_row_vectorised: panels not in the far range, or inactive
+    std::vector<float> packed;    // vquadr_row_vectorised: the intermediate pairs, gathered
 };
 
 // One field point against every panel, in single precision.  Rows of inactive panels are
@@ -125,6 +127,11 @@ void vquadr_row(int listing_unit, const std::array<float, 3>& field, int n,
                 const RowPanels& panels, std::span<float> result, RowWorkspace& work);
 void vquadr_row(int listing_unit, const std::array<float, 3>& field, int n,
                 const RowPanels& panels, std::span<float> result);
+
+// vquadr_row's result, bit for bit, with the far and intermediate series evaluated for 8
+// panels at a time (the main system's row loop runs this one).
+void vquadr_row_vectorised(int listing_unit, const std::array<float, 3>& field, int n,
+                           const RowPanels& panels, std::span<float> result, RowWorkspace& work);
 
 // The source panel's geometry for (4): a, b, m = -sigma, c = 1/sqrt(1 + sigma^2).
 struct PieceGeometry {
@@ -142,6 +149,22 @@ struct PieceGeometry {
                                                         const PieceGeometry& geometry,
                                                         const std::array<int, 3>& switches,
                                                         const std::array<float, 9>& weights) noexcept;
+
+// The pieces of every panel of a row at once.  Per panel, structure of arrays: m = -sigma,
+// 1/a and 1/(b c) in double (PieceGeometry's values, the reciprocals formed once).
+struct PieceLanes {
+    std::vector<double> m, inv_a, inv_bc;
+};
+[[nodiscard]] PieceLanes piece_lanes(const PanelModel& model);
+
+// spline_piece_values for panels 0..n-1 of an n x 12 density array (columns 1-6 sources,
+// 7-12 dipoles): piece k of panel q into source[k * stride + q] and dipole[k * stride + q],
+// rounded to float.  The sums are grouped differently (see field_quadrature.cpp), so a value
+// may differ from spline_piece_values' by a unit in the last place of the largest term.
+// Inactive panels are not singled out: their (zero) densities give zero pieces.
+void spline_pieces_vectorised(std::span<const float> density, int n, const PieceLanes& geometry,
+                              const std::array<int, 3>& switches, const std::array<float, 9>& weights,
+                              float* source, float* dipole, std::size_t stride) noexcept;
 
 // The quadrature-based influence column of panel p (1-based): vquadr into panel_sum; with
 // symmetry == 1 also the y-mirrored panel (weighted_sum as scratch) and panel_diff = sum -

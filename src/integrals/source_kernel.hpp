@@ -35,6 +35,7 @@
 #include <array>
 #include <cmath>
 #include <span>
+#include <vector>
 
 #include "mesh/panel_model.hpp"
 
@@ -223,5 +224,43 @@ struct InverseDistanceTaylor {
         }
     }
 };
+
+// ---- several pairs at once ------------------------------------------------------------------
+//
+// The sweeps below evaluate the kernel for 8 pairs at a time (integrals/vector_lanes.hpp);
+// each pair's result is bit for bit that of the scalar routine named beside it.
+
+
+// "avx2" or "generic": the instruction set the sweeps run with on this machine.
+[[nodiscard]] const char* vector_kernels_isa() noexcept;
+// Makes the sweeps use their generic code even where AVX2 exists (tests and benchmarks check
+// that copy too).  Not for use while a sweep is running.
+void force_generic_vector_kernels(bool on) noexcept;
+
+// The panels whose velocity a row needs, structure of arrays (one vector per quantity), in the
+// order the records are written.  Built once per panel model.
+struct VelocityPanels {
+    std::vector<int> column;                   // 0-based unknown of each panel
+    std::array<std::vector<float>, 9> frame;   // R entry by entry
+    std::array<std::vector<float>, 3> centre;  // c
+    std::array<std::vector<float>, 4> moment;  // m0, M(2,0), M(1,1), M(0,2) (13-value slots 0, 1, 4, 7)
+    std::vector<float> area;                   // S
+    std::vector<KernelPanel> panel;            // the whole record, for the near and rich pairs
+    [[nodiscard]] std::size_t size() const noexcept { return column.size(); }
+};
+[[nodiscard]] VelocityPanels velocity_panels(std::span<const KernelPanel> panels, std::span<const int> columns);
+
+// Work arrays of velocity_sweep (one per thread); sized on first use.
+struct VelocitySweepWork {
+    std::vector<int> special;                  // pairs within 150 S: near or rich expansion
+    std::vector<int> rich;                     // those in the rich range
+    std::vector<float> local, packed;          // their local coordinates, and gathered data
+};
+
+// The global gradient of phi_s (the source-induced velocity) at x for every panel of the
+// list: u[j], v[j], w[j] = source_kernel(x, 0, panel[j], 1).grad_phi_s, bit for bit.  Pairs in
+// the second- and fourth-moment ranges are evaluated 8 at a time, near pairs one by one.
+void velocity_sweep(const std::array<float, 3>& x, const VelocityPanels& panels, float* u, float* v,
+                    float* w, VelocitySweepWork& work);
 
 }  // namespace torva

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <string>
 
@@ -141,6 +142,17 @@ void size_one_file(MeshRecords& records, MeshSizes& sizes, std::int64_t& total_p
         const std::int64_t bytes = panel_model_bytes(total_panels, total_panels, sheets_so_far);
         const std::int64_t available = available_memory_bytes();
         const bool too_many = total_panels > std::numeric_limits<int>::max();
+        // The equation system holds at least one N x N float matrix (two for a half hull);
+        // in double, since N^2 overflows 64 bits long before the check below fails.
+        const double matrix_bytes = 4.0 * double(total_panels) * double(total_panels) * (header.symmetry == 1 ? 2 : 1);
+        if (!too_many && available >= 0 && bytes <= available && matrix_bytes > double(available)) {
+            char need[64];
+            std::snprintf(need, sizeof need, "%.0f", matrix_bytes);
+            records.fail("with NP1 = " + std::to_string(h.np1) + ", NP2 = " + std::to_string(h.np2) + " the mesh has " +
+                         std::to_string(total_panels) + " padded panels, and its equation system would need " + need +
+                         " bytes for the N x N matrices; this machine has " + std::to_string(available) +
+                         " bytes available");
+        }
         if (too_many || (available >= 0 && bytes > available)) {
             std::string problem = "with NP1 = " + std::to_string(h.np1) + ", NP2 = "
                                   + std::to_string(h.np2) + " the mesh has "

@@ -165,6 +165,10 @@ bool MeshRecords::fetch_record()
     if (!source_(record_))
         return false;
     ++record_number_;
+    // A file saved by a Windows editor may open with a UTF-8 byte-order mark; it is no part
+    // of the first record (the version line or the title).
+    if (record_number_ == 1 && record_.starts_with("\xEF\xBB\xBF"))
+        record_.erase(0, 3);
     if (!record_.empty() && record_.back() == '\r')
         record_.pop_back();
     pos_ = 0;

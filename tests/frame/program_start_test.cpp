@@ -373,9 +373,11 @@ TEST_F(program_start, failed_listing_open_stops_with_status_1)
         FAIL() << "the start went on without its listing";
     } catch (const torva::RunStopped& stop) {
         EXPECT_EQ(stop.status, 1);
-        ASSERT_EQ(stop.lines.size(), 2u);
+        ASSERT_EQ(stop.lines.size(), 3u);
         EXPECT_EQ(stop.lines[0], "Error opening " + listing);
         EXPECT_EQ(stop.lines[1], "    29:FILE NOT FOUND");
+        // and the system's own reason
+        EXPECT_EQ(stop.lines[2], "ERROR: Unable to open " + listing + ": No such file or directory");
     }
     EXPECT_FALSE(status);
     EXPECT_EQ(boxes.str().substr(0, boxes.str().find('\n') + 1), "Error: Error opening " + listing + "\n");

@@ -19,6 +19,10 @@
 // +0 can only become -0 by adding -0 to -0, which never happens), so the result is still
 // bit-identical.  This is what makes the product cheap for a sparse A such as a B-spline
 // prolongation.  With an infinite or NaN entry in X every term is kept, since 0 * inf is NaN.
+//
+// Two products in the system are held to (1): the B-spline filter's F = P B (filter/) and the
+// main system's inverse times right-hand-side matrix (seteqn's ordered_matrix_product), whose
+// stored result must not depend on the machine's BLAS.
 #pragma once
 
 namespace torva {

@@ -1,0 +1,413 @@
+// The fast paths of the main system's row loop against the per-pair routines they replace.
+//
+// The row loop evaluates the far field for 8 panels at a time, gathers the intermediate pairs
+// into vectors, forms the B-spline pieces of a whole row at once, computes the velocity
+// records for all panels of a row together and writes one block of rows while the next is
+// assembled.  Each of these is checked here against the plain per-pair code on real panel
+// geometry (a cubed sphere and a Wigley hull with its free surface), with field points placed
+// in every distance regime, and for both instruction-set copies of the vector code:
+//   - the row variant and the velocity sweep repeat the scalar operations lane by lane, so
+//     they must agree bit for bit;
+//   - the pieces are the same sums grouped differently in double precision, so they agree to
+//     the float rounding of their largest term;
+//   - the ordered matrix product keeps the summation order, so it agrees bit for bit.
+#include "equations/seteqn.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+
+#include "frame/units.hpp"
+#include "mesh/mesh_text.hpp"
+#include "support/run_program.hpp"
+
+namespace {
+
+using namespace torva::testing;
+
+torva::PanelModel generated_mesh(const std::string& args)
+{
+    TempDir dir("perfmesh");
+    const auto gen =
+        run_command(shell_quote(built_program("torva-mesh")) + " " + args + " --out " + shell_quote(dir.file("m.ssg")));
+    EXPECT_EQ(gen.exit_code, 0) << gen.output;
+    torva::PanelModel m;
+    EXPECT_EQ(torva::test::load_mesh(m, read_text(dir.file("m.ssg")), 1.0f), 0);
+    torva::fill_moment_tables(m);
+    return m;
+}
+
+const torva::PanelModel& sphere()
+{
+    static const torva::PanelModel m = generated_mesh("sphere --radius 1 --depth 3 --n 6 --symmetry 1");
+    return m;
+}
+
+const torva::PanelModel& wigley()
+{
+    static const torva::PanelModel m = generated_mesh("wigley --nx 12 --nz 5 --fs-radius 3 --fs-nr 5");
+    return m;
+}
+
+// Field points in every regime of some panels: the panel's centre moved along a random
+// direction by a multiple of sqrt(S) (within 40 S, between 40 S and 150 S, beyond), on and
+// off the panel plane, and the collocation points themselves.
+std::vector<std::array<float, 3>> field_points(const torva::PanelModel& m, std::uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> panel(0, m.n_panels - 1);
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    std::vector<std::array<float, 3>> points;
+    for (int p = 0; p < m.n_panels; p += 7)
+        if (m.active[p]) points.push_back({m.colloc[3 * p], m.colloc[3 * p + 1], m.colloc[3 * p + 2]});
+    for (const float reach : {0.2f, 0.7f, 2.0f, 4.0f, 7.0f, 9.0f, 11.5f, 13.0f, 30.0f}) {
+        for (int k = 0; k < 6; ++k) {
+            const int p = panel(rng);
+            if (!m.active[p]) continue;
+            const float size = std::sqrt(m.moments[15 * p]);
+            float d[3] = {g(rng), g(rng), g(rng)};
+            if (k == 0) {   // in the panel plane: remove the normal part
+                const float* n = &m.frame[9 * p + 2];
+                const float dn = d[0] * n[0] + d[1] * n[3] + d[2] * n[6];
+                for (int i = 0; i < 3; ++i) d[i] -= dn * n[3 * i];
+            }
+            const float len = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+            std::array<float, 3> x{};
+            for (int i = 0; i < 3; ++i) x[i] = m.colloc[3 * p + i] + reach * size * d[i] / len;
+            points.push_back(x);
+        }
+    }
+    return points;
+}
+
+int bit_differences(const std::vector<float>& a, const std::vector<float>& b)
+{
+    if (a.size() != b.size()) return -1;
+    int differ = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::bit_cast<std::uint32_t>(a[i]) != std::bit_cast<std::uint32_t>(b[i])) ++differ;
+    return differ;
+}
+
+// Runs `check` once with the AVX2 copy (where the machine has it) and once with the generic one.
+template <class Check>
+void for_each_instruction_set(Check&& check)
+{
+    for (const bool generic : {false, true}) {
+        torva::force_generic_vector_kernels(generic);
+        SCOPED_TRACE(torva::vector_kernels_isa());
+        check();
+    }
+    torva::force_generic_vector_kernels(false);
+}
+
+TEST(row_variant_vectorised, equals_the_per_panel_row_variant_bit_for_bit_in_every_regime)
+{
+    for (const torva::PanelModel* m : {&sphere(), &wigley()}) {
+        const torva::RowPanels panels = torva::make_row_panels(*m, 6);
+        const int n = m->n_panels;
+        // The panels fall in all three regimes over these points (checked, so that the test
+        // cannot pass with one regime missing).
+        int near = 0, intermediate = 0;
+        for_each_instruction_set([&] {
+            torva::RowWorkspace work;
+            for (const auto& x : field_points(*m, 11)) {
+                std::vector<float> want(12 * n, -1.0f), got(12 * n, -2.0f);
+                torva::vquadr_row(6, x, n, panels, want);
+                torva::vquadr_row_vectorised(6, x, n, panels, got, work);
+                ASSERT_EQ(bit_differences(got, want), 0) << "field point " << x[0] << " " << x[1] << " " << x[2];
+                near += static_cast<int>(work.near.size());
+                intermediate += static_cast<int>(work.intermediate.size());
+            }
+        });
+        EXPECT_GT(near, 0);
+        EXPECT_GT(intermediate, 0);
+    }
+}
+
+TEST(velocity_sweep, equals_the_source_kernel_gradient_bit_for_bit_in_every_regime)
+{
+    const torva::PanelModel& m = wigley();
+    // Every active panel, in a count that leaves a partial block of lanes.
+    std::vector<int> columns;
+    for (int p = 0; p < m.n_panels; ++p)
+        if (m.active[p]) columns.push_back(p);
+    if (columns.size() % 8 == 0) columns.pop_back();
+    std::vector<torva::KernelPanel> kernel(m.n_panels);
+    for (const int c : columns) kernel[c] = torva::kernel_panel(m, torva::to_panel_number(c));
+    const torva::VelocityPanels panels = torva::velocity_panels(kernel, columns);
+    const std::size_t count = columns.size();
+    int special = 0;
+    for_each_instruction_set([&] {
+        torva::VelocitySweepWork work;
+        for (const auto& x : field_points(m, 23)) {
+            std::vector<float> got(3 * count, -7.0f), want(3 * count);
+            torva::velocity_sweep(x, panels, got.data(), got.data() + count, got.data() + 2 * count, work);
+            for (std::size_t j = 0; j < count; ++j) {
+                const auto g = torva::source_kernel(x, 0, kernel[columns[j]], 1).grad_phi_s;
+                for (std::size_t k = 0; k < 3; ++k) want[k * count + j] = g[k];
+            }
+            ASSERT_EQ(bit_differences(got, want), 0) << "field point " << x[0] << " " << x[1] << " " << x[2];
+            special += static_cast<int>(work.special.size());
+        }
+    });
+    EXPECT_GT(special, 0);   // near and rich pairs were met
+}
+
+// Float rounding of a value computed in double from terms as large as `scale`: one unit in
+// the last place of the value, plus 64 double roundings of the terms.
+float piece_tolerance(double value, double scale)
+{
+    return static_cast<float>(std::ldexp(std::abs(value), -23) + 64.0 * std::ldexp(scale, -52));
+}
+
+TEST(spline_pieces_vectorised, agree_with_spline_piece_values_to_float_rounding_for_every_switch_setting)
+{
+    // Random panel shapes (midline lengths, slopes) and density values of both signs and
+    // mixed sizes; 13 panels, so that the 4-lane loop leaves a tail.
+    constexpr int n = 13;
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> length(0.05, 2.0), slope(-0.8, 0.8), value(-1.0, 1.0);
+    torva::PieceLanes lanes;
+    std::vector<torva::PieceGeometry> geometry(n);
+    for (auto& g : geometry) {
+        g.a = static_cast<float>(length(rng));
+        g.b = static_cast<float>(length(rng));
+        const float sigma = static_cast<float>(slope(rng));
+        g.m = -static_cast<double>(sigma);
+        g.c = 1.0f / std::sqrt(1.0f + sigma * sigma);
+        lanes.m.push_back(g.m);
+        lanes.inv_a.push_back(1.0 / g.a);
+        lanes.inv_bc.push_back(1.0 / (g.b * g.c));
+    }
+    std::vector<float> density(12 * n);
+    for (std::size_t i = 0; i < density.size(); ++i)
+        density[i] = static_cast<float>(value(rng) * std::pow(10.0, static_cast<int>(i % 5) - 2));
+    const std::array<float, 9> weights = {1, 6, 1, 6, 36, 6, 1, 6, 1};
+    for_each_instruction_set([&] {
+        for (int bits = 0; bits < 8; ++bits) {
+            const std::array<int, 3> switches = {bits & 1, (bits >> 1) & 1, (bits >> 2) & 1};
+            const std::size_t stride = n + 3;
+            std::vector<float> source(9 * stride, 0.0f), dipole(9 * stride, 0.0f);
+            torva::spline_pieces_vectorised(density, n, lanes, switches, weights, source.data(), dipole.data(), stride);
+            for (int q = 0; q < n; ++q) {
+                for (int part = 0; part < 2; ++part) {
+                    std::array<double, 6> v{};
+                    double scale = 0;
+                    for (int c = 0; c < 6; ++c) v[c] = density[(c + 6 * part) * n + q];
+                    const auto& g = geometry[q];
+                    const double bc = g.b * g.c;
+                    // The largest term any piece can hold: 36 I_0 and 64 times each derived integral.
+                    scale = 36 * std::abs(v[0]) + 64 * (std::abs(v[1]) + 2 * std::abs(g.m * v[2])) / g.a +
+                            64 * std::abs(v[2]) / bc +
+                            64 * (std::abs(v[3]) + std::abs(2 * g.m * v[5]) + std::abs(g.m * g.m * v[4])) / (g.a * g.a) +
+                            64 * std::abs(v[4]) / (bc * bc) + 64 * (std::abs(v[5]) + std::abs(g.m * v[4])) / (g.a * bc);
+                    const auto want = torva::spline_piece_values(v, g, switches, weights);
+                    const std::vector<float>& got = part == 0 ? source : dipole;
+                    for (int k = 0; k < 9; ++k)
+                        EXPECT_NEAR(got[k * stride + q], static_cast<float>(want[k]), piece_tolerance(want[k], scale))
+                            << "switches " << bits << " panel " << q << " piece " << k + 1 << " part " << part;
+                }
+            }
+        }
+    });
+}
+
+// The node columns from the definition: the row variant at F (and its mirror), the pieces of
+// every active panel by spline_piece_values, and NS(p) = sum over the node table of piece
+// 10 - m of panel e_m, skipping absent and inactive panels.
+struct Reference {
+    std::vector<float> panel_sum, panel_diff, node_sum, node_diff;   // columns 1 and 7 only for the nodes
+    std::vector<double> node_scale;                                  // sum of |pieces| per node and column
+};
+
+Reference reference_row(const torva::PanelModel& m, const std::array<float, 3>& x, int symmetry)
+{
+    const int n = m.n_panels;
+    const torva::RowPanels panels = torva::make_row_panels(m, 6);
+    Reference r;
+    r.panel_sum.assign(12 * n, 0.0f);
+    torva::vquadr_row(6, x, n, panels, r.panel_sum);
+    r.panel_diff = r.panel_sum;
+    if (symmetry == 1) {
+        std::vector<float> image(12 * n);
+        torva::vquadr_row(6, {x[0], -x[1], x[2]}, n, panels, image);
+        for (int i = 0; i < 12 * n; ++i) {
+            r.panel_diff[i] = r.panel_sum[i] - image[i];
+            r.panel_sum[i] = r.panel_sum[i] + image[i];
+        }
+    }
+    const std::array<float, 9> weights = {1, 6, 1, 6, 36, 6, 1, 6, 1};
+    auto nodes = [&](const std::vector<float>& density, std::vector<float>& node, std::vector<double>& scale) {
+        node.assign(2 * n, 0.0f);
+        scale.assign(2 * n, 0.0);
+        for (int p = 0; p < n; ++p)
+            for (int m9 = 0; m9 < 9; ++m9) {
+                const int e = m.node_table[9 * p + m9];
+                if (e == 0 || !m.active[e - 1]) continue;
+                for (int part = 0; part < 2; ++part) {
+                    std::array<double, 6> v{};
+                    for (int c = 0; c < 6; ++c) v[c] = density[(c + 6 * part) * n + (e - 1)];
+                    const auto piece = torva::spline_piece_values(v, torva::piece_geometry(m, e), {1, 1, 1}, weights);
+                    const float w = static_cast<float>(piece[8 - m9]);
+                    node[part * n + p] += w;
+                    scale[part * n + p] += std::abs(w);
+                }
+            }
+    };
+    std::vector<double> scale_diff;
+    nodes(r.panel_sum, r.node_sum, r.node_scale);
+    if (symmetry == 1) {
+        nodes(r.panel_diff, r.node_diff, scale_diff);
+        r.node_scale.insert(r.node_scale.end(), scale_diff.begin(), scale_diff.end());
+    }
+    return r;
+}
+
+TEST(row_influence, gathering_and_scattering_match_the_node_sums_of_their_definition)
+{
+    for (const torva::PanelModel* m : {&sphere(), &wigley()}) {
+        const int n = m->n_panels;
+        const int symmetry = m->header.symmetry;
+        for (const int infmeth : {-1, 0}) {
+            const torva::RowInfluence influence = torva::select_row_influence(*m, 6, symmetry, infmeth, {1, 1, 1});
+            torva::RowInfluenceArrays a(n);
+            const auto points = field_points(*m, 31);
+            for (std::size_t k = 0; k < points.size(); k += 3) {
+                const auto& x = points[k];
+                influence(x, 1, a);
+                const Reference r = reference_row(*m, x, symmetry);
+                // Panel columns: the row variant itself (bit for bit).
+                for (int c : {0, 6})
+                    for (int q = 0; q < n; ++q) {
+                        ASSERT_EQ(std::bit_cast<std::uint32_t>(a.panel_sum[c * n + q]),
+                                  std::bit_cast<std::uint32_t>(r.panel_sum[c * n + q]));
+                        if (symmetry == 1) {
+                            ASSERT_EQ(std::bit_cast<std::uint32_t>(a.panel_diff[c * n + q]),
+                                      std::bit_cast<std::uint32_t>(r.panel_diff[c * n + q]));
+                        }
+                    }
+                // Node columns: at most nine float pieces, each within one rounding of its
+                // reference, summed in float: 12 units of 2^-24 of the sum of |pieces|.
+                for (int sys = 0; sys < (symmetry == 1 ? 2 : 1); ++sys) {
+                    const std::vector<float>& node = sys == 0 ? a.node_sum : a.node_diff;
+                    const std::vector<float>& want = sys == 0 ? r.node_sum : r.node_diff;
+                    for (int part = 0; part < 2; ++part)
+                        for (int p = 0; p < n; ++p) {
+                            const double tol = 12.0 * std::ldexp(r.node_scale[sys * 2 * n + part * n + p], -24) + 1e-30;
+                            ASSERT_NEAR(node[part * 6 * n + p], want[part * n + p], tol)
+                                << "infmeth " << infmeth << " system " << sys << " part " << part << " node " << p;
+                        }
+                }
+            }
+        }
+    }
+}
+
+std::vector<std::vector<float>> float_records(const std::string& name)
+{
+    torva::UnitTable table;
+    torva::OpenOptions o;
+    o.status = "OLD";
+    o.form = torva::FileForm::unformatted;
+    EXPECT_EQ(table.open(60, name, o), 0);
+    std::vector<std::vector<float>> out;
+    while (auto r = table.read_record(60)) {
+        std::vector<float> v(r->size() / 4);
+        std::memcpy(v.data(), r->data(), r->size());
+        out.push_back(std::move(v));
+    }
+    return out;
+}
+
+// The .jou4 records of the row loop against getvel called pair by pair in the documented
+// order (rows ascending; within a row the flagged body sheets' active unknowns ascending),
+// with and without symmetry, for deep water and a finite depth.
+TEST(seteqn_rows, velocity_records_equal_getvel_pair_by_pair_bit_for_bit)
+{
+    const torva::RowInfluence none = [](const std::array<float, 3>&, int, torva::RowInfluenceArrays& a) {
+        std::fill(a.panel_sum.begin(), a.panel_sum.end(), 0.0f);
+        std::fill(a.node_sum.begin(), a.node_sum.end(), 0.0f);
+        std::fill(a.panel_diff.begin(), a.panel_diff.end(), 0.0f);
+        std::fill(a.node_diff.begin(), a.node_diff.end(), 0.0f);
+    };
+    for (const torva::PanelModel* m : {&sphere(), &wigley()}) {
+        const int n = m->n_panels;
+        std::vector<torva::KernelPanel> kernel(n);
+        for (int c = 0; c < n; ++c) kernel[c] = torva::kernel_panel(*m, torva::to_panel_number(c));
+        for (const int symmetry : {0, 1}) {
+            for (const float depth : {-1.0f, 2.5f}) {
+                TempDir dir("velrec");
+                {
+                    torva::OpenOptions o;
+                    o.status = "NEW";
+                    ASSERT_EQ(torva::units().open(6, dir.file("t.LIS"), o), 0);
+                    o.form = torva::FileForm::unformatted;
+                    for (const auto& [unit, suffix] : {std::pair{11, ".jou1"}, {15, ".jou1a"}, {12, ".jou2"}, {14, ".jou4"}})
+                        ASSERT_EQ(torva::units().open(unit, dir.file(std::string("t") + suffix), o), 0);
+                    std::vector<float> amat(std::size_t(n) * n, 0.0f), amata(symmetry ? std::size_t(n) * n : 0, 0.0f);
+                    torva::assemble_system(*m, {}, symmetry, m->n_sheets, n, none, depth, amat, amata);
+                    torva::units().close_all();
+                }
+                std::vector<std::vector<float>> want;
+                int offset0 = 0;
+                for (int r = 0; r < n; ++r) {
+                    // Interior rows only: the node table's centre is the row itself there.
+                    if (!m->active[r]) continue;
+                    const std::array<float, 3> x = {m->colloc[3 * r], m->colloc[3 * r + 1], m->colloc[3 * r + 2]};
+                    offset0 = 0;
+                    for (int s = 0; s < m->n_sheets; offset0 += m->np[s], ++s) {
+                        if (m->kp[s] != torva::kSheetKindBody || m->mp[s] == 0) continue;
+                        for (int c = offset0; c < offset0 + m->np[s]; ++c) {
+                            if (!m->active[c]) continue;
+                            std::vector<float> rec;
+                            torva::getvel(kernel, symmetry, x, torva::to_panel_number(c), depth, rec);
+                            want.push_back(rec);
+                        }
+                    }
+                }
+                const auto got = float_records(dir.file("t.jou4"));
+                ASSERT_EQ(got.size(), want.size());
+                ASSERT_FALSE(got.empty());
+                for (std::size_t i = 0; i < got.size(); ++i)
+                    ASSERT_EQ(bit_differences(got[i], want[i]), 0) << "record " << i << " symmetry " << symmetry
+                                                                   << " depth " << depth;
+            }
+        }
+    }
+}
+
+TEST(ordered_matrix_product, equals_the_plain_column_loop_bit_for_bit)
+{
+    // Mixed magnitudes and exact zeros (whole zero columns of A too), so that any change of
+    // order or any fused multiply-add would show in the last bits.
+    for (const int n : {1, 5, 37, 131}) {
+        std::mt19937 rng(static_cast<std::uint32_t>(n));
+        std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+        std::bernoulli_distribution zero(0.2);
+        std::vector<float> a(std::size_t(n) * n), b(std::size_t(n) * n);
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            a[i] = zero(rng) ? 0.0f : u(rng) * std::ldexp(1.0f, static_cast<int>(i % 9) - 4);
+            b[i] = zero(rng) ? 0.0f : u(rng);
+        }
+        for (int i = 0; i < n; i += 4) std::fill_n(a.begin() + std::size_t(i) * n, n, 0.0f);
+        std::vector<float> want(std::size_t(n) * n, 0.0f), got(std::size_t(n) * n, 9.0f);
+        // C(:, k) += A(:, j) * B(j, k) for j ascending, into a zeroed matrix.
+        for (int k = 0; k < n; ++k)
+            for (int j = 0; j < n; ++j) {
+                const float bjk = b[j + std::size_t(k) * n];
+                for (int i = 0; i < n; ++i) {
+                    const float term = a[i + std::size_t(j) * n] * bjk;
+                    want[i + std::size_t(k) * n] = want[i + std::size_t(k) * n] + term;
+                }
+            }
+        torva::ordered_matrix_product(n, a, b, got);
+        EXPECT_EQ(bit_differences(got, want), 0) << "n = " << n;
+    }
+}
+
+}  // namespace

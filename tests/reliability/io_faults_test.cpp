@@ -1,0 +1,168 @@
+// I/O faults met by a whole run: a run directory that cannot be written, journal files in a
+// directory that cannot be written, a full disk, a file-size limit, journal files of an
+// earlier run, and a journal file removed while it is open.  Each must end in a message that
+// names the file and the system's reason, never in a silent loss or a killed process.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "frame/units.hpp"
+#include "reliability/corpus.hpp"
+
+namespace torva {
+namespace {
+
+using namespace torva::testing;
+
+const std::filesystem::path kMesh = corpus_dir("mesh") / "valid_cube.ssg";
+
+std::string deck(const std::string& extra = "")
+{
+    return "&TORVA_INP\n FILE_SSG = 'valid_cube.ssg'\n FILEJOU = 'j'\n" + extra + "/\n";
+}
+
+// A directory for a run: the cube mesh and `deck` as run.inp.  Readable by everyone, since
+// some runs below drop root's rights (root writes into read-only directories).
+struct RunDir {
+    TempDir dir{"iofault"};
+    explicit RunDir(const std::string& text)
+    {
+        std::filesystem::copy_file(kMesh, dir.path() / "valid_cube.ssg");
+        write_text(dir.file("run.inp"), text);
+        ::chmod(dir.path().c_str(), 0755);
+    }
+    std::vector<std::string> listing() const { return lines_of(read_bytes(dir.file("run.LIS"))); }
+};
+
+// Runs torva_setup in `dir` behind a command prefix (see as_ordinary_user).
+FortranRun run_setup_as(const std::string& prefix, const TempDir& dir)
+{
+    return run_command("cd " + shell_quote(dir.path().string()) + " && " + prefix +
+                       shell_quote(built_program("torva_setup")) + " /INPUT=run");
+}
+
+// The command prefix that runs a program without root's rights, so that file permissions
+// apply; empty when the tests do not run as root.  nullopt when rights cannot be dropped.
+std::optional<std::string> as_ordinary_user()
+{
+    if (::geteuid() != 0) return std::string();
+    const FortranRun probe = run_command("setpriv --reuid=65534 --regid=65534 --clear-groups true");
+    if (probe.exit_code != 0) return std::nullopt;
+    return std::string("setpriv --reuid=65534 --regid=65534 --clear-groups ");
+}
+
+TEST(io_faults, unwritable_run_directory_stops_with_status_1_naming_the_listing_and_the_reason)
+{
+    const auto user = as_ordinary_user();
+    if (!user) GTEST_SKIP() << "running as root and setpriv cannot drop the rights";
+    RunDir run(deck());
+    ::chmod(run.dir.path().c_str(), 0555);
+    const FortranRun result = run_setup_as(*user, run.dir);
+    ::chmod(run.dir.path().c_str(), 0755);
+    // The frame's own failure to open the listing: status 1, "Error opening" and the name,
+    // then an "ERROR:" line with the system's words for the reason.
+    EXPECT_EQ(result.exit_code, 1) << result.output;
+    const auto lines = lines_of(result.output);
+    EXPECT_EQ(find_in_order({"Error opening run.LIS"}, lines), "") << result.output;
+    EXPECT_EQ(find_in_order({"*ERROR:*run.LIS*Permission denied*"}, lines), "") << result.output;
+}
+
+TEST(io_faults, journal_directory_that_cannot_be_written_stops_naming_the_first_journal)
+{
+    const auto user = as_ordinary_user();
+    if (!user) GTEST_SKIP() << "running as root and setpriv cannot drop the rights";
+    RunDir run(deck());
+    write_text(run.dir.file("run.inp"), "&TORVA_INP\n FILE_SSG = 'valid_cube.ssg'\n FILEJOU = 'ro/j'\n/\n");
+    std::filesystem::create_directory(run.dir.path() / "ro");
+    ::chmod((run.dir.path() / "ro").c_str(), 0555);
+    ::chmod(run.dir.path().c_str(), 0777);   // the run itself may write its listing and log
+    const FortranRun result = run_setup_as(*user, run.dir);
+    ::chmod((run.dir.path() / "ro").c_str(), 0755);
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    EXPECT_EQ(find_in_order({"ERROR: Could not open jou-file"}, run.listing()), "") << show(run.listing());
+    EXPECT_EQ(find_in_order({"*ro/j.jou1*Permission denied*"}, lines_of(result.output)), "") << result.output;
+    EXPECT_TRUE(std::filesystem::is_empty(run.dir.path() / "ro"));
+}
+
+TEST(io_faults, journal_in_a_missing_directory_stops_naming_it)
+{
+    RunDir run("&TORVA_INP\n FILE_SSG = 'valid_cube.ssg'\n FILEJOU = 'nodir/j'\n/\n");
+    const FortranRun result = run_in(run.dir, built_program("torva_setup"), "/INPUT=run");
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    EXPECT_EQ(find_in_order({"ERROR: Could not open jou-file"}, run.listing()), "") << show(run.listing());
+    EXPECT_EQ(find_in_order({"*nodir/j.jou1*No such file or directory*"}, lines_of(result.output)), "")
+        << result.output;
+}
+
+TEST(io_faults, full_disk_stops_with_an_error_naming_the_journal_and_no_success)
+{
+    // Every journal file is /dev/full, where each write fails with ENOSPC.  FILESTATUS
+    // 'replace' opens through the links.
+    RunDir run(deck(" FILESTATUS = 'replace'\n"));
+    for (const char* suffix : {".jou1", ".jou1a", ".jou2", ".jou3", ".jou4"})
+        std::filesystem::create_symlink("/dev/full", run.dir.path() / (std::string("j") + suffix));
+    const FortranRun result = run_in(run.dir, built_program("torva_setup"), "/INPUT=run");
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    const auto listing = run.listing();
+    EXPECT_EQ(find_in_order({"ERROR: *j.jou*: No space left on device"}, listing), "") << show(listing);
+    EXPECT_NE(find_in_order({"FINISHED: SUCCESS"}, listing), "") << "a run that lost its journals succeeded";
+}
+
+TEST(io_faults, file_size_limit_stops_with_an_error_naming_the_file_instead_of_a_kill)
+{
+    // ulimit -f 100: 100 blocks of 512 or 1024 bytes, depending on the shell; either is far
+    // below the 1.4 MB system matrix of the 600-panel sphere, and far above the listing.
+    TempDir dir("fsize");
+    for (const char* f : {"sphere.inp", "sphere.ssg"})
+        std::filesystem::copy_file(std::filesystem::path(TORVA_SOURCE_DIR) / "examples" / "sphere" / f, dir.path() / f);
+    const FortranRun result =
+        run_command("cd " + shell_quote(dir.path().string()) + " && ulimit -f 100 && " +
+                    shell_quote(built_program("torva_setup")) + " /INPUT=sphere.inp");
+    // 153 = 128 + SIGXFSZ: killed before it could say anything.
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    const auto listing = lines_of(read_bytes(dir.file("sphere.inp.LIS")));
+    EXPECT_EQ(find_in_order({"ERROR: *sphere.jou*: File too large"}, listing), "") << show(listing) << result.output;
+    EXPECT_NE(find_in_order({"FINISHED: SUCCESS"}, listing), "");
+}
+
+TEST(io_faults, default_status_new_leaves_existing_journal_files_untouched)
+{
+    // An earlier run's .jou3 (say, the basis flow a solver is reading): the default status
+    // "new" refuses to run over it, and not one byte of it changes.
+    RunDir run(deck());
+    const std::string precious = "earlier journal: must survive";
+    write_text(run.dir.file("j.jou3"), precious);
+    const FortranRun result = run_in(run.dir, built_program("torva_setup"), "/INPUT=run");
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    EXPECT_EQ(find_in_order({"ERROR: Could not open jou-file"}, run.listing()), "") << show(run.listing());
+    EXPECT_EQ(find_in_order({"*j.jou3*File exists*"}, lines_of(result.output)), "") << result.output;
+    EXPECT_EQ(read_bytes(run.dir.file("j.jou3")), precious);
+}
+
+TEST(io_faults, journal_removed_while_open_is_reported_when_it_is_closed)
+{
+    // On POSIX systems a removed file stays writable through the open descriptor, so every
+    // write succeeds and the data vanish with the last close.  The unit layer must notice
+    // that the name no longer leads to the file it wrote and say so.
+    TempDir dir("vanish");
+    UnitTable table;
+    OpenOptions options;
+    options.status = "NEW";
+    options.form = FileForm::unformatted;
+    const std::string name = dir.file("v.jou1");
+    ASSERT_EQ(table.open(11, name, options), kIostatOk);
+    const float row[4] = {1.0f, 2.0f, 3.0f, 4.0f};
+    table.write_record(11, std::as_bytes(std::span(row)));
+    std::filesystem::remove(name);
+    table.write_record(11, std::as_bytes(std::span(row)));
+    try {
+        table.close(11);
+        FAIL() << "closing a journal whose file was removed reported nothing";
+    } catch (const IoError& e) {
+        EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+    }
+}
+
+}  // namespace
+}  // namespace torva

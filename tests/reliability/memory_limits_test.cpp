@@ -1,0 +1,79 @@
+// A mesh too large for the machine must stop with a message that gives what is needed and
+// what there is, never be killed by the system for taking more than it can have.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+
+#include "frame/allocation.hpp"
+#include "reliability/corpus.hpp"
+
+namespace torva {
+namespace {
+
+using namespace torva::testing;
+
+// A flat NP1 x NP2 sheet in z = -1 (kind 2, flag 1): cheap to read, with regular panels.
+std::string plate(int np1, int np2)
+{
+    std::string text = "Version 2.0\nplate\n0 N\n1\n0 0 0 0 0 0\nF\n" + std::to_string(np1) + " " +
+                       std::to_string(np2) + " 2 1\n";
+    char line[64];
+    for (int b = 0; b <= np2; ++b)
+        for (int a = 0; a <= np1; ++a) {
+            std::snprintf(line, sizeof line, "%d %d -1\n", a, b);
+            text += line;
+        }
+    return text;
+}
+
+// Whether `lines` hold a stop that names the bytes needed and the bytes available.
+bool states_both_numbers(const std::vector<std::string>& lines)
+{
+    for (const auto& l : lines)
+        if (matches("*need* bytes*available*", l)) return true;
+    return false;
+}
+
+TEST(memory_limits, mesh_whose_system_matrix_exceeds_the_machine_stops_with_both_numbers)
+{
+    // N x N floats of the system matrix alone beyond what the machine has: N^2 * 4 > 1.2 x
+    // available.  The mesh is a plate of about N panels (N + a few hundred ghost panels).
+    const double available = static_cast<double>(machine_memory_available());
+    ASSERT_GT(available, 0.0) << "the machine's memory is unknown";
+    const double n_needed = std::sqrt(1.2 * available / 4.0);
+    if (n_needed > 3.0e6) GTEST_SKIP() << "the plate would need " << n_needed << " panels";
+    const int side = static_cast<int>(std::ceil(std::sqrt(n_needed)));
+    TempDir dir("bigmesh");
+    write_text(dir.file("plate.ssg"), plate(side, side));
+    write_text(dir.file("run.inp"), "&TORVA_INP\n FILE_SSG = 'plate.ssg'\n FILEJOU = 'j'\n/\n");
+    const FortranRun run = run_in(dir, built_program("torva_setup"), "/INPUT=run");
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    const auto listing = lines_of(read_bytes(dir.file("run.LIS")));
+    EXPECT_EQ(find_in_order({"ERROR: *"}, listing), "") << show(listing);
+    EXPECT_TRUE(states_both_numbers(listing)) << show(listing);
+    EXPECT_NE(find_in_order({"FINISHED: SUCCESS"}, listing), "");
+}
+
+TEST(memory_limits, allocation_refused_by_an_address_space_limit_stops_with_both_numbers)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves its shadow memory beyond any address-space limit";
+#else
+    // ulimit -v 1500000 (KiB, about 1.4 GiB): the machine has the memory, so the check before
+    // the allocation passes, and the allocation itself fails.  A 140 x 140 plate has 20164
+    // panels: its 1.6 GB system matrix exceeds the limit.
+    TempDir dir("aslimit");
+    write_text(dir.file("plate.ssg"), plate(140, 140));
+    write_text(dir.file("run.inp"), "&TORVA_INP\n FILE_SSG = 'plate.ssg'\n FILEJOU = 'j'\n/\n");
+    const FortranRun run = run_command("cd " + shell_quote(dir.path().string()) + " && ulimit -v 1500000 && " +
+                                       shell_quote(built_program("torva_setup")) + " /INPUT=run");
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    const auto listing = lines_of(read_bytes(dir.file("run.LIS")));
+    EXPECT_EQ(find_in_order({"ERROR: *"}, listing), "") << show(listing) << run.output;
+    EXPECT_TRUE(states_both_numbers(listing)) << show(listing);
+#endif
+}
+
+}  // namespace
+}  // namespace torva
