@@ -16,6 +16,7 @@
 #include "frame/file_open.hpp"
 #include "frame/frame_variables.hpp"
 #include "frame/list_directed.hpp"
+#include "frame/progress.hpp"
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"
 #include "input/get_namelist.hpp"
@@ -176,10 +177,13 @@ void run_setup()
         n_kernel = kernel_count(sea_depth, model.waterline_xmax - model.waterline_xmin);
         io.write_line(kListingUnit, list_directed("n_kernel", n_kernel));
     }
+    ProgressReporter basis_flow("solving the basis flow");
+    basis_flow.announce();
     basefl(model, kListingUnit, kJou3Unit, kJou4Unit, model.header.symmetry, model.n_sheets, model.n_panels,
            model.link_record_count, model.n_interior_body, params.IFLUX_DB, params.NPANFLUX, params.KPANFLUX,
            params.IPANFLUX, params.JPANFLUX, params.FPANFLUX, params.INFNMR, n_kernel, sea_depth, params.IFSBC,
            kModeCount);
+    basis_flow.finish();
 
     // 23. One B-spline filter per free-surface sheet.
     if (params.B_FILTER) {

@@ -10,6 +10,7 @@
 #include "equations/ordered_product.hpp"
 #include "frame/allocation.hpp"
 #include "frame/list_directed.hpp"
+#include "frame/progress.hpp"
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"
 
@@ -399,6 +400,7 @@ void assemble_system(const PanelModel& model, const SeteqnUnits& u, int symmetry
     // lowest row is kept (the same whatever the thread count) and raised after the region,
     // when the blocks before the failing one have been written; a failed write likewise.
     const int block_count = (n + kBlockRows - 1) / kBlockRows;
+    ProgressReporter progress("assembling the main system", "rows");   // stderr, terminals only
     std::exception_ptr failure, write_failure;
     int failed_row = n;
     int written = 0;   // blocks written
@@ -426,6 +428,7 @@ void assemble_system(const PanelModel& model, const SeteqnUnits& u, int symmetry
             for (int i = 0; i < rows; ++i) {
                 try {
                     assemble_row(blocks[b % 2], r0 + i, i, t);
+                    progress.advance(n);
                 } catch (...) {
 #pragma omp critical(seteqn_failure)
                     if (r0 + i < failed_row) {
@@ -452,6 +455,7 @@ void assemble_system(const PanelModel& model, const SeteqnUnits& u, int symmetry
         }
     }
     if (written < block_count) write_block(blocks[(block_count - 1) % 2], (block_count - 1) * kBlockRows);
+    progress.finish();
 }
 
 void seteqn(const PanelModel& model, const SeteqnUnits& u, int symmetry, int nsheet, int n,
@@ -477,9 +481,19 @@ void seteqn(const PanelModel& model, const SeteqnUnits& u, int symmetry, int nsh
     std::vector<int> ipiv;
     allocate_or_stop(ipiv, N, {"ERROR: Insufficient memory for pivot arrays."}, u.listing);
     std::vector<float> sd;
-    factorise_and_write(u, n, amat, ipiv, sd, infinvs, false);
+    {
+        ProgressReporter lu(infinvs > 0 ? "factorising amat" : "inverting amat");
+        lu.announce();
+        factorise_and_write(u, n, amat, ipiv, sd, infinvs, false);
+        lu.finish();
+    }
     amat = std::vector<float>();
-    if (symmetric) factorise_and_write(u, n, amata, ipiv, sd, infinvs, true);
+    if (symmetric) {
+        ProgressReporter lu(infinvs > 0 ? "factorising amata" : "inverting amata");
+        lu.announce();
+        factorise_and_write(u, n, amata, ipiv, sd, infinvs, true);
+        lu.finish();
+    }
     const float t_end = cpu_seconds();
     io.write_line(u.listing, list_directed("Time spent on matrix setup:         ", t_rows_done - t_start));
     io.write_line(u.listing, list_directed("Time spent on matrix factorization: ", t_end - t_released));
