@@ -769,13 +769,16 @@ constexpr std::size_t kRichSlots = 28;
 {
     using lanes::Floats;
     for (std::size_t j = 0; j < stride; j += lanes::kWidth) {
-        auto slot = [&](std::size_t k) { return lanes::load(packed + k * stride + j); };
+        // The lambdas must be inlined like the body: compiled apart, for the default target,
+        // they would pass the 256-bit lanes by value across an ABI boundary (an -O0 or -O1
+        // build, such as the sanitizer build, would then read garbage).
+        auto slot = [&](std::size_t k) __attribute__((always_inline)) { return lanes::load(packed + k * stride + j); };
         const Floats xi = slot(0), eta = slot(1), zeta = slot(2);
         const lanes::Taylor<5, 1> a(xi, eta, zeta);
         Floats phi_d = {};
         Floats dphis_dxi = {};
         Floats dphis_deta = {};
-        auto add = [&](const auto& terms) {
+        auto add = [&](const auto& terms) __attribute__((always_inline)) {
             for (auto it = terms.rbegin(); it != terms.rend(); ++it) {
                 const int m = it->m;
                 const int n = it->n;
