@@ -501,23 +501,23 @@ private:
         std::array<std::vector<int>, 2> chosen;
         bool is_section = false;
         for (std::size_t d = 0; d < specs.size(); ++d) {
-            const std::string& spec = specs[d];
+            const std::string& subscript = specs[d];
             const std::string bounds = "(" + std::to_string(lower[d]) + ":" + std::to_string(upper_bound[d]) + ")";
             std::vector<std::string_view> parts;
             std::size_t from = 0;
             for (;;) {
-                const std::size_t colon = spec.find(':', from);
-                parts.push_back(std::string_view(spec).substr(from, colon == std::string::npos ? std::string::npos : colon - from));
+                const std::size_t colon = subscript.find(':', from);
+                parts.push_back(std::string_view(subscript).substr(from, colon == std::string::npos ? std::string::npos : colon - from));
                 if (colon == std::string::npos) break;
                 from = colon + 1;
             }
             if (parts.size() > 3 || (parts.size() == 1 && parts[0].empty()))
-                return failed(line, "subscript " + quoted(spec) + " of " + key_name + " is not an index or a section");
+                return failed(line, "subscript " + quoted(subscript) + " of " + key_name + " is not an index or a section");
             std::array<int, 3> triplet = {lower[d], upper_bound[d], 1};
             for (std::size_t t = 0; t < parts.size(); ++t) {
                 if (parts[t].empty()) continue;
                 const auto value = parse_integer(parts[t]);
-                if (!value) return failed(line, "subscript " + quoted(spec) + " of " + key_name + " is not an integer");
+                if (!value) return failed(line, "subscript " + quoted(subscript) + " of " + key_name + " is not an integer");
                 triplet[t] = *value;
             }
             if (parts.size() == 1) {
@@ -531,7 +531,7 @@ private:
             if (triplet[2] == 0) return failed(line, "section stride 0 for " + key_name);
             for (std::int64_t i = triplet[0]; triplet[2] > 0 ? i <= triplet[1] : i >= triplet[1]; i += triplet[2]) {
                 if (i < lower[d] || i > upper_bound[d])
-                    return failed(line, "section " + quoted(spec) + " of " + key_name + " leaves its bounds " + bounds);
+                    return failed(line, "section " + quoted(subscript) + " of " + key_name + " leaves its bounds " + bounds);
                 chosen[d].push_back(static_cast<int>(i));
             }
         }

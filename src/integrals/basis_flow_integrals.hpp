@@ -88,8 +88,8 @@ namespace torva {
 // basis-flow matrix's diagonal.
 inline constexpr double kBasisFlowFreeTerm = 6.2831854820251465;
 
-// Method codes of the basis-flow panel drivers: one lower than those of Part 5.1's
-// integrators (0 Romberg, 1 adaptive with size criterion, 2 adaptive with two Gauss rules).
+// Method codes of the basis-flow panel drivers: one lower than those of the influence
+// coefficients' integrators (0 Romberg, 1 adaptive with size criterion, 2 adaptive with two Gauss rules).
 inline constexpr int kBasisFlowRomberg = 0;
 inline constexpr int kBasisFlowAdaptiveSize = 1;
 inline constexpr int kBasisFlowAdaptiveTworule = 2;

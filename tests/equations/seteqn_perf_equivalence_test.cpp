@@ -23,6 +23,7 @@
 
 #include "frame/units.hpp"
 #include "mesh/mesh_text.hpp"
+#include "support/journal_solver.hpp"
 #include "support/run_program.hpp"
 
 namespace {
@@ -306,22 +307,6 @@ TEST(row_influence, gathering_and_scattering_match_the_node_sums_of_their_defini
             }
         }
     }
-}
-
-std::vector<std::vector<float>> float_records(const std::string& name)
-{
-    torva::UnitTable table;
-    torva::OpenOptions o;
-    o.status = "OLD";
-    o.form = torva::FileForm::unformatted;
-    EXPECT_EQ(table.open(60, name, o), 0);
-    std::vector<std::vector<float>> out;
-    while (auto r = table.read_record(60)) {
-        std::vector<float> v(r->size() / 4);
-        std::memcpy(v.data(), r->data(), r->size());
-        out.push_back(std::move(v));
-    }
-    return out;
 }
 
 // The .jou4 records of the row loop against getvel called pair by pair in the documented

@@ -11,6 +11,7 @@
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"
 #include "mesh/mesh_text.hpp"
+#include "support/journal_solver.hpp"
 #include "support/run_program.hpp"
 
 namespace {
@@ -33,22 +34,6 @@ struct OpenJournals {
     }
     ~OpenJournals() { torva::units().close_all(); }
 };
-
-std::vector<std::vector<float>> float_records(const std::string& name)
-{
-    torva::UnitTable table;
-    torva::OpenOptions o;
-    o.status = "OLD";
-    o.form = torva::FileForm::unformatted;
-    EXPECT_EQ(table.open(60, name, o), 0);
-    std::vector<std::vector<float>> out;
-    while (auto r = table.read_record(60)) {
-        std::vector<float> v(r->size() / 4);
-        std::memcpy(v.data(), r->data(), r->size());
-        out.push_back(std::move(v));
-    }
-    return out;
-}
 
 torva::PanelModel body_sheet(int np1, int np2, int kind = 2, int flag = 1, int symmetry = 0)
 {

@@ -177,7 +177,7 @@ TEST(basis_flow_integrals, drivers_match_the_closed_form_flat_panel)
     }
 }
 
-// Codes 0, 1, 2 of the basis-flow drivers are Part 5.1's 1, 2, 3: the same integrators on the
+// Codes 0, 1, 2 of the basis-flow drivers are getic2's method codes 1, 2, 3: the same integrators on the
 // same integrands give the same numbers (the potential is the source integral; on a flat
 // panel the directed velocity along the normal is the dipole integral).  Other codes give 0.
 TEST(basis_flow_integrals, method_codes_are_one_below_the_influence_codes)

@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "equations/dense_linear_algebra.hpp"
+#include "frame/units.hpp"
 #include "mesh/panel_model.hpp"
 
 namespace torva::testing {
@@ -19,6 +21,19 @@ inline std::vector<float> record_floats(const std::vector<std::byte>& rec)
     std::vector<float> v(rec.size() / sizeof(float));
     std::memcpy(v.data(), rec.data(), v.size() * sizeof(float));
     return v;
+}
+
+// Every record of an unformatted file as floats, read back through a unit table of its own.
+inline std::vector<std::vector<float>> float_records(const std::string& name)
+{
+    UnitTable table;
+    OpenOptions o;
+    o.status = "OLD";
+    o.form = FileForm::unformatted;
+    EXPECT_EQ(table.open(60, name, o), 0) << name;
+    std::vector<std::vector<float>> out;
+    while (auto r = table.read_record(60)) out.push_back(record_floats(*r));
+    return out;
 }
 
 // u = A^-1 B k for system s (0 symmetric, 1 antisymmetric).  rhs: the N rows of B from
