@@ -7,6 +7,7 @@
 #include <string>
 
 #include "driver/setup_driver.hpp"
+#include "equations/dense_linear_algebra.hpp"
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"
 #include "frame/usage.hpp"
@@ -20,6 +21,7 @@ int main(int argc, char** argv)
     // with SIGXFSZ, before it can say which file failed.  Ignored, the write fails with
     // EFBIG instead, and the unit layer reports it as an "ERROR:" line naming the file.
     std::signal(SIGXFSZ, SIG_IGN);
+    torva::settle_blas_threads();
     int status = 0;
     try {
         const std::string command =

@@ -2,9 +2,12 @@
 // equations).
 #include "equations/dense_linear_algebra.hpp"
 
+#include <sched.h>
+
 #include <array>
 #include <cassert>
 #include <cmath>
+#include <cstdlib>
 #include <new>
 #include <string>
 #include <utility>
@@ -24,6 +27,21 @@ constexpr int kGaussJordanMessageUnit = 123;
 { return static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols); }
 
 }  // namespace
+
+int settle_blas_threads()
+{
+    if (std::getenv("OPENBLAS_NUM_THREADS") || std::getenv("GOTO_NUM_THREADS"))
+        return 0;
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (::sched_getaffinity(0, sizeof(allowed), &allowed) != 0)
+        return 0;
+    const int cpus = CPU_COUNT(&allowed);
+    if (cpus < 1)
+        return 0;
+    openblas_set_num_threads(cpus);
+    return cpus;
+}
 
 int sgetrf(int n, std::span<float> a, std::span<int> ipiv)
 {

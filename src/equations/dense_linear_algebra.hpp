@@ -32,9 +32,18 @@ void sgetrs_(const char* trans, const int* n, const int* nrhs, const float* a, c
 void sgels_(const char* trans, const int* m, const int* n, const int* nrhs, float* a,
             const int* lda, float* b, const int* ldb, float* work, const int* lwork, int* info,
             std::size_t trans_len);
+void openblas_set_num_threads(int threads);
 }
 
 namespace torva {
+
+// OpenBLAS takes its thread count from OPENBLAS_NUM_THREADS, else from OMP_NUM_THREADS, and
+// its one-thread LU and QR round differently from its threaded ones (which agree with one
+// another for any count of two or more).  So that OMP_NUM_THREADS, which sets the threads of
+// this program's own loops, never changes a journal file, the library is given every CPU
+// this process may run on unless OPENBLAS_NUM_THREADS (or GOTO_NUM_THREADS) names a count.
+// Called once at start-up, before any LAPACK call.  Returns the count set (0: left alone).
+int settle_blas_threads();
 
 // (1) LU factorisation of the n x n matrix a (leading dimension n), in place; ipiv receives
 // n 1-based row interchanges.  Returns INFO; INFO > 0 is the column of the first exactly

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
+
 #include "frame/list_directed.hpp"
 #include "support/run_program.hpp"
 
@@ -87,6 +90,44 @@ TEST_F(SetupRun, grid_tables_are_printed_and_new_journal_files_are_protected)
     EXPECT_TRUE(contains(lis, "\n ERROR: Could not open jou-file\n")) << lis;
     EXPECT_TRUE(contains(r.output, "box.jou1a")) << r.output;   // stderr names the file and why
     EXPECT_EQ(read_text(dir.file("box.jou1a")), "old results");
+}
+
+// The thread count changes how fast a run goes, never what it writes: the shipped example
+// (symmetric hull, free surface, filter) and a variant through the other paths (integrated
+// basis-flow builder, mode derivatives, the inverse-times-B product) give the same bytes in
+// every journal and filter file with 1 and 3 threads.
+TEST(setup_threads, every_output_file_is_the_same_for_one_and_three_threads)
+{
+    namespace fs = std::filesystem;
+    const std::string example = std::string(TORVA_SOURCE_DIR) + "/examples/wigley/";
+    const std::string shipped = read_text(example + "wigley.inp");
+    std::string variant = shipped;
+    variant.replace(variant.find(" SEA_DEPTH"), 0, " INFNMR = 0\n IFSBC = 3\n INFINVS = -1\n");
+    for (const std::string& deck : {shipped, variant}) {
+        std::map<std::string, std::string> first;
+        for (const int threads : {1, 3}) {
+            TempDir dir("threads");
+            for (const char* f : {"wigley_hull.ssg", "wigley_fs.ssg"})
+                fs::copy_file(example + f, dir.file(f));
+            write_text(dir.file("wigley.inp"), deck);
+            const auto r = run_command("cd " + shell_quote(dir.path().string()) + " && OMP_NUM_THREADS=" +
+                                       std::to_string(threads) + " " + shell_quote(built_program("torva_setup")) +
+                                       " /INPUT=wigley.inp");
+            ASSERT_TRUE(contains(r.output, "FINISHED: SUCCESS")) << r.output;
+            std::map<std::string, std::string> files;
+            for (const auto& entry : fs::directory_iterator(dir.path())) {
+                const std::string name = entry.path().filename().string();
+                if (name.rfind("wigley.jou", 0) == 0) files[name] = read_text(entry.path().string());
+            }
+            EXPECT_EQ(files.size(), 6u);   // .jou1, .jou1a, .jou2, .jou3, .jou4 and the filter's .jou05
+            if (threads == 1) {
+                first = files;
+                continue;
+            }
+            for (const auto& [name, bytes] : files)
+                EXPECT_TRUE(bytes == first[name]) << name << " differs between 1 and 3 threads";
+        }
+    }
 }
 
 TEST(kernel_count, images_reach_five_waterline_lengths)
