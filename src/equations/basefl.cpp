@@ -19,6 +19,10 @@
 #include "integrals/source_kernel.hpp"
 #include "mesh/panel_geometry.hpp"
 
+#ifdef _OPENMP
+#include <omp.h>
+#endif
+
 namespace torva {
 
 namespace {
@@ -174,23 +178,75 @@ namespace {
 [[nodiscard]] std::array<float, 3> narrow3(const Vec3d& x) noexcept
 { return {static_cast<float>(x[0]), static_cast<float>(x[1]), static_cast<float>(x[2])}; }
 
-// grad G of one panel at x and all its images, in double: sum_m Q_m grad phi_s(F'_m).
-[[nodiscard]] std::array<double, 4> kernel_over_images(const KernelPanel& panel, const Vec3d& x,
-                                                       std::span<const FieldImage> images)
+// The listed panels as structure-of-arrays sweep data, in list order.
+[[nodiscard]] VelocityPanels listed_kernel_panels(const PanelModel& model, std::span<const int> panel_list)
 {
-    std::array<double, 4> sum{};
-    for (const FieldImage& image : images) {
-        const SourceKernelResult k = source_kernel(narrow3(image_point(image, x)), 0, panel, 1);
-        const Vec3d grad = image_direction(image, {static_cast<double>(k.grad_phi_s[0]),
-                                                   static_cast<double>(k.grad_phi_s[1]),
-                                                   static_cast<double>(k.grad_phi_s[2])});
-        sum[0] += static_cast<double>(k.phi_s);
-        sum[1] += grad[0];
-        sum[2] += grad[1];
-        sum[3] += grad[2];
+    std::vector<KernelPanel> panels(panel_list.size());
+    std::vector<int> order(panel_list.size());
+    for (std::size_t i = 0; i < panel_list.size(); ++i) {
+        panels[i] = kernel_panel(model, panel_list[i]);
+        order[i] = static_cast<int>(i);
     }
-    return sum;
+    return velocity_panels(panels, order);
 }
+
+// phi_s and grad phi_s of every listed panel at x and all its images, summed in double in
+// image order: g[c][i] = sum_m (phi_s, Q_m grad phi_s)(F'_m) of panel i.  One per thread.
+struct ImageSums {
+    std::array<std::vector<double>, 4> g;        // phi, d/dx, d/dy, d/dz
+    std::array<std::vector<float>, 4> sweep;     // one image's kernel values
+    VelocitySweepWork work;
+
+    void resize(std::size_t count)
+    {
+        for (auto& v : g) v.assign(count, 0.0);
+        for (auto& v : sweep) v.assign(count, 0.0f);
+    }
+
+    void evaluate(const VelocityPanels& panels, const Vec3d& x, std::span<const FieldImage> images, bool potential)
+    {
+        const std::size_t count = panels.size();
+        for (auto& v : g) std::fill(v.begin(), v.end(), 0.0);
+        for (const FieldImage& image : images) {
+            const std::array<float, 3> xi = narrow3(image_point(image, x));
+            if (potential)
+                potential_velocity_sweep(xi, panels, sweep[0].data(), sweep[1].data(), sweep[2].data(),
+                                         sweep[3].data(), work);
+            else
+                velocity_sweep(xi, panels, sweep[1].data(), sweep[2].data(), sweep[3].data(), work);
+            // The gradient at the image point maps back with Q (a reflection: exact signs).
+            if (potential)
+                for (std::size_t i = 0; i < count; ++i) g[0][i] += static_cast<double>(sweep[0][i]);
+            for (std::size_t i = 0; i < count; ++i) {
+                g[1][i] += static_cast<double>(sweep[1][i]);
+                g[2][i] += image.y_sign * static_cast<double>(sweep[2][i]);
+                g[3][i] += image.z_sign * static_cast<double>(sweep[3][i]);
+            }
+        }
+    }
+};
+
+int worker_count()
+{
+#ifdef _OPENMP
+    return omp_get_max_threads();
+#else
+    return 1;
+#endif
+}
+
+int worker_index()
+{
+#ifdef _OPENMP
+    return omp_get_thread_num();
+#else
+    return 0;
+#endif
+}
+
+// Field points go to the threads in blocks of this many: the matrix rows of a block fill
+// whole cache lines of each column.
+constexpr int kFieldBlock = 16;
 
 }  // namespace
 
@@ -202,10 +258,13 @@ void kernel_basis_flow_matrix(const PanelModel& model, int symmetry, std::span<c
     const auto mm = static_cast<std::size_t>(std::max(m, 0));
     std::fill(matrix.begin(), matrix.begin() + static_cast<std::ptrdiff_t>(mm * mm), 0.0f);
     std::fill(vector.begin(), vector.begin() + static_cast<std::ptrdiff_t>(mm), 0.0f);
+    if (mm == 0)
+        return;
     const std::vector<FieldImage> images = basis_flow_images(symmetry, n_kernel, static_cast<double>(depth));
+    const std::span<const int> list = panel_list.first(mm);
 
     for (std::size_t i = 0; i < mm; ++i) {
-        const int pi = to_panel_index(panel_list[i]);
+        const int pi = to_panel_index(list[i]);
         // (2) with the same unit normal as the integrated builder (A~ x B~ at the centre).
         const BasisFlowSource src = basis_flow_source(
             std::span<const float>(model.corners).subspan(at(pi, kCornerStride), kCornerStride),
@@ -214,22 +273,46 @@ void kernel_basis_flow_matrix(const PanelModel& model, int symmetry, std::span<c
         if (!prescribed_flux.empty())
             rhs -= static_cast<double>(prescribed_flux[static_cast<std::size_t>(pi)]);
         vector[i] = static_cast<float>(rhs);
+    }
 
-        const KernelPanel panel = kernel_panel(model, panel_list[i]);
-        for (std::size_t j = 0; j < mm; ++j) {
-            const int pj = to_panel_index(panel_list[j]);
+    // Row j of the matrix (field point c_j) against every source panel i at once; rows are
+    // independent, so the threads share them out and each element is the same whatever the
+    // division.
+    const VelocityPanels panels = listed_kernel_panels(model, list);
+    std::vector<ImageSums> sums(static_cast<std::size_t>(worker_count()));
+    std::vector<std::vector<float>> rows(sums.size());
+    for (std::size_t t = 0; t < sums.size(); ++t) {
+        sums[t].resize(mm);
+        rows[t].resize(kFieldBlock * mm);
+    }
+    const int blocks = (m + kFieldBlock - 1) / kFieldBlock;
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int b = 0; b < blocks; ++b) {
+        const auto t = static_cast<std::size_t>(worker_index());
+        ImageSums& s = sums[t];
+        float* row = rows[t].data();
+        const int j0 = b * kFieldBlock;
+        const int j1 = std::min(m, j0 + kFieldBlock);
+        for (int j = j0; j < j1; ++j) {
+            const int pj = to_panel_index(list[static_cast<std::size_t>(j)]);
             const Vec3d x = {static_cast<double>(model.colloc[at(pj, 3)]),
                              static_cast<double>(model.colloc[at(pj, 3) + 1]),
                              static_cast<double>(model.colloc[at(pj, 3) + 2])};
-            const std::array<double, 4> g = kernel_over_images(panel, x, images);
+            s.evaluate(panels, x, images, false);
             const Vec3d nj = frame_normal_of(model, pj);
-            // n_j . grad G_i: at the own centre the flat kernel's in-plane value is the
-            // principal value and its normal part is 0; the free term follows.
-            double a = nj[0] * g[1] + nj[1] * g[2] + nj[2] * g[3];
-            if (i == j)
-                a += kBasisFlowFreeTerm;
-            matrix[j + i * mm] = static_cast<float>(a);
+            float* out = row + static_cast<std::size_t>(j - j0) * mm;
+            for (std::size_t i = 0; i < mm; ++i) {
+                // n_j . grad G_i: at the own centre the flat kernel's in-plane value is the
+                // principal value and its normal part is 0; the free term follows.
+                double a = nj[0] * s.g[1][i] + nj[1] * s.g[2][i] + nj[2] * s.g[3][i];
+                if (i == static_cast<std::size_t>(j))
+                    a += kBasisFlowFreeTerm;
+                out[i] = static_cast<float>(a);
+            }
         }
+        for (std::size_t i = 0; i < mm; ++i)
+            for (int j = j0; j < j1; ++j)
+                matrix[static_cast<std::size_t>(j) + i * mm] = row[static_cast<std::size_t>(j - j0) * mm + i];
     }
 }
 
@@ -239,20 +322,26 @@ void kernel_basis_flow_field(const PanelModel& model, int symmetry, int n, std::
                              int n_kernel, float depth)
 {
     const std::vector<FieldImage> images = basis_flow_images(symmetry, n_kernel, static_cast<double>(depth));
-    std::vector<KernelPanel> panels(panel_list.size());
-    for (std::size_t i = 0; i < panel_list.size(); ++i)
-        panels[i] = kernel_panel(model, panel_list[i]);
+    const VelocityPanels panels = listed_kernel_panels(model, panel_list);
+    const std::size_t count = panel_list.size();
+    std::vector<ImageSums> sums(static_cast<std::size_t>(worker_count()));
+    for (ImageSums& s : sums)
+        s.resize(count);
 
+    // Each point sums its sources in list order, whichever thread takes it.
+#pragma omp parallel for schedule(dynamic, kFieldBlock)
     for (int p = 0; p < n; ++p) {
         if (model.active[static_cast<std::size_t>(p)] == 0)
             continue;
+        ImageSums& s = sums[static_cast<std::size_t>(worker_index())];
         const Vec3d x = {static_cast<double>(model.colloc[at(p, 3)]),
                          static_cast<double>(model.colloc[at(p, 3) + 1]),
                          static_cast<double>(model.colloc[at(p, 3) + 2])};
+        s.evaluate(panels, x, images, true);
         std::array<double, 4> sum{};
-        for (std::size_t i = 0; i < panel_list.size(); ++i) {
+        for (std::size_t i = 0; i < count; ++i) {
             const double sigma = static_cast<double>(strengths[i]);
-            std::array<double, 4> g = kernel_over_images(panels[i], x, images);
+            std::array<double, 4> g = {s.g[0][i], s.g[1][i], s.g[2][i], s.g[3][i]};
             if (to_panel_index(panel_list[i]) == p) {
                 // Fluid side of the panel's own centre (hull normals point into the body).
                 const Vec3d normal = frame_normal_of(model, p);

@@ -663,8 +663,10 @@ struct VelocityBlock {
 
 // One block of 8 pairs: velocities into u, v, w (8 each) and a mask of the lanes that lie
 // within 150 S (to be evaluated one by one).
+template <bool Potential>
 [[gnu::always_inline]] inline lanes::Ints velocity_block(const std::array<float, 3>& x, const VelocityBlock& b,
-                                                         std::size_t j, float* u, float* v, float* w) noexcept
+                                                         std::size_t j, float* phi, float* u, float* v,
+                                                         float* w) noexcept
 {
     using lanes::Floats;
     using lanes::load;
@@ -686,10 +688,18 @@ struct VelocityBlock {
     const Floats m20 = load(b.moment[1] + j);
     const Floats m11 = load(b.moment[2] + j);
     const Floats m02 = load(b.moment[3] + j);
+    Floats phi_s = {};
     Floats phi_d = {};
     Floats dphis_dxi = {};
     Floats dphis_deta = {};
     // (0,2), (1,1), (2,0), (0,0): kShortTerms from the back, as add_moment_terms runs.
+    if constexpr (Potential) {
+        phi_s += m02 * a(0, 2, 0);
+        phi_s += m11 * a(1, 1, 0);
+        phi_s += m20 * a(2, 0, 0);
+        phi_s += m0 * a(0, 0, 0);
+        lanes::store(phi, phi_s);
+    }
     phi_d += m02 * a(0, 2, 1);
     dphis_dxi -= 1.0f * m02 * a(1, 2, 0);
     dphis_deta -= 3.0f * m02 * a(0, 3, 0);
@@ -709,8 +719,10 @@ struct VelocityBlock {
     return short_range;
 }
 
+template <bool Potential>
 [[gnu::always_inline]] inline void velocity_lanes_body(const std::array<float, 3>& x, const VelocityPanels& p,
-                                                       float* u, float* v, float* w, std::vector<int>& special) noexcept
+                                                       float* phi, float* u, float* v, float* w,
+                                                       std::vector<int>& special) noexcept
 {
     const std::size_t count = p.size();
     VelocityBlock rows;
@@ -720,7 +732,7 @@ struct VelocityBlock {
     rows.area = p.area.data();
     std::size_t j = 0;
     for (; j + lanes::kWidth <= count; j += lanes::kWidth) {
-        const lanes::Ints in_range = velocity_block(x, rows, j, u + j, v + j, w + j);
+        const lanes::Ints in_range = velocity_block<Potential>(x, rows, j, Potential ? phi + j : nullptr, u + j, v + j, w + j);
         for (int i = 0; i < lanes::kWidth; ++i)
             if (in_range[i] == 0) special.push_back(static_cast<int>(j) + i);
     }
@@ -737,9 +749,10 @@ struct VelocityBlock {
     for (int k = 0; k < 3; ++k) tail.centre[k] = fill(9 + k, p.centre[k]);
     for (int k = 0; k < 4; ++k) tail.moment[k] = fill(12 + k, p.moment[k]);
     tail.area = fill(16, p.area);
-    float out[3][lanes::kWidth];
-    const lanes::Ints in_range = velocity_block(x, tail, 0, out[0], out[1], out[2]);
+    float out[4][lanes::kWidth];
+    const lanes::Ints in_range = velocity_block<Potential>(x, tail, 0, out[3], out[0], out[1], out[2]);
     for (std::size_t i = 0; i < valid; ++i) {
+        if constexpr (Potential) phi[j + i] = out[3][i];
         u[j + i] = out[0][i];
         v[j + i] = out[1][i];
         w[j + i] = out[2][i];
@@ -747,24 +760,29 @@ struct VelocityBlock {
     }
 }
 
+template <bool Potential>
 __attribute__((target("avx2"))) void velocity_lanes_avx2(const std::array<float, 3>& x, const VelocityPanels& p,
-                                                         float* u, float* v, float* w, std::vector<int>& special)
+                                                         float* phi, float* u, float* v, float* w,
+                                                         std::vector<int>& special)
 {
-    velocity_lanes_body(x, p, u, v, w, special);
+    velocity_lanes_body<Potential>(x, p, phi, u, v, w, special);
 }
 
-void velocity_lanes_generic(const std::array<float, 3>& x, const VelocityPanels& p, float* u, float* v, float* w,
-                            std::vector<int>& special)
+template <bool Potential>
+void velocity_lanes_generic(const std::array<float, 3>& x, const VelocityPanels& p, float* phi, float* u, float* v,
+                            float* w, std::vector<int>& special)
 {
-    velocity_lanes_body(x, p, u, v, w, special);
+    velocity_lanes_body<Potential>(x, p, phi, u, v, w, special);
 }
 
 // The rich range (40 S < r^2 < 150 S) for gathered pairs: packed slots 0-2 xi, eta, zeta,
-// 3-11 the frame, 12-24 the 13 moments, 25-27 the velocity; each slot `stride` floats.  The
-// terms of expand<true, true> that the velocity needs, in add_moment_terms' order (the rich
-// terms from the back, then the short ones), with coefficients up to order 5 and k3 <= 1.
-constexpr std::size_t kRichSlots = 28;
+// 3-11 the frame, 12-24 the 13 moments, 25-27 the velocity, 28 phi_s; each slot `stride`
+// floats.  The terms of expand<true, true> that the velocity (and phi_s) need, in
+// add_moment_terms' order (the rich terms from the back, then the short ones), with
+// coefficients up to order 5 and k3 <= 1.
+constexpr std::size_t kRichSlots = 29;
 
+template <bool Potential>
 [[gnu::always_inline]] inline void rich_velocity_body(float* packed, std::size_t stride) noexcept
 {
     using lanes::Floats;
@@ -775,6 +793,7 @@ constexpr std::size_t kRichSlots = 28;
         auto slot = [&](std::size_t k) __attribute__((always_inline)) { return lanes::load(packed + k * stride + j); };
         const Floats xi = slot(0), eta = slot(1), zeta = slot(2);
         const lanes::Taylor<5, 1> a(xi, eta, zeta);
+        Floats phi_s = {};
         Floats phi_d = {};
         Floats dphis_dxi = {};
         Floats dphis_deta = {};
@@ -783,6 +802,7 @@ constexpr std::size_t kRichSlots = 28;
                 const int m = it->m;
                 const int n = it->n;
                 const Floats moment = slot(12 + static_cast<std::size_t>(it->slot));
+                if constexpr (Potential) phi_s += moment * a(m, n, 0);
                 phi_d += moment * a(m, n, 1);
                 dphis_dxi -= static_cast<float>(m + 1) * moment * a(m + 1, n, 0);
                 dphis_deta -= static_cast<float>(n + 1) * moment * a(m, n + 1, 0);
@@ -796,26 +816,28 @@ constexpr std::size_t kRichSlots = 28;
         lanes::store(packed + 25 * stride + j, f[0] * dphis_dxi + f[1] * dphis_deta + f[2] * g_zeta);
         lanes::store(packed + 26 * stride + j, f[3] * dphis_dxi + f[4] * dphis_deta + f[5] * g_zeta);
         lanes::store(packed + 27 * stride + j, f[6] * dphis_dxi + f[7] * dphis_deta + f[8] * g_zeta);
+        if constexpr (Potential) lanes::store(packed + 28 * stride + j, phi_s);
     }
 }
 
+template <bool Potential>
 __attribute__((target("avx2"))) void rich_velocity_avx2(float* packed, std::size_t stride)
 {
-    rich_velocity_body(packed, stride);
+    rich_velocity_body<Potential>(packed, stride);
 }
 
-void rich_velocity_generic(float* packed, std::size_t stride) { rich_velocity_body(packed, stride); }
+template <bool Potential>
+void rich_velocity_generic(float* packed, std::size_t stride) { rich_velocity_body<Potential>(packed, stride); }
 
-}  // namespace
-
-void velocity_sweep(const std::array<float, 3>& x, const VelocityPanels& panels, float* u, float* v, float* w,
-                    VelocitySweepWork& work)
+template <bool Potential>
+void sweep(const std::array<float, 3>& x, const VelocityPanels& panels, float* phi, float* u, float* v, float* w,
+           VelocitySweepWork& work)
 {
     work.special.clear();
     work.rich.clear();
     const bool avx2 = lanes::avx2_enabled();
-    if (avx2) velocity_lanes_avx2(x, panels, u, v, w, work.special);
-    else velocity_lanes_generic(x, panels, u, v, w, work.special);
+    if (avx2) velocity_lanes_avx2<Potential>(x, panels, phi, u, v, w, work.special);
+    else velocity_lanes_generic<Potential>(x, panels, phi, u, v, w, work.special);
     // Near pairs: the scalar kernel itself.  Rich pairs: gathered, then 8 at a time.
     for (const int j : work.special) {
         const auto jj = static_cast<std::size_t>(j);
@@ -832,7 +854,9 @@ void velocity_sweep(const std::array<float, 3>& x, const VelocityPanels& panels,
             work.local.insert(work.local.end(), {xi, eta, zeta});
             continue;
         }
-        const std::array<float, 3> g = source_kernel(x, 0, panel, 1).grad_phi_s;
+        const SourceKernelResult k = source_kernel(x, 0, panel, 1);
+        const std::array<float, 3>& g = k.grad_phi_s;
+        if constexpr (Potential) phi[jj] = k.phi_s;
         u[jj] = g[0];
         v[jj] = g[1];
         w[jj] = g[2];
@@ -854,14 +878,29 @@ void velocity_sweep(const std::array<float, 3>& x, const VelocityPanels& panels,
         for (std::size_t k = 0; k < 13; ++k) packed[(12 + k) * stride + e] = panel.moments[k];
     }
     work.local.clear();
-    if (avx2) rich_velocity_avx2(packed, stride);
-    else rich_velocity_generic(packed, stride);
+    if (avx2) rich_velocity_avx2<Potential>(packed, stride);
+    else rich_velocity_generic<Potential>(packed, stride);
     for (std::size_t e = 0; e < listed; ++e) {
         const auto jj = static_cast<std::size_t>(work.rich[e]);
         u[jj] = packed[25 * stride + e];
         v[jj] = packed[26 * stride + e];
         w[jj] = packed[27 * stride + e];
+        if constexpr (Potential) phi[jj] = packed[28 * stride + e];
     }
+}
+
+}  // namespace
+
+void velocity_sweep(const std::array<float, 3>& x, const VelocityPanels& panels, float* u, float* v, float* w,
+                    VelocitySweepWork& work)
+{
+    sweep<false>(x, panels, nullptr, u, v, w, work);
+}
+
+void potential_velocity_sweep(const std::array<float, 3>& x, const VelocityPanels& panels, float* phi, float* u,
+                              float* v, float* w, VelocitySweepWork& work)
+{
+    sweep<true>(x, panels, phi, u, v, w, work);
 }
 
 }  // namespace torva

@@ -262,5 +262,8 @@ struct VelocitySweepWork {
 // the second- and fourth-moment ranges are evaluated 8 at a time, near pairs one by one.
 void velocity_sweep(const std::array<float, 3>& x, const VelocityPanels& panels, float* u, float* v,
                     float* w, VelocitySweepWork& work);
+// The same with phi[j] = source_kernel(x, 0, panel[j], 1).phi_s as well, bit for bit.
+void potential_velocity_sweep(const std::array<float, 3>& x, const VelocityPanels& panels, float* phi, float* u,
+                              float* v, float* w, VelocitySweepWork& work);
 
 }  // namespace torva

@@ -17,11 +17,17 @@
 
 #include "../../tools/mesh_shapes.hpp"
 #include "equations/basefl.hpp"
+#include "integrals/basis_flow_integrals.hpp"
+#include "integrals/source_kernel.hpp"
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"
 #include "mesh/mesh_file.hpp"
 #include "mesh/panel_geometry.hpp"
 #include "support/fortran_runner.hpp"
+
+#ifdef _OPENMP
+#include <omp.h>
+#endif
 
 namespace {
 
@@ -205,6 +211,96 @@ TEST(basefl_depth, bottom_raises_the_potential_as_the_image_dipoles_predict)
     }
     EXPECT_GT(agreement, 0.0);
     EXPECT_LT(worst, 0.15 * largest);
+}
+
+// The source-kernel builder evaluates whole rows of sources at once, on all threads.  Its
+// matrix and field must be, bit for bit, the pairwise sums of the scalar kernel over the
+// images (in image order, in double) whatever the thread count: the half hemisphere with
+// the y-mirror and two bottom images exercises every image transform.
+TEST(basefl_kernel_builder, equals_the_pairwise_kernel_sums_bit_for_bit_on_any_thread_count)
+{
+    const PanelModel model = model_from(hemisphere(6, true), 1);
+    const int m = model.n_interior_body;
+    const int n = model.n_panels;
+    const std::span<const int> list(model.interior_body.data(), static_cast<std::size_t>(m));
+    const int n_kernel = 2;
+    const float depth = 2.5f;
+    const std::vector<FieldImage> images = basis_flow_images(1, n_kernel, depth);
+    ASSERT_EQ(images.size(), 20u);
+
+    // Reference: grad G_i(x) and G_i(x) from the scalar kernel, image by image.
+    const auto pair = [&](int i, int p) {
+        const KernelPanel panel = kernel_panel(model, list[static_cast<std::size_t>(i)]);
+        const std::array<double, 3> x = colloc(model, p);
+        std::array<double, 4> g{};
+        for (const FieldImage& image : images) {
+            const Vec3d xi = image_point(image, {x[0], x[1], x[2]});
+            const SourceKernelResult k = source_kernel(
+                {static_cast<float>(xi[0]), static_cast<float>(xi[1]), static_cast<float>(xi[2])}, 0, panel, 1);
+            g[0] += static_cast<double>(k.phi_s);
+            g[1] += static_cast<double>(k.grad_phi_s[0]);
+            g[2] += image.y_sign * static_cast<double>(k.grad_phi_s[1]);
+            g[3] += image.z_sign * static_cast<double>(k.grad_phi_s[2]);
+        }
+        return g;
+    };
+    std::vector<float> strengths(static_cast<std::size_t>(m));
+    for (int i = 0; i < m; ++i)
+        strengths[static_cast<std::size_t>(i)] = 0.25f + 0.01f * static_cast<float>(i % 17);
+    std::vector<float> weight(static_cast<std::size_t>(n), 1.0f);
+
+    std::vector<float> want_matrix(static_cast<std::size_t>(m) * m), want_field(4 * static_cast<std::size_t>(n), 0.0f);
+    for (int j = 0; j < m; ++j) {
+        const int pj = list[static_cast<std::size_t>(j)] - 1;
+        const auto nj = normal(model, pj);
+        for (int i = 0; i < m; ++i) {
+            const auto g = pair(i, pj);
+            double a = nj[0] * g[1] + nj[1] * g[2] + nj[2] * g[3];
+            if (i == j)
+                a += kBasisFlowFreeTerm;
+            want_matrix[static_cast<std::size_t>(j) + static_cast<std::size_t>(i) * m] = static_cast<float>(a);
+        }
+    }
+    for (int p = 0; p < n; ++p) {
+        if (model.active[static_cast<std::size_t>(p)] == 0)
+            continue;
+        std::array<double, 4> sum{};
+        for (int i = 0; i < m; ++i) {
+            auto g = pair(i, p);
+            if (list[static_cast<std::size_t>(i)] - 1 == p)
+                for (std::size_t c = 0; c < 3; ++c)
+                    g[c + 1] += kBasisFlowFreeTerm * normal(model, p)[c];
+            for (std::size_t c = 0; c < 4; ++c)
+                sum[c] += static_cast<double>(strengths[static_cast<std::size_t>(i)]) * g[c];
+        }
+        for (std::size_t c = 0; c < 4; ++c)
+            want_field[c * static_cast<std::size_t>(n) + static_cast<std::size_t>(p)] = static_cast<float>(sum[c]);
+    }
+
+    std::vector<int> thread_counts = {1};
+#ifdef _OPENMP
+    thread_counts.push_back(3);
+    const int before = omp_get_max_threads();
+#endif
+    for (const int threads : thread_counts) {
+#ifdef _OPENMP
+        omp_set_num_threads(threads);
+#endif
+        std::vector<float> matrix(want_matrix.size(), -1.0f), vector(static_cast<std::size_t>(m));
+        kernel_basis_flow_matrix(model, 1, weight, {}, m, list, matrix, vector, n_kernel, depth);
+        std::vector<float> field(want_field.size(), 0.0f);
+        const auto un = static_cast<std::size_t>(n);
+        kernel_basis_flow_field(model, 1, n, list, strengths, std::span(field).subspan(0, un),
+                                std::span(field).subspan(un, un), std::span(field).subspan(2 * un, un),
+                                std::span(field).subspan(3 * un, un), n_kernel, depth);
+        EXPECT_EQ(std::memcmp(matrix.data(), want_matrix.data(), matrix.size() * sizeof(float)), 0)
+            << threads << " threads";
+        EXPECT_EQ(std::memcmp(field.data(), want_field.data(), field.size() * sizeof(float)), 0)
+            << threads << " threads";
+    }
+#ifdef _OPENMP
+    omp_set_num_threads(before);
+#endif
 }
 
 // ---- weights ------------------------------------------------------------------------------

@@ -130,7 +130,7 @@ TEST(row_variant_vectorised, equals_the_per_panel_row_variant_bit_for_bit_in_eve
     }
 }
 
-TEST(velocity_sweep, equals_the_source_kernel_gradient_bit_for_bit_in_every_regime)
+TEST(velocity_sweep, equals_the_source_kernel_potential_and_gradient_bit_for_bit_in_every_regime)
 {
     const torva::PanelModel& m = wigley();
     // Every active panel, in a count that leaves a partial block of lanes.
@@ -146,14 +146,18 @@ TEST(velocity_sweep, equals_the_source_kernel_gradient_bit_for_bit_in_every_regi
     for_each_instruction_set([&] {
         torva::VelocitySweepWork work;
         for (const auto& x : field_points(m, 23)) {
-            std::vector<float> got(3 * count, -7.0f), want(3 * count);
+            // Slots: u, v, w of velocity_sweep, then phi, u, v, w of potential_velocity_sweep.
+            std::vector<float> got(7 * count, -7.0f), want(7 * count);
             torva::velocity_sweep(x, panels, got.data(), got.data() + count, got.data() + 2 * count, work);
+            special += static_cast<int>(work.special.size());
+            torva::potential_velocity_sweep(x, panels, got.data() + 3 * count, got.data() + 4 * count,
+                                            got.data() + 5 * count, got.data() + 6 * count, work);
             for (std::size_t j = 0; j < count; ++j) {
-                const auto g = torva::source_kernel(x, 0, kernel[columns[j]], 1).grad_phi_s;
-                for (std::size_t k = 0; k < 3; ++k) want[k * count + j] = g[k];
+                const torva::SourceKernelResult k = torva::source_kernel(x, 0, kernel[columns[j]], 1);
+                want[3 * count + j] = k.phi_s;
+                for (std::size_t c = 0; c < 3; ++c) want[c * count + j] = want[(4 + c) * count + j] = k.grad_phi_s[c];
             }
             ASSERT_EQ(bit_differences(got, want), 0) << "field point " << x[0] << " " << x[1] << " " << x[2];
-            special += static_cast<int>(work.special.size());
         }
     });
     EXPECT_GT(special, 0);   // near and rich pairs were met
