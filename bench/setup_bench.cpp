@@ -1,12 +1,15 @@
 // Phases of the main system on one mesh, timed side by side with a standalone sgetrf of the
-// same order:
+// same order, and the whole program on the same mesh:
 //     setup_bench <torva-mesh arguments...>
-// prints one line: N, threads, assembly, factorisation (and its GFLOP/s), writing .jou2,
-// standalone sgetrf (and its GFLOP/s), dd of the same bytes, the INFINVS < 0 product
-// (ordered_matrix_product) and sgemm of the same order in GFLOP/s, peak resident memory.
-// SETUP_BENCH_NO_PRODUCT=1 leaves the two products out (0 in their columns).
-// bench/run_setup_bench.sh runs it for the standard sizes and thread counts.
+// prints one line: N, symmetry, threads, assembly, factorisation (and its GFLOP/s), writing
+// .jou2, standalone sgetrf (and its GFLOP/s), dd of the same bytes, the INFINVS < 0 product
+// (ordered_matrix_product) and sgemm of the same order in GFLOP/s, the end-to-end run of
+// torva_setup with default parameters (seconds, and over the standalone sgetrf), its peak
+// resident memory and the least memory a run needs (its system matrices), in MB.
+// SETUP_BENCH_NO_PRODUCT=1 leaves the two products out, SETUP_BENCH_NO_RUN=1 the run (0 in
+// their columns).  bench/run_setup_bench.sh runs it for the standard sizes and thread counts.
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -131,15 +134,45 @@ int main(int argc, char** argv)
         sgemm_rate = flops / (now() - t0);
     }
 
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
+    // End to end: the program itself on the same mesh with the default parameters, timed
+    // with its peak resident memory (the bench's own matrices are freed first).
+    amat = {};
+    amata = {};
+    ipiv = {};
+    double t_run = 0.0, run_peak_mb = 0.0;
+    if (!std::getenv("SETUP_BENCH_NO_RUN")) {
+        {
+            std::ofstream deck(dir / "run.inp");
+            deck << "&TORVA_INP\n FILE_SSG = 'm.ssg'\n FILEJOU = 'run'\n/\n";
+        }
+        const std::string program = (here / "torva_setup").string();
+        t0 = now();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::chdir(dir.c_str()) != 0) ::_exit(127);
+            if (!::freopen("/dev/null", "w", stderr)) ::_exit(127);
+            ::execl(program.c_str(), program.c_str(), "/INPUT=run.inp", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int status = 0;
+        rusage child_usage{};
+        if (child < 0 || ::wait4(child, &status, 0, &child_usage) != child || !WIFEXITED(status) ||
+            WEXITSTATUS(status) != 0)
+            std::fprintf(stderr, "setup_bench: the end-to-end run of torva_setup failed\n");
+        t_run = now() - t0;
+        run_peak_mb = static_cast<double>(child_usage.ru_maxrss) / 1024.0;
+    }
+
     int threads = 1;
 #ifdef _OPENMP
     threads = omp_get_max_threads();
 #endif
-    std::printf("%6d %3d %3d %9.3f %9.3f %7.1f %8.3f %9.3f %7.1f %7.3f %8.1f %7.1f %8.0f\n", n, sym, threads,
-                t_assembly, t_factor, lu_gflops(n, t_factor), t_write, t_standalone, lu_gflops(n, t_standalone), t_dd,
-                product_rate, sgemm_rate, ru.ru_maxrss / 1024.0);
+    // The least memory a run needs: its N x N system matrices (two with symmetry).
+    const double minimum_mb = (sym == 1 ? 2.0 : 1.0) * 4.0 * double(n) * n / (1024.0 * 1024.0);
+    std::printf("%6d %3d %3d %9.3f %9.3f %7.1f %8.3f %9.3f %7.1f %7.3f %8.1f %7.1f %8.3f %6.2f %8.0f %8.0f\n", n, sym,
+                threads, t_assembly, t_factor, lu_gflops(n, t_factor), t_write, t_standalone,
+                lu_gflops(n, t_standalone), t_dd, product_rate, sgemm_rate, t_run, t_run / t_standalone,
+                run_peak_mb, minimum_mb);
     std::filesystem::remove_all(dir);
     return 0;
 }
