@@ -378,9 +378,9 @@ void assemble_system(const PanelModel& model, const SeteqnUnits& u, int symmetry
             io.write_record(u.jou1, std::as_bytes(std::span(&block.brow_rows[static_cast<std::size_t>(i) * N], N)));
             if (symmetric)
                 io.write_record(u.jou1a, std::as_bytes(std::span(&block.browa_rows[static_cast<std::size_t>(i) * N], N)));
-            const auto& vel = block.velocity[static_cast<std::size_t>(i)];
-            for (std::size_t at = 0; at < vel.size(); at += record_floats)
-                io.write_record(u.jou4, std::as_bytes(std::span(&vel[at], record_floats)));
+            // The row's velocity records lie back to back: framed and written in one call.
+            io.write_records(u.jou4, bytes_of(block.velocity[static_cast<std::size_t>(i)]),
+                             record_floats * sizeof(float));
         }
         for (std::size_t c = 0; c < N; ++c) {
             float* col = &amat[c * N + static_cast<std::size_t>(r0)];

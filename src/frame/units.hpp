@@ -93,6 +93,17 @@ public:
     // back (so a record of an integer followed by an array needs no copy).
     void write_record(int unit, std::span<const std::span<const std::byte>> pieces);
     void write_record(int unit, std::span<const std::byte> bytes);
+    // Unformatted output: data.size() / record_bytes records of record_bytes bytes each, held
+    // back to back in `data` - the same bytes as write_record called once per record, but
+    // framed in a staging buffer and handed to stdio a buffer at a time, so that millions of
+    // records of a few bytes cost a copy each rather than three library calls each.
+    // Empty `data` is zero records, whatever record_bytes: a no-op, as the loop over zero
+    // records would be (the unit is not even looked up; the file is not cut).  Otherwise the
+    // unit must be open (IoError), record_bytes 0 (the count would be unknowable) or a
+    // data.size() that is not a multiple of it throws std::invalid_argument (zero-length
+    // records go through write_record), and records longer than the largest subrecord are
+    // split as write_record splits them.
+    void write_records(int unit, std::span<const std::byte> data, std::size_t record_bytes);
     // Unformatted input: the next logical record (subrecords joined), or nullopt at the end.
     // A damaged frame throws IoError.
     std::optional<std::vector<std::byte>> read_record(int unit);
@@ -133,6 +144,7 @@ private:
     void prepare_write(Unit& u);
 
     std::map<int, Unit> units_;
+    std::vector<unsigned char> staging_;   // framed records on their way to stdio (write_records)
     int next_free_ = 130;
     int last_open_errno_ = 0;
     std::int64_t max_subrecord_ = kMaxSubrecord;

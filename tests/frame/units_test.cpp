@@ -8,6 +8,8 @@
 #include <fstream>
 #include <iterator>
 #include <numeric>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "frame/list_directed.hpp"
@@ -134,6 +136,114 @@ end program
     std::memcpy(back.data(), rec->data(), 80);
     EXPECT_EQ(back, n);
     EXPECT_FALSE(table.read_record(13).has_value());
+}
+
+// write_records must leave exactly the bytes of one write_record per record, wherever the
+// records fall against its staging buffer (a quarter MiB) and however they split into
+// subrecords.  Each file first holds three records, the second longer than all that follows,
+// and is rewound and read once, so the batch also has to cut the file after the first record
+// as a sequential write does; a record after the batch checks that the unit goes on from
+// where the batch ended.
+TEST(records, write_records_gives_the_bytes_of_a_write_record_loop)
+{
+    TempDir dir("batch");
+    struct Case {
+        std::size_t record_bytes, count;
+        std::int64_t max_subrecord;
+    };
+    const Case cases[] = {
+        {12, 3375, torva::kMaxSubrecord},        // one row of velocity records, one buffer
+        {12, 100'000, torva::kMaxSubrecord},     // 2 MB of them: many buffers, many stdio flushes
+        {1'000, 700, torva::kMaxSubrecord},      // buffers that do not end on a record
+        {300'000, 3, torva::kMaxSubrecord},      // records longer than the buffer
+        {16, 50, 16},                            // exactly the largest subrecord: no split
+        {40, 50, 16},                            // each record in three subrecords (16, 16, 8)
+    };
+    int unit = 50;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.count) + " records of " + std::to_string(c.record_bytes) + " bytes");
+        std::vector<unsigned char> data(c.record_bytes * c.count);
+        for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>((i * 131 + i / 7) & 0xFF);
+        const auto bytes = std::as_bytes(std::span(data));
+        const std::size_t subrecords =
+            (c.record_bytes + static_cast<std::size_t>(c.max_subrecord) - 1) / static_cast<std::size_t>(c.max_subrecord);
+        const std::size_t batch_bytes = c.count * (c.record_bytes + 8 * subrecords);
+        std::string names[2];
+        for (int batched = 0; batched < 2; ++batched) {
+            torva::UnitTable table;
+            table.set_max_subrecord(c.max_subrecord);
+            names[batched] = dir.file("f" + std::to_string(unit) + (batched ? "b" : "a") + ".bin");
+            ASSERT_EQ(table.open(unit, names[batched], unformatted("NEW")), 0);
+            table.write_record(unit, torva::bytes_of(std::int32_t{1}));
+            table.write_record(unit, std::vector<std::byte>(2 * data.size() + 64));   // longer than what replaces it
+            table.write_record(unit, torva::bytes_of(std::int32_t{3}));
+            table.rewind(unit);
+            ASSERT_TRUE(table.read_record(unit).has_value());
+            if (batched)
+                table.write_records(unit, bytes, c.record_bytes);
+            else
+                for (std::size_t at = 0; at < data.size(); at += c.record_bytes)
+                    table.write_record(unit, bytes.subspan(at, c.record_bytes));
+            table.flush(unit);
+            EXPECT_EQ(file_bytes(names[batched]).size(), 12 + batch_bytes) << "the file was not cut after the batch";
+            table.write_record(unit, torva::bytes_of(std::int32_t{-1}));
+            // Read back: the first record, the batch record by record, the last one, the end.
+            table.rewind(unit);
+            ASSERT_TRUE(table.read_record(unit).has_value());
+            for (std::size_t k = 0; k < c.count; ++k) {
+                const auto rec = table.read_record(unit);
+                ASSERT_TRUE(rec.has_value());
+                ASSERT_EQ(rec->size(), c.record_bytes);
+                ASSERT_EQ(std::memcmp(rec->data(), &data[k * c.record_bytes], c.record_bytes), 0) << "record " << k;
+            }
+            const auto last = table.read_record(unit);
+            ASSERT_TRUE(last.has_value());
+            ASSERT_EQ(last->size(), 4u);
+            EXPECT_FALSE(table.read_record(unit).has_value());
+            table.close(unit);
+        }
+        const auto a = file_bytes(names[0]), b = file_bytes(names[1]);
+        EXPECT_EQ(b.size(), 2 * 12 + batch_bytes);
+        EXPECT_TRUE(a == b) << "the batch differs from the loop";
+        ++unit;
+    }
+}
+
+// Zero records touch nothing; a batch that is not whole records, or goes to a unit open for
+// reading, is refused before anything reaches the file.
+TEST(records, write_records_refuses_what_a_record_loop_could_not_write)
+{
+    TempDir dir("batch_err");
+    torva::UnitTable table;
+    const std::vector<float> v = {1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f};
+    const auto bytes = torva::bytes_of(v);
+    ASSERT_EQ(table.open(60, dir.file("r.bin"), unformatted("NEW")), 0);
+    for (std::int32_t k = 1; k <= 2; ++k) table.write_record(60, torva::bytes_of(k));
+    table.rewind(60);
+    table.write_records(60, std::span<const std::byte>(), 12);   // not a write: the file stays whole
+    table.write_records(60, std::span<const std::byte>(), 0);
+    table.write_records(99, std::span<const std::byte>(), 12);   // nor a look-up of the unit
+    EXPECT_THROW(table.write_records(60, bytes, 0), std::invalid_argument);
+    EXPECT_THROW(table.write_records(60, bytes, 16), std::invalid_argument);
+    EXPECT_THROW(table.write_records(99, bytes, 12), torva::IoError);
+    table.close(60);
+    const auto before = file_bytes(dir.file("r.bin"));
+    EXPECT_EQ(before.size(), 24u);
+
+    OpenOptions read_only = unformatted("OLD");
+    read_only.read_only = true;
+    ASSERT_EQ(table.open(61, dir.file("r.bin"), read_only), 0);
+    try {
+        table.write_records(61, bytes, 12);
+        FAIL() << "a unit open for reading took records";
+    } catch (const torva::IoError& e) {
+        EXPECT_EQ(e.file(), dir.file("r.bin"));
+        EXPECT_NE(std::string(e.what()).find("reading only"), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(table.write_record(61, bytes), torva::IoError);
+    ASSERT_TRUE(table.read_record(61).has_value());   // still readable from where it was
+    table.close(61);
+    EXPECT_EQ(file_bytes(dir.file("r.bin")), before);
 }
 
 TEST(records, truncated_record_is_an_error_not_a_short_read)
