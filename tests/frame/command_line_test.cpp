@@ -43,18 +43,16 @@ struct Parsed {
     }
 };
 
-TEST(keyword_match, exact_abbreviation_and_no_match)
+TEST(keyword_match, exact_abbreviation_hyphen_segments_and_exit)
 {
+    // -1: exact; the keyword's length: an abbreviation; 0: no match.
     EXPECT_EQ(keyword_match("HEADER", "HEADER"), -1);
     EXPECT_EQ(keyword_match("header", "HEADER"), -1);          // case ignored
     EXPECT_EQ(keyword_match("INP", "INPUT-FILE"), 10);          // keyword's length
     EXPECT_EQ(keyword_match("HEADERS", "HEADER"), 0);           // keyword used up first
     EXPECT_EQ(keyword_match("", "HEADER"), 0);
     EXPECT_EQ(keyword_match("HEX", "HEADER"), 0);
-}
-
-TEST(keyword_match, hyphen_skips_the_rest_of_a_segment)
-{
+    // A hyphen skips the rest of a segment.
     EXPECT_EQ(keyword_match("DISP-DEV", "DISPLAY-DEVICE"), 14);
     EXPECT_EQ(keyword_match("P-P-S", "PLOT-PAGE-SIZE"), 14);
     EXPECT_EQ(keyword_match("P-F", "PLOT-PAGE-SIZE"), 0);       // F is not the next segment
@@ -62,10 +60,7 @@ TEST(keyword_match, hyphen_skips_the_rest_of_a_segment)
     EXPECT_EQ(keyword_match("HEAD-X", "HEADER"), 0);            // no hyphen left to skip to
     EXPECT_EQ(keyword_match("A-C", "AB-CD"), 5);
     EXPECT_EQ(keyword_match("A-C", "AB-CD EF"), 0);             // keyword with a blank
-}
-
-TEST(keyword_match, exit_matches_only_exactly)
-{
+    // EXIT matches only exactly.
     EXPECT_EQ(keyword_match("EXIT", "EXIT"), -1);
     EXPECT_EQ(keyword_match("ex", "exit"), 0);
     EXPECT_EQ(keyword_match("EXI", "EXIT"), 0);

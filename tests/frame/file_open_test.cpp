@@ -4,30 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 
 #include "frame/units.hpp"
-#include "support/fortran_runner.hpp"
+#include "support/run_program.hpp"
 
 namespace {
 
 using torva::file_open;
 using torva::testing::TempDir;
+using torva::testing::read_text;
+using torva::testing::write_text;
 using torva::units;
 
 // A unit no other test of the frame uses.
 constexpr int kUnit = 71;
-
-std::string contents(const std::string& name)
-{
-    std::ifstream in(name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_file(const std::string& name, const std::string& text) { std::ofstream(name) << text; }
 
 class file_open_status : public ::testing::Test {
 protected:
@@ -64,15 +55,15 @@ TEST(form_word, record_length_and_ieee_alias)
 TEST_F(file_open_status, print_keeps_the_old_listing_as_bak)
 {
     const std::string listing = dir.file("ship.LIS");
-    write_file(listing, "old listing\n");
-    write_file(listing + ".bak", "older listing\n");
+    write_text(listing, "old listing\n");
+    write_text(listing + ".bak", "older listing\n");
     ASSERT_EQ(file_open(kUnit, dir.path().string() + "/", "ship", ".LIS", "PRINT", "FORMATTED"), 0);
     units().write_line(kUnit, "1page one");
     units().write_line(kUnit, " line two");
     units().close(kUnit);
-    EXPECT_EQ(contents(listing + ".bak"), "old listing\n");
+    EXPECT_EQ(read_text(listing + ".bak"), "old listing\n");
     // The carriage-control characters stay in the file, in column 1.
-    EXPECT_EQ(contents(listing), "1page one\n line two\n");
+    EXPECT_EQ(read_text(listing), "1page one\n line two\n");
 }
 
 TEST_F(file_open_status, new_makes_a_backup_only_of_an_existing_file)
@@ -81,11 +72,11 @@ TEST_F(file_open_status, new_makes_a_backup_only_of_an_existing_file)
     ASSERT_EQ(file_open(kUnit, "", name, "", "NEW", "FORMATTED"), 0);
     units().close(kUnit);
     EXPECT_FALSE(std::filesystem::exists(name + ".bak"));
-    write_file(name, "first\n");
+    write_text(name, "first\n");
     ASSERT_EQ(file_open(kUnit, "", name, "", "NEW       ", "FORMATTED"), 0);
     units().close(kUnit);
-    EXPECT_EQ(contents(name + ".bak"), "first\n");
-    EXPECT_EQ(contents(name), "");
+    EXPECT_EQ(read_text(name + ".bak"), "first\n");
+    EXPECT_EQ(read_text(name), "");
 }
 
 TEST_F(file_open_status, very_long_names_are_not_backed_up)
@@ -94,43 +85,37 @@ TEST_F(file_open_status, very_long_names_are_not_backed_up)
     std::filesystem::create_directory(sub);
     const std::string name = sub + "/ship.LIS";
     ASSERT_GE(name.size(), 256u);
-    write_file(name, "kept\n");
+    write_text(name, "kept\n");
     torva::backup_existing_file(name);
     EXPECT_FALSE(std::filesystem::exists(name + ".bak"));
-    EXPECT_EQ(contents(name), "kept\n");
+    EXPECT_EQ(read_text(name), "kept\n");
 }
 
 TEST_F(file_open_status, append_writes_after_the_last_record)
 {
     const std::string name = dir.file("log.txt");
-    write_file(name, "a\nb\n");
+    write_text(name, "a\nb\n");
     ASSERT_EQ(file_open(kUnit, "", name, "", "APPEND", "FORMATTED"), 0);
     units().write_line(kUnit, "c");
     units().close(kUnit);
-    EXPECT_EQ(contents(name), "a\nb\nc\n");
+    EXPECT_EQ(read_text(name), "a\nb\nc\n");
 }
 
-TEST_F(file_open_status, other_statuses_start_at_the_first_record)
+TEST_F(file_open_status, other_statuses_start_at_the_first_record_and_read_is_read_only)
 {
     const std::string name = dir.file("data.txt");
-    write_file(name, "first\nsecond\n");
+    write_text(name, "first\nsecond\n");
     for (const char* status : {"OLD", "READ", "UNKNOWN"}) {
         ASSERT_EQ(file_open(kUnit, "", name, "", status, "FORMATTED"), 0) << status;
         std::string line;
         ASSERT_TRUE(units().read_line(kUnit, line)) << status;
         EXPECT_EQ(line, "first") << status;
+        if (std::string(status) == "READ") {
+            EXPECT_THROW(units().write_line(kUnit, "no"), torva::IoError);
+        }
         units().close(kUnit);
     }
-}
-
-TEST_F(file_open_status, read_status_is_read_only)
-{
-    const std::string name = dir.file("data.txt");
-    write_file(name, "first\n");
-    ASSERT_EQ(file_open(kUnit, "", name, "", "READ", "FORMATTED"), 0);
-    EXPECT_THROW(units().write_line(kUnit, "no"), torva::IoError);
-    units().close(kUnit);
-    EXPECT_EQ(contents(name), "first\n");
+    EXPECT_EQ(read_text(name), "first\nsecond\n");
 }
 
 TEST_F(file_open_status, failures_come_back_as_the_error_status)
@@ -138,7 +123,7 @@ TEST_F(file_open_status, failures_come_back_as_the_error_status)
     EXPECT_EQ(file_open(kUnit, "", dir.file("absent"), "", "OLD", "FORMATTED"), torva::kIostatFileNotFound);
     EXPECT_FALSE(units().is_open(kUnit));
     // Status words are compared exactly: a lower-case or unknown word opens nothing.
-    write_file(dir.file("x"), "x\n");
+    write_text(dir.file("x"), "x\n");
     EXPECT_EQ(file_open(kUnit, "", dir.file("x"), "", "old", "FORMATTED"), torva::kIostatBadStatus);
     EXPECT_EQ(file_open(kUnit, "", dir.file("x"), "", "REPLACE", "FORMATTED"), torva::kIostatBadStatus);
     EXPECT_EQ(file_open(kUnit, "", dir.file("x"), "", "OLD", "BINARY"), torva::kIostatBadStatus);

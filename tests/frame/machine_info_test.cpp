@@ -13,29 +13,21 @@ using torva::machine_number_from_addresses;
 
 constexpr std::int32_t kToday = 20251205;
 
-TEST(machine_number, no_adapter_gives_the_date)
+TEST(machine_number, last_adapter_bytes_3_to_6_big_endian_with_the_top_bit_cleared)
 {
-    EXPECT_EQ(machine_number_from_addresses({}, kToday), kToday);
-}
-
-TEST(machine_number, bytes_3_to_6_big_endian_with_the_top_bit_cleared)
-{
-    const std::vector<HardwareAddress> one{{0x00, 0x11, 0x22, 0x33, 0x44, 0x55}};
-    EXPECT_EQ(machine_number_from_addresses(one, kToday), 0x22334455);
-    const std::vector<HardwareAddress> high{{0xFF, 0xFF, 0x80, 0x00, 0x00, 0x01}};
-    EXPECT_EQ(machine_number_from_addresses(high, kToday), 1);
-    const std::vector<HardwareAddress> all_ones{{0, 0, 0xFF, 0xFF, 0xFF, 0xFF}};
-    EXPECT_EQ(machine_number_from_addresses(all_ones, kToday), 0x7FFFFFFF);
-}
-
-TEST(machine_number, the_last_adapter_wins_unless_it_gives_zero)
-{
-    const std::vector<HardwareAddress> two{{0, 0, 0, 0, 0, 7}, {0, 0, 0, 0, 0, 9}};
-    EXPECT_EQ(machine_number_from_addresses(two, kToday), 9);
-    const std::vector<HardwareAddress> last_zero{{0, 0, 0, 0, 0, 7}, {0xAA, 0xBB, 0x80, 0, 0, 0}};
-    EXPECT_EQ(machine_number_from_addresses(last_zero, kToday), 7);
-    const std::vector<HardwareAddress> all_zero{{0, 0, 0, 0, 0, 0}};
-    EXPECT_EQ(machine_number_from_addresses(all_zero, kToday), 0);   // an adapter answered
+    // No adapter gives the date; an adapter whose number is zero gives way to the one before
+    // it, unless it is the only one.
+    struct Case { std::vector<HardwareAddress> adapters; std::int32_t number; };
+    const Case cases[] = {
+        {{}, kToday},
+        {{{0x00, 0x11, 0x22, 0x33, 0x44, 0x55}}, 0x22334455},
+        {{{0xFF, 0xFF, 0x80, 0x00, 0x00, 0x01}}, 1},
+        {{{0, 0, 0xFF, 0xFF, 0xFF, 0xFF}}, 0x7FFFFFFF},
+        {{{0, 0, 0, 0, 0, 7}, {0, 0, 0, 0, 0, 9}}, 9},
+        {{{0, 0, 0, 0, 0, 7}, {0xAA, 0xBB, 0x80, 0, 0, 0}}, 7},
+        {{{0, 0, 0, 0, 0, 0}}, 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(machine_number_from_addresses(c.adapters, kToday), c.number) << c.number;
 }
 
 TEST(machine_texts, windows_version_value)

@@ -18,7 +18,7 @@
 #include "frame/message_box.hpp"
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"
-#include "support/fortran_runner.hpp"
+#include "support/run_program.hpp"
 
 namespace {
 
@@ -114,26 +114,21 @@ TEST(listing_header, short_page_of_the_setup)
     EXPECT_EQ(page[27].size(), 79u);
 }
 
-TEST(listing_header, frame_follows_the_id_for_short_titles)
+TEST(listing_header, frame_follows_the_id_for_short_titles_and_fills_79_columns_at_68)
 {
     // m = 4: 45 + 4 - 2 = 47 is not right of 44 + 11 = 55, so rule (1): columns 24 and 55;
-    // the title starts in column 40 - 2 = 38.
-    ListingHeaderFields f = setup_fields();
-    f.identity.title = "Tiny";
-    const Page page = listing_header_lines(f, "SHORT", false);
-    EXPECT_EQ(page[15], record({{24, std::string(32, '*')}}));
-    EXPECT_EQ(page[19], record({{24, "*"}, {38, "Tiny"}, {55, "*"}}));
-}
-
-TEST(listing_header, a_title_of_68_fills_the_79_columns)
-{
-    // m = 68: columns 35 - 34 = 1 and 45 + 68 - 34 = 79; the title starts in column 6.
-    ListingHeaderFields f = setup_fields();
-    const std::string title(68, 't');
-    f.identity.title = title;
-    const Page page = listing_header_lines(f, "SHORT", false);
-    EXPECT_EQ(page[15], std::string(79, '*'));
-    EXPECT_EQ(page[19], record({{1, "*"}, {6, title}, {79, "*"}}));
+    // the title starts in column 40 - 2 = 38.  m = 68: columns 35 - 34 = 1 and 45 + 68 - 34 =
+    // 79; the title starts in column 6.
+    const std::string long_title(68, 't');
+    struct Case { std::string title, rule, title_line; };
+    for (const Case& c : {Case{"Tiny", record({{24, std::string(32, '*')}}), record({{24, "*"}, {38, "Tiny"}, {55, "*"}})},
+                          Case{long_title, std::string(79, '*'), record({{1, "*"}, {6, long_title}, {79, "*"}})}}) {
+        ListingHeaderFields f = setup_fields();
+        f.identity.title = c.title;
+        const Page page = listing_header_lines(f, "SHORT", false);
+        EXPECT_EQ(page[15], c.rule) << c.title;
+        EXPECT_EQ(page[19], c.title_line) << c.title;
+    }
 }
 
 TEST(listing_header, long_title_continues_on_line_24_and_pushes_the_rest_down)
@@ -298,13 +293,6 @@ protected:
         torva::set_standard_units(5, 6);
         torva::set_message_box_stream(nullptr);
     }
-    static std::vector<std::string> lines_of(const std::string& name)
-    {
-        std::ifstream in(name);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-        return lines;
-    }
 };
 
 TEST_F(program_start, opens_the_listing_with_a_backup_and_writes_the_header)
@@ -318,8 +306,8 @@ TEST_F(program_start, opens_the_listing_with_a_backup_and_writes_the_header)
     ASSERT_TRUE(torva::units().is_open(kOutput));
     torva::units().close(kOutput);
 
-    EXPECT_EQ(lines_of(listing + ".bak"), std::vector<std::string>{"old"});
-    const auto lines = lines_of(listing);
+    EXPECT_EQ(torva::testing::read_lines(listing + ".bak"), std::vector<std::string>{"old"});
+    const auto lines = torva::testing::read_lines(listing);
     // Everything above the fields is independent of the date and the machine.
     const Page expected = listing_header_lines(setup_fields(), "SHORT", false);
     ASSERT_GE(lines.size(), 30u);

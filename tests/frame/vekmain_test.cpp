@@ -35,44 +35,38 @@ struct Started {
     }
 };
 
-TEST(frame_command_string, without_a_tail)
+TEST(frame_command_string, tail_follows_the_tag_directly_and_reads_back_whole)
 {
-    EXPECT_EQ(command_for({"/usr/bin/torva_setup"}), "/NOHEADER /NAME=TORVA_SETUP");
-    EXPECT_EQ(command_for({}), "/NOHEADER /NAME=TORVA_SETUP");
-}
-
-TEST(frame_command_string, tail_follows_the_tag_directly)
-{
-    const std::string command = command_for({"torva_setup", "/INPUT=ship", "/ARGINFO=ALL"});
-    EXPECT_EQ(command, "/NOHEADER /NAME=TORVA_SETUP/INPUT=ship /ARGINFO=ALL");
-    Started s(command);
-    EXPECT_EQ(s.text("NAME"), "TORVA_SETUP");          // the slash separates the options
-    EXPECT_EQ(s.text("INPUT"), "ship");
-    EXPECT_EQ(s.text("HEADER"), "NONE");
-}
-
-TEST(frame_command_string, values_with_blanks_and_slashes_survive)
-{
-    const std::string command =
-        command_for({"torva_setup", "/INPUT=my dir/ship", "/MODE=say \"hi\"", "/PREFIX=a/b"});
-    EXPECT_EQ(command, "/NOHEADER /NAME=TORVA_SETUP/INPUT=\"my dir/ship\" /MODE='say \"hi\"' "
-                       "/PREFIX=\"a/b\"");
-    Started s(command);
-    EXPECT_EQ(s.text("INPUT"), "my dir/ship");
-    EXPECT_EQ(s.text("MODE"), "say \"hi\"");
-    EXPECT_EQ(s.text("PREFIX"), "a/b");
-    EXPECT_EQ(s.messages.str(), "");
-}
-
-TEST(frame_command_string, quoted_values_and_plain_words_pass_unchanged)
-{
-    EXPECT_EQ(command_for({"x", "/INPUT='a b'", "-L", "/NOHEADER"}),
-              "/NOHEADER /NAME=TORVA_SETUP/INPUT='a b' -L /NOHEADER");
-    // A first positional word joins the tag, as the entry point appends the tail with no
-    // blank; the next word is ARG1.
-    Started s(command_for({"x", "deck", "more"}));
-    EXPECT_EQ(s.text("NAME"), "TORVA_SETUPdeck");
-    EXPECT_EQ(s.text("ARG1"), "more");
+    // The entry point appends the tail with no blank: a slash separates the options, and a
+    // first positional word joins the tag (the next word is ARG1).  Values with blanks or
+    // slashes are quoted, already quoted values and plain words pass unchanged.
+    struct Case {
+        std::vector<const char*> argv;
+        std::string command;
+        std::vector<std::pair<std::string, std::string>> values;
+        bool quiet = true;                        // the parser reports nothing
+    };
+    const Case cases[] = {
+        {{"/usr/bin/torva_setup"}, "/NOHEADER /NAME=TORVA_SETUP", {{"NAME", "TORVA_SETUP"}, {"HEADER", "NONE"}}},
+        {{}, "/NOHEADER /NAME=TORVA_SETUP", {{"NAME", "TORVA_SETUP"}}},
+        {{"torva_setup", "/INPUT=ship", "/ARGINFO=ALL"}, "/NOHEADER /NAME=TORVA_SETUP/INPUT=ship /ARGINFO=ALL",
+         {{"NAME", "TORVA_SETUP"}, {"INPUT", "ship"}, {"HEADER", "NONE"}}, false},
+        {{"torva_setup", "/INPUT=my dir/ship", "/MODE=say \"hi\"", "/PREFIX=a/b"},
+         "/NOHEADER /NAME=TORVA_SETUP/INPUT=\"my dir/ship\" /MODE='say \"hi\"' /PREFIX=\"a/b\"",
+         {{"INPUT", "my dir/ship"}, {"MODE", "say \"hi\""}, {"PREFIX", "a/b"}}},
+        {{"x", "/INPUT='a b'", "-L", "/NOHEADER"}, "/NOHEADER /NAME=TORVA_SETUP/INPUT='a b' -L /NOHEADER",
+         {{"INPUT", "a b"}, {"INTERFACE", "LINE"}}},
+        {{"x", "deck", "more"}, "/NOHEADER /NAME=TORVA_SETUPdeck more", {{"NAME", "TORVA_SETUPdeck"}, {"ARG1", "more"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        EXPECT_EQ(command_for(c.argv), c.command);
+        Started s(c.command);
+        for (const auto& [name, value] : c.values) EXPECT_EQ(s.text(name), value) << name;
+        if (c.quiet) {
+            EXPECT_EQ(s.messages.str(), "");
+        }
+    }
 }
 
 TEST(vekmain, records_the_handles_and_never_stops_on_bad_options)

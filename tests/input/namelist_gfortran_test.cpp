@@ -3,13 +3,12 @@
 // checked against values chosen in the test, so neither side can agree with itself by mistake.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 
 #include "input/namelist_test_support.hpp"
 #include "input/namelist_writer.hpp"
-#include "support/fortran_runner.hpp"
+#include "support/run_program.hpp"
 
 namespace torva {
 namespace {
@@ -22,16 +21,7 @@ using input_testing::same_parameters;
 using torva::testing::run_command;
 using torva::testing::shell_quote;
 using torva::testing::TempDir;
-
-std::string file_text(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_file(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+using torva::testing::write_text;
 
 std::string echo_of(const RunParameters& params)
 {
@@ -45,7 +35,7 @@ class FortranJudge {
 public:
     FortranJudge() : dir_("namelist")
     {
-        write_file(dir_.file("torva_inp_decl.inc"), fortran_declarations());
+        write_text(dir_.file("torva_inp_decl.inc"), fortran_declarations());
         const std::string source = std::string(TORVA_SOURCE_DIR) + "/tests/fortran/namelist_roundtrip.f90";
         const auto build = run_command(std::string(TORVA_FORTRAN_COMPILER) + " -I" + shell_quote(dir_.path().string()) +
                                        " -o " + shell_quote(dir_.file("judge")) + " " + shell_quote(source));
@@ -59,15 +49,15 @@ public:
     // Runs the program on base.nml (and change.nml when given); returns its exit code.
     int run(const std::string& base, const std::string* change, std::string& output)
     {
-        write_file(dir_.file("base.nml"), base);
+        write_text(dir_.file("base.nml"), base);
         std::filesystem::remove(dir_.file("change.nml"));
         std::filesystem::remove(dir_.file("out.nml"));
-        if (change) write_file(dir_.file("change.nml"), *change);
+        if (change) write_text(dir_.file("change.nml"), *change);
         const auto result = run_command("cd " + shell_quote(dir_.path().string()) + " && ./judge");
         output = result.output;
         return result.exit_code;
     }
-    std::string written() const { return file_text(dir_.file("out.nml")); }
+    std::string written() const { return torva::testing::read_text(dir_.file("out.nml")); }
 
 private:
     TempDir dir_;

@@ -180,54 +180,30 @@ TEST(namelist_reader, long_lines_are_read_whole)
     EXPECT_EQ(p->ALENGTH, 4.0f);
 }
 
-struct Malformed {
-    const char* what;
-    std::string text;
-    int line;
-    NamelistFailure failure;
-    const char* message_part;
-};
-
 TEST(namelist_reader, malformed_input_fails_at_the_line_that_holds_the_fault)
 {
+    // Most faults are files of tests/corpus/namelist, read through this reader and by the whole
+    // program; these are the ones the corpus does not reach (a fault on a continuation line,
+    // the lines of the unclosed and missing groups, a control byte outside a text, ...).
+    struct Malformed {
+        const char* what;
+        std::string text;
+        int line;
+        NamelistFailure failure;
+        const char* message_part;
+    };
     const std::string head = "! run\n&TORVA_INP\n ALENGTH = 2.0\n";   // lines 1-3
     const std::vector<Malformed> cases = {
-        {"unknown key", head + " SPEEDX = 1.0, NOKEY = 3\n/\n", 4, NamelistFailure::bad_input, "unknown key NOKEY"},
-        {"real for integer", head + " INFORDER = 1.5\n/\n", 4, NamelistFailure::bad_input, "not a valid integer"},
-        {"misspelled real", head + " SPEEDX = 5.O\n/\n", 4, NamelistFailure::bad_input, "not a valid real"},
-        {"bad logical", head + " B_FILTER = yes\n/\n", 4, NamelistFailure::bad_input, "not a valid logical"},
         {"text for a number", head + " ALENGTH = '2'\n/\n", 4, NamelistFailure::bad_input, "not a valid real"},
-        {"index above bounds", head + " ISPLINE(2) = 1\n/\n", 4, NamelistFailure::bad_input, "out of its bounds (0:1)"},
-        {"index below bounds", head + " ISPLINE(-1) = 1\n/\n", 4, NamelistFailure::bad_input, "out of its bounds (0:1)"},
-        {"second index out", head + " XLOAD(1, 101) = 1\n/\n", 4, NamelistFailure::bad_input, "out of its bounds (1:100)"},
-        {"section out", head + " ICOMP(2:4) = 1\n/\n", 4, NamelistFailure::bad_input, "leaves its bounds"},
-        {"subscript on scalar", head + " ALENGTH(1) = 1\n/\n", 4, NamelistFailure::bad_input, "not an array"},
-        {"subscript count", head + " XLOAD(1) = 1\n/\n", 4, NamelistFailure::bad_input, "takes 2 subscript"},
         {"too many values", head + " ICOMP = 1 2\n 3 4\n/\n", 5, NamelistFailure::bad_input, "too many values for ICOMP"},
         {"too many from element", head + " ISPLINE(1) = 1, 2\n/\n", 4, NamelistFailure::bad_input, "too many values"},
-        {"repeat beyond end", head + " ICOMP = 4*0\n/\n", 4, NamelistFailure::bad_input, "too many values"},
-        {"repeat count 0", head + " ICOMP = 0*1\n/\n", 4, NamelistFailure::bad_input, "repeat count 0"},
-        {"unterminated text", head + " FILE_SSG = 'hull.ssg\n FILEJOU = 'x'\n/\n", 4, NamelistFailure::bad_input, "not closed"},
-        {"text too long", head + " ANIMTYPE = 'abcd'\n/\n", 4, NamelistFailure::bad_input, "longer than 3"},
-        {"undelimited text", head + " FILE_SSG = hull.ssg\n/\n", 4, NamelistFailure::bad_input, "apostrophes or quotes"},
         {"missing =", "&TORVA_INP\n SPEEDX 5.0\n/\n", 2, NamelistFailure::bad_input, "expected '=' after SPEEDX"},
-        // After a value, a word not followed by "=" is one more value.
-        {"missing = after an item", head + " SPEEDX 5.0\n/\n", 4, NamelistFailure::bad_input, "too many values for ALENGTH"},
-        {"integer overflow", head + " INFORDER = 2147483648\n/\n", 4, NamelistFailure::bad_input, "not a valid integer"},
-        {"real overflow", head + " SPEEDX = 1e39\n/\n", 4, NamelistFailure::bad_input, "beyond the range"},
-        {"text glued to a word", head + " FILE_SSG = 'a'b\n/\n", 4, NamelistFailure::bad_input, "without a separator"},
         {"control byte", head + std::string(" SPEEDX = 1\x01\n/\n"), 4, NamelistFailure::bad_input, "control byte 0x01"},
         {"nul byte", head + std::string(" SPEEDX = 1\0 2\n/\n", 17), 4, NamelistFailure::bad_input, "control byte 0x00"},
-        {"text before group", "! run\n\nRUN FOR SHIP 1\n&TORVA_INP\n/\n", 3, NamelistFailure::bad_input, "text before the group"},
-        {"missing group", "ALENGTH = 2.0\n/\n", 1, NamelistFailure::bad_input, "text before the group"},
-        {"wrong group name", "! run\n&TORVA_INPUT\n ALENGTH = 2.0\n/\n", 2, NamelistFailure::bad_input,
-         "'&TORVA_INPUT' where &TORVA_INP was expected"},
         {"no closing slash", head + " SPEEDX = 1.0\n", 5, NamelistFailure::unclosed_group, "ended before the closing /"},
         {"empty file", "", 1, NamelistFailure::no_group, "no namelist group"},
         {"only comments", "! a\n\n   ! b\n", 4, NamelistFailure::no_group, "no namelist group"},
         {"binary garbage", std::string("\x7F" "ELF\x02\x01\x01\0\0\0", 10), 1, NamelistFailure::bad_input, "text before the group"},
-        {"line too long", head + " SPEEDX = " + std::string(kMaxLineLength, '1') + "\n/\n", 4, NamelistFailure::bad_input,
-         "line longer than"},
     };
     for (const Malformed& c : cases) {
         auto p = fresh_parameters();

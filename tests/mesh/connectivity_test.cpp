@@ -233,7 +233,7 @@ SheetSpec folded_on_u_edge(int kind) { return {2, 2, kind, 3.0 * kEu1, {0.25, -0
 
 // ---------------------------------------------------------------------------------------
 
-TEST(FIND_CONNECTIVITY, one_sheet_of_5_by_4_nodes_gives_14_records_in_order)
+TEST(FIND_CONNECTIVITY, one_sheet_of_5_by_4_nodes_gives_14_records_in_order_with_corner_blocks)
 {
     const Mesh m = build_mesh({base_sheet()});     // 3 x 2 panels: 5 x 4 nodes
     const auto pancon = FIND_CONNECTIVITY(kListingUnit, 0, m.grid());
@@ -259,15 +259,9 @@ TEST(FIND_CONNECTIVITY, one_sheet_of_5_by_4_nodes_gives_14_records_in_order)
         EXPECT_EQ(r.ktype, -1);
         EXPECT_FALSE(r.zero_y);
     }
-}
-
-TEST(FIND_CONNECTIVITY, corner_blocks_step_inward_along_the_stated_directions)
-{
-    const Mesh m = build_mesh({base_sheet()});
-    const auto pancon = FIND_CONNECTIVITY(kListingUnit, 0, m.grid());
+    // jc(a,b) of a corner record sits (a-1) steps along the first and (b-1) along the second
+    // inward direction: (+u,+v) at (1,1), (+v,-u) at (nu,1), (-v,+u) at (1,nv), (-v,-u) at (nu,nv).
     const int nu = 5, nv = 4;
-    // jc(a,b) sits (a-1) steps along the first and (b-1) along the second inward direction:
-    // (+u,+v) at (1,1), (+v,-u) at (nu,1), (-v,+u) at (1,nv), (-v,-u) at (nu,nv).
     struct Corner { int record, iu, iv, first_u, first_v, second_u, second_v; };
     const Corner corners[4] = {{0, 1, 1, 1, 0, 0, 1}, {4, nu, 1, 0, 1, -1, 0}, {9, 1, nv, 0, -1, 1, 0},
                                {13, nu, nv, 0, -1, -1, 0}};
@@ -280,52 +274,44 @@ TEST(FIND_CONNECTIVITY, corner_blocks_step_inward_along_the_stated_directions)
             }
 }
 
-TEST(FIND_CONNECTIVITY, shared_edge_partners_meet_at_distance_zero_with_ktype_1_then_2)
+TEST(FIND_CONNECTIVITY, shared_edge_partners_meet_at_distance_zero_and_another_kind_is_outer)
 {
-    const Mesh m = build_mesh({base_sheet(), folded_on_u_edge(kSheetKindBody)});
-    const auto pancon = FIND_CONNECTIVITY(kListingUnit, 0, m.grid());
-    ASSERT_EQ(pancon.size(), 14u + 12u);
-    int matched = 0;
-    for (const PanelConnection& r : pancon) {
-        int s, iu, iv;
-        m.locate(r.ieqn, s, iu, iv);
-        const bool shared = !r.corner && ((s == 1 && iu == 5) || (s == 2 && iu == 1));
-        EXPECT_EQ(r.j > 0, shared) << "ghost " << r.ieqn;
-        if (!shared) {
-            EXPECT_EQ(r.outer, !r.corner);
-            continue;
-        }
-        ++matched;
-        // The ghost at (5, iv) of sheet 1 faces panel (2, iv) of sheet 2 and vice versa.
-        EXPECT_EQ(r.j, s == 1 ? m.node(2, 2, iv) : m.node(1, 4, iv));
-        EXPECT_EQ(r.jsheet, 3 - s);
-        EXPECT_EQ(r.jedge, s == 1 ? 3 : 1);
-        EXPECT_EQ(r.jglview, s == 1 ? (iv - 2) * 2 + 1 : (iv - 2) * 3 + 3);
-        EXPECT_EQ(r.j_kp, kSheetKindBody);
-        EXPECT_FALSE(r.outer);
-        EXPECT_EQ(r.ktype, s);
-        // The matched point on j is the midpoint of i's facing edge, exactly.
-        const V3 on_j = m.at(r.j, r.u, r.v), mid = edge_point(m, r);
-        EXPECT_EQ(on_j.x, mid.x);
-        EXPECT_EQ(on_j.y, mid.y);
-        EXPECT_EQ(on_j.z, mid.z);
-    }
-    EXPECT_EQ(matched, 4);
-}
-
-TEST(FIND_CONNECTIVITY, neighbour_of_another_kind_is_found_but_outer)
-{
-    const Mesh m = build_mesh({base_sheet(), folded_on_u_edge(kSheetKindFreeSurface)});
-    const auto pancon = FIND_CONNECTIVITY(kListingUnit, 0, m.grid());
-    int matched = 0;
-    for (const PanelConnection& r : pancon)
-        if (r.j > 0) {
+    for (const int kind : {kSheetKindBody, kSheetKindFreeSurface}) {
+        SCOPED_TRACE("second sheet of kind " + std::to_string(kind));
+        const Mesh m = build_mesh({base_sheet(), folded_on_u_edge(kind)});
+        const auto pancon = FIND_CONNECTIVITY(kListingUnit, 0, m.grid());
+        ASSERT_EQ(pancon.size(), 14u + 12u);
+        int matched = 0;
+        for (const PanelConnection& r : pancon) {
+            int s, iu, iv;
+            m.locate(r.ieqn, s, iu, iv);
+            const bool shared = !r.corner && ((s == 1 && iu == 5) || (s == 2 && iu == 1));
+            EXPECT_EQ(r.j > 0, shared) << "ghost " << r.ieqn;
+            if (!shared) {
+                EXPECT_EQ(r.outer, !r.corner);
+                continue;
+            }
             ++matched;
-            EXPECT_TRUE(r.outer);
+            // The ghost at (5, iv) of sheet 1 faces panel (2, iv) of sheet 2 and vice versa.
+            EXPECT_EQ(r.j, s == 1 ? m.node(2, 2, iv) : m.node(1, 4, iv));
+            EXPECT_EQ(r.jsheet, 3 - s);
+            EXPECT_EQ(r.jedge, s == 1 ? 3 : 1);
+            EXPECT_EQ(r.jglview, s == 1 ? (iv - 2) * 2 + 1 : (iv - 2) * 3 + 3);
+            EXPECT_EQ(r.i_kp, m.kind[r.isheet - 1]);
             EXPECT_EQ(r.j_kp, m.kind[r.jsheet - 1]);
-            EXPECT_NE(r.j_kp, r.i_kp);
+            // A neighbour of another kind is found, but its edge stays outer.
+            EXPECT_EQ(r.outer, kind != kSheetKindBody);
+            if (kind == kSheetKindBody) {
+                EXPECT_EQ(r.ktype, s);
+            }
+            // The matched point on j is the midpoint of i's facing edge, exactly.
+            const V3 on_j = m.at(r.j, r.u, r.v), mid = edge_point(m, r);
+            EXPECT_EQ(on_j.x, mid.x);
+            EXPECT_EQ(on_j.y, mid.y);
+            EXPECT_EQ(on_j.z, mid.z);
         }
-    EXPECT_EQ(matched, 4);
+        EXPECT_EQ(matched, 4);
+    }
 }
 
 TEST(FIND_CONNECTIVITY, symmetry_plane_edges_are_zero_y_only_with_the_flag_and_never_searched)

@@ -1,5 +1,6 @@
-// List-directed record reading: the number forms a Fortran READ (*) accepts, statements that
-// continue over records, and the stop messages of bad records.
+// List-directed record reading: the number forms a Fortran READ (*) accepts and statements
+// that continue over records.  The stop messages of bad records, and the optional link count,
+// are checked through the whole reader on the files of tests/corpus/mesh.
 #include "mesh/mesh_records.hpp"
 
 #include <gtest/gtest.h>
@@ -7,7 +8,6 @@
 #include <cmath>
 #include <sstream>
 
-#include "frame/run_stop.hpp"
 
 namespace torva {
 namespace {
@@ -90,86 +90,6 @@ TEST(mesh_records, logicals_and_the_optional_code)
     EXPECT_EQ(records.next_int("s"), 0);
     EXPECT_EQ(records.next_optional_character(), ' ');
     EXPECT_EQ(records.record_number(), 4);      // the missing code took no further record
-}
-
-// Runs `read` on `text` and returns the single ERROR line it stops with.
-template <class Read>
-std::string stop_line(const std::string& text, Read read)
-{
-    std::istringstream in(text);
-    MeshRecords records(in, "bad.ssg");
-    try {
-        read(records);
-    } catch (const RunStopped& stop) {
-        EXPECT_EQ(stop.status, 0);
-        EXPECT_EQ(stop.lines.size(), 1u);
-        return stop.lines.empty() ? "" : stop.lines[0];
-    }
-    ADD_FAILURE() << "no stop for: " << text;
-    return "";
-}
-
-TEST(mesh_records, bad_records_stop_naming_file_record_and_expectation)
-{
-    const auto three_reals = [](MeshRecords& r) {
-        r.begin_statement("node (0, 0) of sheet 1 (x y z)");
-        (void)r.next_real("x");
-        (void)r.next_real("y");
-        (void)r.next_real("z");
-    };
-    EXPECT_EQ(stop_line("title\n1.0 abc 2.0\n", [&](MeshRecords& r) {
-                  (void)r.read_text_record("title");
-                  three_reals(r);
-              }),
-              "ERROR: Mesh file \"bad.ssg\", record 2: \"abc\" is not a number (y); "
-              "expected node (0, 0) of sheet 1 (x y z)");
-    EXPECT_EQ(stop_line("1.0 2.0\n", three_reals),
-              "ERROR: Mesh file \"bad.ssg\", record 2: the file ends here, before z; "
-              "expected node (0, 0) of sheet 1 (x y z)");
-    EXPECT_EQ(stop_line("1.0,,2.0\n", three_reals),
-              "ERROR: Mesh file \"bad.ssg\", record 1: an empty value (two separators in a "
-              "row) where y should be; expected node (0, 0) of sheet 1 (x y z)");
-    EXPECT_EQ(stop_line("1.0 / 2.0\n", three_reals),
-              "ERROR: Mesh file \"bad.ssg\", record 1: \"/\" ends the values before y; "
-              "expected node (0, 0) of sheet 1 (x y z)");
-    EXPECT_EQ(stop_line("1 2 3e99\n", three_reals),
-              "ERROR: Mesh file \"bad.ssg\", record 1: \"3e99\" is out of range for a 32-bit "
-              "real (z); expected node (0, 0) of sheet 1 (x y z)");
-    EXPECT_EQ(stop_line("1 NaN 3\n", [](MeshRecords& r) {
-                  r.begin_statement("node (0, 0) of sheet 1 (x y z)");
-                  (void)r.next_finite_real("x");
-                  (void)r.next_finite_real("y");
-              }),
-              "ERROR: Mesh file \"bad.ssg\", record 1: y is not finite (NaN); "
-              "expected node (0, 0) of sheet 1 (x y z)");
-    EXPECT_EQ(stop_line("1 2.5 3 4\n", [](MeshRecords& r) {
-                  r.begin_statement("the header of sheet 1 of 1 (NP1 NP2 KP MP)");
-                  (void)r.next_int("NP1");
-                  (void)r.next_int("NP2");
-              }),
-              "ERROR: Mesh file \"bad.ssg\", record 1: \"2.5\" is not an integer (NP2); "
-              "expected the header of sheet 1 of 1 (NP1 NP2 KP MP)");
-    EXPECT_EQ(stop_line("maybe\n", [](MeshRecords& r) {
-                  r.begin_statement("one logical");
-                  (void)r.next_logical("the logical");
-              }),
-              "ERROR: Mesh file \"bad.ssg\", record 1: \"maybe\" is not a logical value T or F "
-              "(the logical); expected one logical");
-}
-
-TEST(mesh_records, link_count_tolerates_end_of_file_and_non_numbers)
-{
-    int count = -1;
-    std::istringstream empty("");
-    MeshRecords at_end(empty, "a.ssg");
-    EXPECT_FALSE(at_end.try_read_int_statement(count));
-    std::istringstream words("  \nlinks follow\n");
-    MeshRecords not_a_number(words, "b.ssg");
-    EXPECT_FALSE(not_a_number.try_read_int_statement(count));
-    std::istringstream good("\n 3 extra\n");
-    MeshRecords number(good, "c.ssg");
-    ASSERT_TRUE(number.try_read_int_statement(count));
-    EXPECT_EQ(count, 3);
 }
 
 }  // namespace

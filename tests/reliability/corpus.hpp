@@ -1,6 +1,7 @@
 // The corpus of malformed inputs (tests/corpus/<kind>/) and the few tools its tests share:
-// reading a table of expectations, matching a message against a pattern, and finding an
-// ordered set of lines in a file that a run left behind.
+// reading a table of expectations, checking that it names every file of its folder,
+// matching a message against a pattern, and finding an ordered set of lines in a file that a
+// run left behind.
 //
 // A table is tab-separated text, one row per input, '#' lines are comments.  Patterns are
 // literal text in which '*' matches any run of characters (and nothing else is special, so
@@ -13,10 +14,13 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "support/run_program.hpp"
 
@@ -67,6 +71,34 @@ inline std::vector<std::vector<std::string>> read_table(const std::filesystem::p
         rows.push_back(std::move(fields));
     }
     return rows;
+}
+
+// A row of a five-column table (mesh and namelist corpora): the input file, the result
+// wanted, its detail, where a whole run must report it, and the lines it must report there.
+struct CorpusCase {
+    std::string input, result, detail, where, lines;
+};
+
+inline std::vector<CorpusCase> corpus_cases(const std::string& kind)
+{
+    std::vector<CorpusCase> all;
+    for (auto& f : read_table(corpus_dir(kind) / "expected.tsv", 5)) all.push_back({f[0], f[1], f[2], f[3], f[4]});
+    return all;
+}
+
+// The table names each file of its folder exactly once: every file but the table itself, or,
+// with an `extension`, every file that has it.
+inline void expect_table_names_every_file_once(const std::string& kind, const std::vector<std::string>& listed,
+                                               const std::string& extension = "")
+{
+    std::set<std::string> named;
+    for (const auto& name : listed) EXPECT_TRUE(named.insert(name).second) << name << " twice";
+    std::set<std::string> present;
+    for (const auto& e : std::filesystem::directory_iterator(corpus_dir(kind))) {
+        const std::string name = e.path().filename().string();
+        if (extension.empty() ? name != "expected.tsv" : e.path().extension() == extension) present.insert(name);
+    }
+    EXPECT_EQ(named, present);
 }
 
 // '*' matches any run of characters; everything else stands for itself.

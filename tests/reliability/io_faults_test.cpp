@@ -17,9 +17,9 @@ using namespace torva::testing;
 
 const std::filesystem::path kMesh = corpus_dir("mesh") / "valid_cube.ssg";
 
-std::string deck(const std::string& extra = "")
+std::string deck(const std::string& extra = "", const std::string& filejou = "j")
 {
-    return "&TORVA_INP\n FILE_SSG = 'valid_cube.ssg'\n FILEJOU = 'j'\n" + extra + "/\n";
+    return "&TORVA_INP\n FILE_SSG = 'valid_cube.ssg'\n FILEJOU = '" + filejou + "'\n" + extra + "/\n";
 }
 
 // A directory for a run: the cube mesh and `deck` as run.inp.  Readable by everyone, since
@@ -72,8 +72,7 @@ TEST(io_faults, journal_directory_that_cannot_be_written_stops_naming_the_first_
 {
     const auto user = as_ordinary_user();
     if (!user) GTEST_SKIP() << "running as root and setpriv cannot drop the rights";
-    RunDir run(deck());
-    write_text(run.dir.file("run.inp"), "&TORVA_INP\n FILE_SSG = 'valid_cube.ssg'\n FILEJOU = 'ro/j'\n/\n");
+    RunDir run(deck("", "ro/j"));
     std::filesystem::create_directory(run.dir.path() / "ro");
     ::chmod((run.dir.path() / "ro").c_str(), 0555);
     ::chmod(run.dir.path().c_str(), 0777);   // the run itself may write its listing and log
@@ -85,14 +84,23 @@ TEST(io_faults, journal_directory_that_cannot_be_written_stops_naming_the_first_
     EXPECT_TRUE(std::filesystem::is_empty(run.dir.path() / "ro"));
 }
 
-TEST(io_faults, journal_in_a_missing_directory_stops_naming_it)
+TEST(io_faults, journal_that_cannot_be_opened_stops_naming_it_and_the_reason)
 {
-    RunDir run("&TORVA_INP\n FILE_SSG = 'valid_cube.ssg'\n FILEJOU = 'nodir/j'\n/\n");
-    const FortranRun result = run_in(run.dir, built_program("torva_setup"), "/INPUT=run");
-    EXPECT_EQ(result.exit_code, 0) << result.output;
-    EXPECT_EQ(find_in_order({"ERROR: Could not open jou-file"}, run.listing()), "") << show(run.listing());
-    EXPECT_EQ(find_in_order({"*nodir/j.jou1*No such file or directory*"}, lines_of(result.output)), "")
-        << result.output;
+    // A journal in a directory that does not exist, and an earlier run's .jou3 (say, the basis
+    // flow a solver is reading) that the default status "new" refuses to run over: not one
+    // byte of that file changes.
+    const std::string precious = "earlier journal: must survive";
+    for (const auto& [filejou, reason] : {std::pair{"nodir/j", "*nodir/j.jou1*No such file or directory*"},
+                                          std::pair{"j", "*j.jou3*File exists*"}}) {
+        SCOPED_TRACE(filejou);
+        RunDir run(deck("", filejou));
+        write_text(run.dir.file("j.jou3"), precious);
+        const FortranRun result = run_in(run.dir, built_program("torva_setup"), "/INPUT=run");
+        EXPECT_EQ(result.exit_code, 0) << result.output;
+        EXPECT_EQ(find_in_order({"ERROR: Could not open jou-file"}, run.listing()), "") << show(run.listing());
+        EXPECT_EQ(find_in_order({reason}, lines_of(result.output)), "") << result.output;
+        EXPECT_EQ(read_bytes(run.dir.file("j.jou3")), precious);
+    }
 }
 
 TEST(io_faults, full_disk_stops_with_an_error_naming_the_journal_and_no_success)
@@ -124,20 +132,6 @@ TEST(io_faults, file_size_limit_stops_with_an_error_naming_the_file_instead_of_a
     const auto listing = lines_of(read_bytes(dir.file("sphere.inp.LIS")));
     EXPECT_EQ(find_in_order({"ERROR: *sphere.jou*: File too large"}, listing), "") << show(listing) << result.output;
     EXPECT_NE(find_in_order({"FINISHED: SUCCESS"}, listing), "");
-}
-
-TEST(io_faults, default_status_new_leaves_existing_journal_files_untouched)
-{
-    // An earlier run's .jou3 (say, the basis flow a solver is reading): the default status
-    // "new" refuses to run over it, and not one byte of it changes.
-    RunDir run(deck());
-    const std::string precious = "earlier journal: must survive";
-    write_text(run.dir.file("j.jou3"), precious);
-    const FortranRun result = run_in(run.dir, built_program("torva_setup"), "/INPUT=run");
-    EXPECT_EQ(result.exit_code, 0) << result.output;
-    EXPECT_EQ(find_in_order({"ERROR: Could not open jou-file"}, run.listing()), "") << show(run.listing());
-    EXPECT_EQ(find_in_order({"*j.jou3*File exists*"}, lines_of(result.output)), "") << result.output;
-    EXPECT_EQ(read_bytes(run.dir.file("j.jou3")), precious);
 }
 
 TEST(io_faults, journal_removed_while_open_is_reported_when_it_is_closed)

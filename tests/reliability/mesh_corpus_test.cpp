@@ -4,7 +4,6 @@
 // with the listed lines.  A small valid mesh is also cut at every byte.
 #include <gtest/gtest.h>
 
-#include <set>
 #include <sstream>
 
 #include "frame/run_stop.hpp"
@@ -18,17 +17,6 @@ namespace {
 using namespace torva::testing;
 
 const std::filesystem::path kDir = corpus_dir("mesh");
-
-struct Case {
-    std::string input, result, detail, where, lines;
-};
-
-std::vector<Case> cases()
-{
-    std::vector<Case> all;
-    for (const auto& f : read_table(kDir / "expected.tsv", 5)) all.push_back({f[0], f[1], f[2], f[3], f[4]});
-    return all;
-}
 
 struct Outcome {
     bool stopped = false;
@@ -72,39 +60,32 @@ std::string check_model(const PanelModel& m, const std::string& assignment)
 
 TEST(mesh_corpus, table_names_every_file_of_the_folder_once)
 {
-    std::set<std::string> listed;
-    for (const auto& c : cases()) EXPECT_TRUE(listed.insert(c.input).second) << c.input << " twice";
-    std::set<std::string> present;
-    for (const auto& e : std::filesystem::directory_iterator(kDir))
-        if (e.path().filename() != "expected.tsv") present.insert(e.path().filename().string());
-    EXPECT_EQ(listed, present);
-}
-
-// One row of the table, read in-process.
-void check_in_process(const Case& c)
-{
-    SCOPED_TRACE(c.input);
-    const auto out = read_mesh(read_bytes(kDir / c.input), c.input);
-    if (c.result == "ok") {
-        ASSERT_FALSE(out->stopped) << show(out->stop.lines);
-        for (const auto& check : split(c.detail, ";")) EXPECT_EQ(check_model(out->model, check), "");
-        return;
-    }
-    ASSERT_TRUE(out->stopped) << "the mesh was read";
-    const std::vector<std::string> wanted = split(c.lines, " | ");
-    ASSERT_EQ(out->stop.lines.size(), wanted.size()) << show(out->stop.lines);
-    for (std::size_t k = 0; k < wanted.size(); ++k)
-        EXPECT_TRUE(matches(wanted[k], out->stop.lines[k])) << "got:      " << out->stop.lines[k]
-                                                            << "\nexpected: " << wanted[k];
-    // A stop of the mesh reader goes to the listing; only the 3 x 3 solver writes elsewhere
-    // (unit 123), and the table says so with "output".
-    EXPECT_EQ(out->stop.unit == kListingUnit, c.where == "listing") << "unit " << out->stop.unit;
-    EXPECT_EQ(out->stop.status, 0);
+    std::vector<std::string> listed;
+    for (const auto& c : corpus_cases("mesh")) listed.push_back(c.input);
+    expect_table_names_every_file_once("mesh", listed);
 }
 
 TEST(mesh_corpus, reader_reads_or_stops_each_mesh_as_the_table_says)
 {
-    for (const auto& c : cases()) check_in_process(c);
+    for (const auto& c : corpus_cases("mesh")) {
+        SCOPED_TRACE(c.input);
+        const auto out = read_mesh(read_bytes(kDir / c.input), c.input);
+        if (c.result == "ok") {
+            ASSERT_FALSE(out->stopped) << show(out->stop.lines);
+            for (const auto& check : split(c.detail, ";")) EXPECT_EQ(check_model(out->model, check), "");
+            continue;
+        }
+        ASSERT_TRUE(out->stopped) << "the mesh was read";
+        const std::vector<std::string> wanted = split(c.lines, " | ");
+        ASSERT_EQ(out->stop.lines.size(), wanted.size()) << show(out->stop.lines);
+        for (std::size_t k = 0; k < wanted.size(); ++k)
+            EXPECT_TRUE(matches(wanted[k], out->stop.lines[k])) << "got:      " << out->stop.lines[k]
+                                                                << "\nexpected: " << wanted[k];
+        // A stop of the mesh reader goes to the listing; only the 3 x 3 solver writes elsewhere
+        // (unit 123), and the table says so with "output".
+        EXPECT_EQ(out->stop.unit == kListingUnit, c.where == "listing") << "unit " << out->stop.unit;
+        EXPECT_EQ(out->stop.status, 0);
+    }
 }
 
 TEST(mesh_corpus, mesh_cut_at_any_byte_is_read_or_stops_at_a_record_of_the_file)
@@ -142,7 +123,7 @@ TEST(mesh_corpus, mesh_cut_at_any_byte_is_read_or_stops_at_a_record_of_the_file)
 
 TEST(mesh_corpus, whole_program_reports_each_mesh_where_the_table_says)
 {
-    for (const auto& c : cases()) {
+    for (const auto& c : corpus_cases("mesh")) {
         SCOPED_TRACE(c.input);
         TempDir dir("meshcorpus");
         std::filesystem::copy_file(kDir / c.input, dir.path() / c.input);

@@ -20,17 +20,6 @@ using namespace torva::testing;
 
 const std::filesystem::path kDir = corpus_dir("namelist");
 
-struct Case {
-    std::string input, result, detail, where, lines;
-};
-
-std::vector<Case> cases()
-{
-    std::vector<Case> all;
-    for (const auto& f : read_table(kDir / "expected.tsv", 5)) all.push_back({f[0], f[1], f[2], f[3], f[4]});
-    return all;
-}
-
 // "KEY=v1 v2 ..." against the record: texts trimmed, reals as the nearest float of the
 // decimal text (strtof rounds correctly, and so must the reader), logicals T/F.
 std::string check_value(const RunParameters& params, const std::string& assignment)
@@ -72,48 +61,42 @@ std::string check_value(const RunParameters& params, const std::string& assignme
     return "";
 }
 
-// What the reader says of one input, checked against its row.
-void check_in_process(const Case& c, const std::string& bytes)
-{
-    SCOPED_TRACE(c.input);
-    std::istringstream in(bytes);
-    const auto params = std::make_unique<RunParameters>();
-    const NamelistStatus status = read_torva_inp(in, *params);
-    if (c.result == "ok") {
-        ASSERT_TRUE(status.ok()) << "line " << status.line << ": " << status.message;
-        for (const auto& assignment : split(c.detail, ";")) EXPECT_EQ(check_value(*params, assignment), "");
-        return;
-    }
-    ASSERT_FALSE(status.ok()) << "the reader accepted it";
-    if (c.result == "no_group") {
-        EXPECT_EQ(status.failure, NamelistFailure::no_group);
-    } else if (c.result == "unclosed_group") {
-        EXPECT_EQ(status.failure, NamelistFailure::unclosed_group);
-    } else {
-        EXPECT_EQ(status.failure, NamelistFailure::bad_input);
-        EXPECT_EQ(status.line, std::stoi(c.result)) << status.message;
-    }
-    EXPECT_TRUE(matches(c.detail, status.message)) << "message: " << status.message << "\nexpected: " << c.detail;
-}
-
 TEST(namelist_corpus, table_names_every_file_of_the_folder_once)
 {
-    std::set<std::string> listed;
-    for (const auto& c : cases()) EXPECT_TRUE(listed.insert(c.input).second) << c.input << " twice";
-    std::set<std::string> present;
-    for (const auto& e : std::filesystem::directory_iterator(kDir))
-        if (e.path().filename() != "expected.tsv") present.insert(e.path().filename().string());
-    EXPECT_EQ(listed, present);
-    // The corpus covers what it promises: at least one of every outcome.
+    std::vector<std::string> listed;
     std::set<std::string> outcomes;
-    for (const auto& c : cases()) outcomes.insert(c.result == "ok" || c.result == "no_group" ||
-                                                  c.result == "unclosed_group" ? c.result : "line");
+    for (const auto& c : corpus_cases("namelist")) {
+        listed.push_back(c.input);
+        outcomes.insert(c.result == "ok" || c.result == "no_group" || c.result == "unclosed_group" ? c.result : "line");
+    }
+    expect_table_names_every_file_once("namelist", listed);
+    // The corpus covers what it promises: at least one of every outcome.
     EXPECT_EQ(outcomes, (std::set<std::string>{"ok", "no_group", "unclosed_group", "line"}));
 }
 
 TEST(namelist_corpus, reader_accepts_or_locates_each_fault_as_the_table_says)
 {
-    for (const auto& c : cases()) check_in_process(c, read_bytes(kDir / c.input));
+    for (const auto& c : corpus_cases("namelist")) {
+        SCOPED_TRACE(c.input);
+        std::istringstream in(read_bytes(kDir / c.input));
+        const auto params = std::make_unique<RunParameters>();
+        const NamelistStatus status = read_torva_inp(in, *params);
+        if (c.result == "ok") {
+            ASSERT_TRUE(status.ok()) << "line " << status.line << ": " << status.message;
+            for (const auto& assignment : split(c.detail, ";")) EXPECT_EQ(check_value(*params, assignment), "");
+            continue;
+        }
+        ASSERT_FALSE(status.ok()) << "the reader accepted it";
+        if (c.result == "no_group") {
+            EXPECT_EQ(status.failure, NamelistFailure::no_group);
+        } else if (c.result == "unclosed_group") {
+            EXPECT_EQ(status.failure, NamelistFailure::unclosed_group);
+        } else {
+            EXPECT_EQ(status.failure, NamelistFailure::bad_input);
+            EXPECT_EQ(status.line, std::stoi(c.result)) << status.message;
+        }
+        EXPECT_TRUE(matches(c.detail, status.message)) << "message: " << status.message << "\nexpected: " << c.detail;
+    }
 }
 
 TEST(namelist_corpus, line_beyond_the_reader_limit_is_refused_at_its_number)
@@ -134,7 +117,7 @@ TEST(namelist_corpus, every_prefix_of_every_input_reads_without_crashing)
     // A file cut anywhere (a copy interrupted, a disk full while saving) must give a status,
     // never a crash or a hang; with a located fault the line is inside the text or one past
     // its end.  Cuts at every byte of every corpus file.
-    for (const auto& c : cases()) {
+    for (const auto& c : corpus_cases("namelist")) {
         const std::string bytes = read_bytes(kDir / c.input);
         if (bytes.size() > 4096) continue;     // the long-line files add nothing but time
         for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
@@ -155,7 +138,7 @@ TEST(namelist_corpus, every_prefix_of_every_input_reads_without_crashing)
 
 TEST(namelist_corpus, whole_program_reports_each_input_where_the_table_says)
 {
-    for (const auto& c : cases()) {
+    for (const auto& c : corpus_cases("namelist")) {
         SCOPED_TRACE(c.input);
         TempDir dir("nmlcorpus");
         std::filesystem::copy_file(kDir / c.input, dir.path() / c.input);
