@@ -67,9 +67,10 @@
 //
 // Everything is computed in double precision per panel and field point and narrowed to float
 // once.  Nothing here keeps state between calls: the per-column and per-point work lives in
-// explicit work structures, so columns (matrix) or blocks of field points (fstgrd1) can be
-// given to separate threads, and every sum is taken in a fixed order (panels ascending,
-// images in the order (4)), independent of how the work is divided.
+// explicit work structures, and basis_flow_matrix gives columns, fstgrd1 blocks of field
+// points, to the OpenMP threads, each with its own scratch and class lists.  Every sum is
+// taken in a fixed order (panels ascending, images in the order (4)), independent of how the
+// work is divided, so the results are the same bits whatever the thread count.
 #pragma once
 
 #include <array>
@@ -211,7 +212,8 @@ int basis_flow_column(const BasisFlowGeometry& geometry, std::span<const BasisFl
 // of at least n entries; on return they hold the classes of the last column (1-based
 // positions in the list).  Each failed adaptive integral writes kBasisFlowMatrixFailLine to
 // `sink` (after the whole matrix, in column order) and its value is used.  Returns the number
-// of failures.
+// of failures.  The columns are computed in parallel; `sink` is called from the calling
+// thread only.
 int basis_flow_matrix(const BasisFlowGeometry& geometry, const DiagnosticSink& sink, int symmetry,
                       std::span<const float> input_value, std::span<const float> prescribed_flux,
                       int n, std::span<const int> panel_list, std::span<float> matrix,
@@ -233,9 +235,11 @@ int fstgrd1_block(std::span<const BasisFlowSource> sources, std::span<const floa
 // phi, u, v, w (n_points each, cleared first) of the flow of source strengths `strengths`
 // (one per entry of `panel_list`) at `field_points` (stride 3), with the images of the
 // symmetry flag, N_KERNEL and depth.  (u, v, w) = grad phi.  Each failed adaptive integral
-// writes kBasisFlowIntegralFailLine to `sink`.  The work lists are allocated here; failure
-// stops the run with "ERROR: Insufficient memory for arrays in fstgrd1." on listing_unit.
-// Returns the number of failures.
+// writes kBasisFlowIntegralFailLine to `sink` (after all points, from the calling thread).
+// Blocks of points are computed in parallel; the work lists (per thread, sized to a block)
+// are allocated here, before the parallel region; failure stops the run with "ERROR:
+// Insufficient memory for arrays in fstgrd1." on listing_unit.  Returns the number of
+// failures.
 int fstgrd1(const BasisFlowGeometry& geometry, const DiagnosticSink& sink, int listing_unit,
             std::span<const float> field_points, int n_points, std::span<const int> panel_list,
             std::span<const float> strengths, std::span<float> phi, std::span<float> u,

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -15,6 +16,10 @@
 #include "integrals/panel_integrals.hpp"
 #include "integrals/source_kernel.hpp"
 #include "mesh/panel_geometry.hpp"
+
+#ifdef _OPENMP
+#include <omp.h>
+#endif
 
 namespace {
 
@@ -348,6 +353,207 @@ TEST(basis_flow_matrix, elements_are_normal_velocities_with_the_free_term_on_the
         EXPECT_NEAR(matrix[static_cast<std::size_t>(3 * i)], kBasisFlowFreeTerm - image.value,
                     1.0e-5 * std::fabs(image.value) + 1.0e-6) << "a(" << i << "," << i << ")";
         EXPECT_NE(image.value, 0.0);
+    }
+}
+
+// ---- the parallel builders ------------------------------------------------------------------
+
+// A box hull x in [-1, 1], y in [-t/2, t/2], z in [-1, 0]: nx x nz panels on each side, one
+// row of nx on the bottom, nz on each end, normals into the body.  A thin box is a fin: the
+// two sides' panels face each other across t, which puts collocation points of one side in
+// every distance class of the panels of the other, down to the adaptive class for t small
+// beside the panel size.
+Tables box_hull(double t, int nx, int nz)
+{
+    Tables tables;
+    const double hx = 2.0 / nx, hz = 1.0 / nz, y0 = -0.5 * t;
+    // Four corners in cyclic order, stored so that the panel's normal has a positive
+    // component along `inward`.
+    const auto add = [&](const std::array<Vec3d, 4>& p, const Vec3d& inward) {
+        std::array<float, 12> rec = record_of(p);
+        const PanelGeometry g = panel_geometry(std::span<const float, 12>(rec));
+        if (g.frame[2] * inward[0] + g.frame[5] * inward[1] + g.frame[8] * inward[2] < 0.0)
+            rec = record_of({p[0], p[3], p[2], p[1]});
+        tables.add(rec);
+    };
+    for (int i = 0; i < nx; ++i) {
+        const double xa = -1.0 + i * hx, xb = xa + hx;
+        for (int k = 0; k < nz; ++k) {
+            const double za = -1.0 + k * hz, zb = za + hz;
+            for (const double y : {y0, -y0})
+                add({Vec3d{xa, y, za}, Vec3d{xb, y, za}, Vec3d{xb, y, zb}, Vec3d{xa, y, zb}}, {0.0, -y, 0.0});
+        }
+        add({Vec3d{xa, y0, -1.0}, Vec3d{xb, y0, -1.0}, Vec3d{xb, -y0, -1.0}, Vec3d{xa, -y0, -1.0}}, {0.0, 0.0, 1.0});
+    }
+    for (int k = 0; k < nz; ++k) {
+        const double za = -1.0 + k * hz, zb = za + hz;
+        for (const double x : {-1.0, 1.0})
+            add({Vec3d{x, y0, za}, Vec3d{x, -y0, za}, Vec3d{x, -y0, zb}, Vec3d{x, y0, zb}}, {-x, 0.0, 0.0});
+    }
+    return tables;
+}
+
+// Square of side h in the plane y = y0, lower corner (x0, z0), normal -y.
+std::array<float, 12> square_xz(double x0, double y0, double z0, double h)
+{
+    return record_of({Vec3d{x0, y0, z0}, Vec3d{x0 + h, y0, z0}, Vec3d{x0 + h, y0, z0 + h}, Vec3d{x0, y0, z0 + h}});
+}
+
+template <class T>
+bool same_bits(const std::vector<T>& a, const std::vector<T>& b)
+{ return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0; }
+
+struct BuilderRun {
+    std::vector<float> matrix, vector, phi, u, v, w;
+    std::array<std::vector<int>, 4> lists;
+    int matrix_failures = 0, matrix_lines = 0, field_failures = 0, field_lines = 0;
+};
+
+// The matrix and right-hand side of the fin, then the flow of the sources b(i) (any
+// strengths serve) at the collocation points and at `extra` field points.
+BuilderRun run_builders(const Tables& t, const std::vector<float>& extra, int n_kernel, float depth)
+{
+    BuilderRun r;
+    const int n = static_cast<int>(t.sides.size() / 4);
+    const auto nn = static_cast<std::size_t>(n);
+    std::vector<int> list(nn);
+    for (int i = 0; i < n; ++i)
+        list[static_cast<std::size_t>(i)] = i + 1;
+    const std::vector<float> weight(nn, 1.0f);
+    r.matrix.assign(nn * nn, 0.0f);
+    r.vector.assign(nn, 0.0f);
+    for (auto& l : r.lists)
+        l.assign(nn, 0);
+    r.matrix_failures = basis_flow_matrix(t.geometry(), [&](std::string_view line) {
+        r.matrix_lines += line == kBasisFlowMatrixFailLine; }, 0, weight, {}, n, list, r.matrix, r.vector,
+        {r.lists[0], r.lists[1], r.lists[2], r.lists[3]}, n_kernel, depth);
+
+    std::vector<float> points = t.colloc;
+    points.insert(points.end(), extra.begin(), extra.end());
+    const int np = static_cast<int>(points.size() / 3);
+    for (auto* a : {&r.phi, &r.u, &r.v, &r.w})
+        a->assign(static_cast<std::size_t>(np), 0.0f);
+    r.field_failures = fstgrd1(t.geometry(), [&](std::string_view line) {
+        r.field_lines += line == kBasisFlowIntegralFailLine; }, 6, points, np, list, r.vector, r.phi, r.u, r.v,
+        r.w, 0, n_kernel, depth);
+    return r;
+}
+
+// Columns and blocks of field points go to separate threads; each element is still the same
+// sum, so the matrix, the right-hand side, the field and the failure counts are the same bits
+// for 1 and 3 threads, and both equal a second evaluation that does the work serially in one
+// piece (every column through basis_flow_column; all points as a single fstgrd1 block, the
+// sums narrowed once).  The fin gives 170 columns with points of every distance class and
+// 229 field points (four blocks with 1 thread, seven with 3); a bottom with one image pair adds
+// the shifted images.
+TEST(basis_flow_parallel, results_are_the_same_bits_whatever_the_thread_count)
+{
+    Tables t = box_hull(0.02, 12, 6);
+    // Doubler plates 1e-6 off the sides, each overlapping side panels: they see each other's
+    // centres too close for the adaptive integrator's tolerance, so failures are counted too.
+    t.add(square_xz(-0.55, 0.01 + 1.0e-6, -0.6, 1.0 / 6.0));
+    t.add(square_xz(0.23, -0.01 - 1.0e-6, -0.45, 1.0 / 6.0));
+    const int n = static_cast<int>(t.sides.size() / 4);
+    ASSERT_EQ(n, 170);
+    const int n_kernel = 1;
+    const float depth = 2.5f;
+    const std::vector<FieldImage> images = basis_flow_images(0, n_kernel, depth);
+    std::vector<BasisFlowSource> sources;
+    for (int i = 0; i < n; ++i)
+        sources.push_back(basis_flow_source(std::span(t.corners).subspan(12 * static_cast<std::size_t>(i), 12),
+                                            std::span(t.sides).subspan(4 * static_cast<std::size_t>(i), 4)));
+
+    // The test is only as strong as its mix of work: every class occurs among the columns.
+    std::array<int, 5> class_count{};
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+            if (j != i) {
+                const Vec3d f = {t.colloc[3 * j], t.colloc[3 * j + 1], t.colloc[3 * j + 2]};
+                const auto& src = sources[static_cast<std::size_t>(i)];
+                ++class_count[static_cast<std::size_t>(distance_class(reference_distance(src.refs, f), src.size))];
+            }
+    for (int c = 0; c < 5; ++c)
+        EXPECT_GT(class_count[static_cast<std::size_t>(c)], 0) << "class " << c;
+
+    // Field points off the hull along the fin: 1e-6 off a side (failures again), 3e-3 off
+    // it, and further out.
+    std::vector<float> extra;
+    const std::array<float, 3> ys = {0.010001f, 0.013f, 0.4f};
+    for (int k = 0; k < 59; ++k) {
+        const float x = -1.1f + 2.2f * static_cast<float>(k) / 58.0f;
+        extra.insert(extra.end(), {x, ys[static_cast<std::size_t>(k % 3)], -0.37f - 0.01f * static_cast<float>(k % 5)});
+    }
+
+    // The serial evaluation in one piece.
+    const auto nn = static_cast<std::size_t>(n);
+    std::vector<int> list(nn);
+    for (int i = 0; i < n; ++i)
+        list[static_cast<std::size_t>(i)] = i + 1;
+    std::vector<float> matrix(nn * nn);
+    std::vector<int> l0(nn), l1(nn), l2(nn), l3(nn);
+    BasisFlowScratch scratch;
+    std::vector<double> column(nn);
+    int matrix_failures = 0;
+    for (int i = 0; i < n; ++i) {
+        matrix_failures += basis_flow_column(t.geometry(), sources, list, i, images, {l0, l1, l2, l3}, scratch, column);
+        for (std::size_t j = 0; j < nn; ++j)
+            matrix[j + static_cast<std::size_t>(i) * nn] = static_cast<float>(column[j]);
+    }
+
+#ifdef _OPENMP
+    const int before = omp_get_max_threads();
+    omp_set_num_threads(1);
+    const BuilderRun one = run_builders(t, extra, n_kernel, depth);
+    omp_set_num_threads(3);
+    const BuilderRun three = run_builders(t, extra, n_kernel, depth);
+    omp_set_num_threads(before);
+#else
+    const BuilderRun one = run_builders(t, extra, n_kernel, depth);
+    const BuilderRun three = one;
+#endif
+    const std::size_t np = one.phi.size();
+    ASSERT_EQ(np, 229u);
+
+    std::vector<float> points = t.colloc;
+    points.insert(points.end(), extra.begin(), extra.end());
+    std::vector<int> m0(np), m1(np), m2(np), m3(np);
+    std::vector<std::array<double, 4>> sums(np);
+    const int field_failures = fstgrd1_block(sources, one.vector, points, 0, static_cast<int>(np), images,
+                                             {m0, m1, m2, m3}, scratch, sums);
+    std::vector<float> phi(np), u(np), v(np), w(np);
+    for (std::size_t k = 0; k < np; ++k) {
+        phi[k] = static_cast<float>(sums[k][0]);
+        u[k] = static_cast<float>(sums[k][1]);
+        v[k] = static_cast<float>(sums[k][2]);
+        w[k] = static_cast<float>(sums[k][3]);
+    }
+
+    // The doublers and the points beside the sides make failures to count.
+    EXPECT_GT(matrix_failures, 0);
+    EXPECT_GT(field_failures, 0);
+    for (const BuilderRun* r : {&one, &three}) {
+        EXPECT_TRUE(same_bits(r->matrix, matrix));
+        EXPECT_TRUE(same_bits(r->vector, one.vector));
+        EXPECT_TRUE(same_bits(r->phi, phi));
+        EXPECT_TRUE(same_bits(r->u, u));
+        EXPECT_TRUE(same_bits(r->v, v));
+        EXPECT_TRUE(same_bits(r->w, w));
+        EXPECT_EQ(r->matrix_failures, matrix_failures);
+        EXPECT_EQ(r->matrix_lines, matrix_failures);
+        EXPECT_EQ(r->field_failures, field_failures);
+        EXPECT_EQ(r->field_lines, field_failures);
+        // The caller's lists end holding the last column's classes, as the serial loop
+        // left them in l0 .. l3.
+        const std::array<std::vector<int>*, 4> serial = {&l0, &l1, &l2, &l3};
+        for (std::size_t c = 0; c < 4; ++c) {
+            const auto count = static_cast<std::size_t>(std::count_if(list.begin(), list.end() - 1, [&](int j) {
+                const Vec3d f = {t.colloc[3 * (j - 1)], t.colloc[3 * (j - 1) + 1], t.colloc[3 * (j - 1) + 2]};
+                return distance_class(reference_distance(sources.back().refs, f), sources.back().size) ==
+                       static_cast<int>(c + 1);
+            }));
+            EXPECT_TRUE(std::equal(r->lists[c].begin(), r->lists[c].begin() + static_cast<std::ptrdiff_t>(count),
+                                   serial[c]->begin())) << "class " << c + 1;
+        }
     }
 }
 
