@@ -226,8 +226,11 @@ void factorise_and_write(const SeteqnUnits& u, int n, std::vector<float>& amat, 
     }
     const std::size_t nn = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
     if (infinvs > 0) {
-        io.write_record(u.jou2, bytes_of(amat));
-        io.write_record(u.jou2, bytes_of(ipiv));
+        // The factors leave for the file while the run goes on; the writer owns them now.
+        io.write_behind(u.jou2, [factors = std::move(amat), pivots = ipiv](UnitTable::RecordSink& sink) {
+            sink.write(bytes_of(factors));
+            sink.write(bytes_of(pivots));
+        });
         return;
     }
     if (sgetri(n, amat, ipiv) != 0) {

@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <system_error>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,7 +98,45 @@ UnitTable::Unit& UnitTable::get(int unit, const char* action)
     const auto it = units_.find(unit);
     if (it == units_.end())
         throw IoError(action, "unit " + std::to_string(unit), "unit is not open");
+    if (std::exception_ptr failed = join_behind(it->second)) std::rethrow_exception(failed);
     return it->second;
+}
+
+std::exception_ptr UnitTable::join_behind(Unit& u) noexcept
+{
+    if (u.behind.joinable()) u.behind.join();
+    return std::exchange(u.behind_error, nullptr);
+}
+
+void UnitTable::write_behind(int unit, std::function<void(RecordSink&)> job)
+{
+    Unit& u = get(unit, "writing");
+    prepare_write(u);
+    // The job reaches its unit through the sink, never through the table's map, which the
+    // caller may change meanwhile (a map node stays where it is while others come and go).
+    // Shared, so that starting the thread copies no data and a failed start leaves the job
+    // whole for the caller's thread.
+    auto shared = std::make_shared<std::function<void(RecordSink&)>>(std::move(job));
+    auto run = [this, &u, shared]() {
+        try {
+            RecordSink sink(*this, u);
+            (*shared)(sink);
+        } catch (...) {
+            u.behind_error = std::current_exception();
+        }
+    };
+    try {
+        u.behind = std::thread(run);
+    } catch (const std::system_error&) {
+        run();
+        if (std::exception_ptr failed = std::exchange(u.behind_error, nullptr)) std::rethrow_exception(failed);
+    }
+}
+
+void UnitTable::RecordSink::write(std::span<const std::byte> bytes)
+{
+    const std::span<const std::byte> pieces[1] = {bytes};
+    table_.frame_record(unit_, pieces);
 }
 
 bool UnitTable::is_open(int unit) const { return find(unit) != nullptr; }
@@ -250,6 +291,12 @@ void UnitTable::write_record(int unit, std::span<const std::span<const std::byte
 {
     Unit& u = get(unit, "writing");
     prepare_write(u);
+    frame_record(u, pieces);
+}
+
+// One record, framed as gfortran frames it, at the unit's position (already prepared).
+void UnitTable::frame_record(Unit& u, std::span<const std::span<const std::byte>> pieces)
+{
     std::int64_t total = 0;
     for (const auto& p : pieces) total += static_cast<std::int64_t>(p.size());
 
@@ -390,13 +437,17 @@ void UnitTable::rewind(int unit)
 void UnitTable::flush(int unit)
 {
     Unit* u = units_.count(unit) ? &units_.at(unit) : nullptr;
-    if (u && std::fflush(u->file) != 0) throw IoError("writing", u->name, std::strerror(errno));
+    if (!u) return;
+    if (std::exception_ptr failed = join_behind(*u)) std::rethrow_exception(failed);
+    if (std::fflush(u->file) != 0) throw IoError("writing", u->name, std::strerror(errno));
 }
 
 void UnitTable::close(int unit, bool keep)
 {
     const auto it = units_.find(unit);
     if (it == units_.end()) return;
+    // A write behind ends before the unit moves; its failure is raised once the file is shut.
+    const std::exception_ptr behind_failed = join_behind(it->second);
     Unit u = std::move(it->second);
     units_.erase(it);
     const int flush_rc = std::fflush(u.file);
@@ -413,6 +464,7 @@ void UnitTable::close(int unit, bool keep)
     const int close_rc = std::fclose(u.file);
     const int close_errno = errno;
     if (!keep && !u.scratch && !u.name.empty()) ::unlink(u.name.c_str());
+    if (behind_failed) std::rethrow_exception(behind_failed);
     if (keep && flush_rc != 0) throw IoError("writing", u.name, std::strerror(flush_errno));
     if (vanished) throw IoError("closing", u.name, "the file was removed or replaced while open");
     if (keep && close_rc != 0) throw IoError("closing", u.name, std::strerror(close_errno));

@@ -17,11 +17,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <exception>
+#include <functional>
 #include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace torva {
@@ -104,6 +107,16 @@ public:
     // records go through write_record), and records longer than the largest subrecord are
     // split as write_record splits them.
     void write_records(int unit, std::span<const std::byte> data, std::size_t record_bytes);
+    // Unformatted output behind the caller's back: `job` runs on a helper thread and writes
+    // its records to `unit` through the sink it is given, while the caller goes on with other
+    // work (a large record leaves through the kernel's page copy at under 1 GB/s; a matrix of
+    // a few hundred MB would otherwise hold up everything after it).  The job owns what it
+    // writes (move the arrays into it) and may touch nothing else of this table.  The unit
+    // stays reserved to the job: the next call that uses the unit (a write, read, rewind,
+    // flush or close, close_all) first waits for it and then raises the IoError it met, if
+    // any.  Where no thread can be started, the job runs at once in the caller's thread.
+    class RecordSink;
+    void write_behind(int unit, std::function<void(RecordSink&)> job);
     // Unformatted input: the next logical record (subrecords joined), or nullopt at the end.
     // A damaged frame throws IoError.
     std::optional<std::vector<std::byte>> read_record(int unit);
@@ -137,7 +150,12 @@ private:
         bool at_end = true;
         bool written = false;         // something was written (only then can data be lost)
         std::vector<char> buffer;     // stdio buffer, large so records leave in few writes
+        std::thread behind;           // a write_behind job still at work on this unit
+        std::exception_ptr behind_error;
     };
+    // Waits for the unit's write_behind job and hands back what it threw (null: nothing).
+    static std::exception_ptr join_behind(Unit& u) noexcept;
+    void frame_record(Unit& u, std::span<const std::span<const std::byte>> pieces);
     Unit& get(int unit, const char* action);
     const Unit* find(int unit) const;
     void write_bytes(Unit& u, const void* data, std::size_t n);
@@ -148,6 +166,18 @@ private:
     int next_free_ = 130;
     int last_open_errno_ = 0;
     std::int64_t max_subrecord_ = kMaxSubrecord;
+
+public:
+    // What a write_behind job writes with: records to its one unit.
+    class RecordSink {
+    public:
+        void write(std::span<const std::byte> bytes);
+    private:
+        friend class UnitTable;
+        RecordSink(UnitTable& table, Unit& unit) : table_(table), unit_(unit) {}
+        UnitTable& table_;
+        Unit& unit_;
+    };
 };
 
 // The process-wide unit table, as a Fortran program has one run-time I/O system.

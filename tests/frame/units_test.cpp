@@ -325,6 +325,57 @@ TEST(units, full_disk_is_reported_with_the_file_name)
     }
 }
 
+// A write behind puts its records where a plain write would, in order with the unit's
+// later records, while other units are opened, written and closed meanwhile; a failure in
+// it is raised by the unit's next use and names the file.
+TEST(units, write_behind_lands_in_order_and_reports_its_failure_at_the_next_use)
+{
+    TempDir dir("behind");
+    torva::UnitTable plain, behind;
+    std::vector<float> big(3 << 20);
+    std::iota(big.begin(), big.end(), 0.0f);
+    const std::vector<int> small = {7, 8, 9};
+    for (torva::UnitTable* table : {&plain, &behind}) {
+        const std::string name = dir.file(table == &plain ? "plain" : "behind");
+        ASSERT_EQ(table->open(20, name, unformatted("REPLACE")), 0);
+        table->write_record(20, torva::bytes_of(small));
+        if (table == &plain) {
+            table->write_record(20, torva::bytes_of(big));
+            table->write_record(20, torva::bytes_of(small));
+        } else {
+            table->write_behind(20, [data = big, tail = small](torva::UnitTable::RecordSink& sink) {
+                sink.write(torva::bytes_of(data));
+                sink.write(torva::bytes_of(tail));
+            });
+            // Other units come and go while the job writes.
+            for (int unit = 21; unit < 40; ++unit) {
+                ASSERT_EQ(table->open(unit, dir.file("other" + std::to_string(unit)), unformatted("REPLACE")), 0);
+                table->write_record(unit, torva::bytes_of(small));
+                table->close(unit);
+            }
+        }
+        table->write_record(20, torva::bytes_of(small));
+        table->close(20);
+    }
+    const auto want = file_bytes(dir.file("plain"));
+    EXPECT_EQ(want.size(), 3 * (12 + 8) + big.size() * 4 + 8);
+    EXPECT_TRUE(file_bytes(dir.file("behind")) == want);
+
+    torva::UnitTable table;
+    ASSERT_EQ(table.open(30, "/dev/full", unformatted("UNKNOWN")), 0);
+    table.write_behind(30, [data = big](torva::UnitTable::RecordSink& sink) {
+        sink.write(torva::bytes_of(data));
+    });
+    try {
+        table.close(30);
+        FAIL() << "a write behind to /dev/full succeeded";
+    } catch (const torva::IoError& e) {
+        EXPECT_EQ(e.file(), "/dev/full");
+        EXPECT_NE(std::string(e.what()).find("No space left on device"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(table.is_open(30));
+}
+
 TEST(list_directed, lines_have_one_leading_blank_and_blank_separated_items)
 {
     EXPECT_EQ(torva::list_directed("n_kernel", 3), " n_kernel 3");
