@@ -56,11 +56,14 @@ struct Taylor {
         const Floats r2 = x * x + y * y + z * z;
         const Floats inv_r2 = 1.0f / r2;
         a[0][0][0] = 1.0f / lanes::sqrt(r2);
+        // Unrolled whole, so that the table's entries stay in registers at fixed places.
+#pragma GCC unroll 8
         for (int n = 1; n <= Order; ++n) {
             const float first_factor = static_cast<float>(2 * n - 1);
             const float second_factor = static_cast<float>(n - 1);
             const Floats inv_n = inv_r2 / static_cast<float>(n);
             for (int k3 = 0; k3 <= std::min(n, MaxK3); ++k3) {
+#pragma GCC unroll 8
                 for (int k2 = 0; k2 <= n - k3; ++k2) {
                     const int k1 = n - k2 - k3;
                     Floats first = {};
