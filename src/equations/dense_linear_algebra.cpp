@@ -28,19 +28,30 @@ constexpr int kGaussJordanMessageUnit = 123;
 
 }  // namespace
 
+// OpenBLAS's pool threads do not sleep when a call ends: they spin (yielding) for about
+// 0.1 s first, taking a core from the OpenMP loops that follow every LAPACK call here (the
+// basis flow after the factorisation, the field after sleqbf, the filter product after
+// sgels).  The library's own shutdown of the pool ends them at once; its next call starts
+// them again (a fraction of a millisecond).  Weak: a library without it spins, no more.
+extern "C" int blas_thread_shutdown_() __attribute__((weak));
+
+void quiet_blas_threads() noexcept
+{
+    if (blas_thread_shutdown_) blas_thread_shutdown_();
+}
+
 int settle_blas_threads()
 {
-    if (std::getenv("OPENBLAS_NUM_THREADS") || std::getenv("GOTO_NUM_THREADS"))
-        return 0;
+    int set = 0;
     cpu_set_t allowed;
     CPU_ZERO(&allowed);
-    if (::sched_getaffinity(0, sizeof(allowed), &allowed) != 0)
-        return 0;
-    const int cpus = CPU_COUNT(&allowed);
-    if (cpus < 1)
-        return 0;
-    openblas_set_num_threads(cpus);
-    return cpus;
+    if (!std::getenv("OPENBLAS_NUM_THREADS") && !std::getenv("GOTO_NUM_THREADS") &&
+        ::sched_getaffinity(0, sizeof(allowed), &allowed) == 0 && CPU_COUNT(&allowed) >= 1) {
+        set = CPU_COUNT(&allowed);
+        openblas_set_num_threads(set);
+    }
+    quiet_blas_threads();   // the pool would spin while the mesh is read
+    return set;
 }
 
 int sgetrf(int n, std::span<float> a, std::span<int> ipiv)
@@ -49,6 +60,7 @@ int sgetrf(int n, std::span<float> a, std::span<int> ipiv)
     const int lda = n > 0 ? n : 1;          // LAPACK demands LDA >= max(1, N)
     int info = 0;
     sgetrf_(&n, &n, a.data(), &lda, ipiv.data(), &info);
+    quiet_blas_threads();
     return info;
 }
 
@@ -78,6 +90,7 @@ int sgetri(int n, std::span<float> a, std::span<const int> ipiv)
         work.resize(static_cast<std::size_t>(lwork));
     }
     sgetri_(&n, a.data(), &lda, ipiv.data(), work.data(), &lwork, &info);
+    quiet_blas_threads();
     return info;
 }
 
@@ -89,6 +102,7 @@ int sgetrs(int n, std::span<const float> a, std::span<const int> ipiv, std::span
     const int nrhs = 1;
     int info = 0;
     sgetrs_("N", &n, &nrhs, a.data(), &lda, ipiv.data(), b.data(), &lda, &info, 1);
+    quiet_blas_threads();
     return info;
 }
 
@@ -101,6 +115,7 @@ int sgels(int m, int n, int nrhs, std::span<float> a, int lda, std::span<float> 
     int info = 0;
     // Lower-case "n", as the filter has always passed it: LAPACK's LSAME ignores case.
     sgels_("n", &m, &n, &nrhs, a.data(), &lda, b.data(), &ldb, work.data(), &lwork, &info, 1);
+    quiet_blas_threads();
     return info;
 }
 

@@ -44,6 +44,9 @@ namespace torva {
 // this process may run on unless OPENBLAS_NUM_THREADS (or GOTO_NUM_THREADS) names a count.
 // Called once at start-up, before any LAPACK call.  Returns the count set (0: left alone).
 int settle_blas_threads();
+// Ends OpenBLAS's idle pool threads at once instead of letting them spin for a while; the
+// LAPACK wrappers below call it when they return.
+void quiet_blas_threads() noexcept;
 
 // (1) LU factorisation of the n x n matrix a (leading dimension n), in place; ipiv receives
 // n 1-based row interchanges.  Returns INFO; INFO > 0 is the column of the first exactly

@@ -5,6 +5,8 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "frame/units.hpp"
+
 namespace torva {
 
 std::uint64_t machine_memory_available()
@@ -32,12 +34,18 @@ std::string memory_figures(std::uint64_t needed, std::uint64_t available)
     return buf;
 }
 
+bool writes_behind_finished() noexcept { return units().finish_writes_behind(); }
+
 void check_memory_or_stop(std::uint64_t bytes, std::vector<std::string> lines, int unit)
 {
     // Small requests are left to the allocator: reading /proc for each would cost more than
     // it protects.
     if (bytes < (std::uint64_t{64} << 20)) return;
-    const std::uint64_t available = machine_memory_available();
+    std::uint64_t available = machine_memory_available();
+    // Data still on its way to a file (a matrix written behind the run) is memory about to
+    // come back: wait for it before calling the request impossible.
+    if (available != 0 && bytes > available && writes_behind_finished())
+        available = machine_memory_available();
     if (available != 0 && bytes > available) {
         lines.push_back(memory_figures(bytes, available));
         stop_run_on(unit, std::move(lines));

@@ -23,7 +23,11 @@ namespace torva {
 // "needed N bytes (x.x GiB), available M bytes (y.y GiB)"
 [[nodiscard]] std::string memory_figures(std::uint64_t needed, std::uint64_t available);
 
-// Stops the run with `lines` + the figures when `bytes` cannot be had.
+// Waits for the unit table's writes behind the run (the memory they hold comes back when
+// they end); whether there were any.
+bool writes_behind_finished() noexcept;
+// Stops the run with `lines` + the figures when `bytes` cannot be had (after waiting for
+// the writes behind the run, when there are some).
 void check_memory_or_stop(std::uint64_t bytes, std::vector<std::string> lines, int unit = kListingUnit);
 
 // Resizes `v` to `count` elements (zero-initialised) or stops the run with `lines`.
@@ -36,6 +40,16 @@ void allocate_or_stop(std::vector<T>& v, std::uint64_t count, std::vector<std::s
     try {
         v.assign(static_cast<std::size_t>(count), T{});
     } catch (const std::bad_alloc&) {
+        // Once more after the writes behind the run have ended and freed their data.
+        bool had = false;
+        if (writes_behind_finished()) {
+            try {
+                v.assign(static_cast<std::size_t>(count), T{});
+                had = true;
+            } catch (const std::bad_alloc&) {
+            }
+        }
+        if (had) return;
         lines.push_back(memory_figures(bytes, machine_memory_available()));
         stop_run_on(unit, std::move(lines));
     } catch (const std::length_error&) {

@@ -133,6 +133,17 @@ void UnitTable::write_behind(int unit, std::function<void(RecordSink&)> job)
     }
 }
 
+bool UnitTable::finish_writes_behind() noexcept
+{
+    bool waited = false;
+    for (auto& [number, u] : units_) {
+        if (!u.behind.joinable()) continue;
+        u.behind.join();
+        waited = true;
+    }
+    return waited;
+}
+
 void UnitTable::RecordSink::write(std::span<const std::byte> bytes)
 {
     const std::span<const std::byte> pieces[1] = {bytes};

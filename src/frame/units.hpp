@@ -117,6 +117,9 @@ public:
     // any.  Where no thread can be started, the job runs at once in the caller's thread.
     class RecordSink;
     void write_behind(int unit, std::function<void(RecordSink&)> job);
+    // Waits for every write_behind job (their data is freed as they end); a failure stays
+    // with its unit, to be raised at the unit's next use.  Returns whether any was waited for.
+    bool finish_writes_behind() noexcept;
     // Unformatted input: the next logical record (subrecords joined), or nullopt at the end.
     // A damaged frame throws IoError.
     std::optional<std::vector<std::byte>> read_record(int unit);

@@ -2,10 +2,16 @@
 // what there is, never be killed by the system for taking more than it can have.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <thread>
 
 #include "frame/allocation.hpp"
+#include "frame/run_stop.hpp"
+#include "frame/units.hpp"
 #include "reliability/corpus.hpp"
 
 namespace torva {
@@ -66,6 +72,29 @@ TEST(memory_limits, allocation_refused_by_an_address_space_limit_stops_with_both
     // panels: its 1.6 GB system matrix exceeds the limit.
     (void)expect_stop_with_both_numbers(140, "ulimit -v 1500000 && ");
 #endif
+}
+
+// A matrix still being written behind the run is memory about to come back: a request
+// beyond what the machine has waits for that write before it stops the run, and the
+// write is whole by then.
+TEST(memory_limits, a_refused_request_first_waits_for_the_writes_behind_the_run)
+{
+    TempDir dir("behind");
+    OpenOptions o;
+    o.status = "REPLACE";
+    o.form = FileForm::unformatted;
+    constexpr int kUnit = 77;
+    ASSERT_EQ(units().open(kUnit, dir.file("m.jou"), o), 0);
+    std::atomic<bool> written{false};
+    units().write_behind(kUnit, [&written, data = std::vector<float>(1 << 20, 1.0f)](UnitTable::RecordSink& sink) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        sink.write(bytes_of(data));
+        written = true;
+    });
+    EXPECT_THROW(check_memory_or_stop(std::uint64_t{1} << 62, {"ERROR: too much"}), RunStopped);
+    EXPECT_TRUE(written.load()) << "the stop came before the write behind ended";
+    units().close(kUnit);
+    EXPECT_EQ(std::filesystem::file_size(dir.file("m.jou")), (std::size_t{1} << 22) + 8);
 }
 
 }  // namespace
