@@ -201,6 +201,7 @@ struct ImageSums {
     {
         for (auto& v : g) v.assign(count, 0.0);
         for (auto& v : sweep) v.assign(count, 0.0f);
+        work.reserve(count);   // nothing is allocated inside the parallel loops
     }
 
     void evaluate(const VelocityPanels& panels, const Vec3d& x, std::span<const FieldImage> images, bool potential)

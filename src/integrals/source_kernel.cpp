@@ -829,6 +829,19 @@ __attribute__((target("avx2"))) void rich_velocity_avx2(float* packed, std::size
 template <bool Potential>
 void rich_velocity_generic(float* packed, std::size_t stride) { rich_velocity_body<Potential>(packed, stride); }
 
+}  // namespace
+
+void VelocitySweepWork::reserve(std::size_t panels)
+{
+    const std::size_t stride = (panels + lanes::kWidth - 1) / lanes::kWidth * lanes::kWidth;
+    special.reserve(panels);
+    rich.reserve(panels);
+    local.reserve(3 * panels);
+    if (packed.size() < kRichSlots * stride) packed.resize(kRichSlots * stride);
+}
+
+namespace {
+
 template <bool Potential>
 void sweep(const std::array<float, 3>& x, const VelocityPanels& panels, float* phi, float* u, float* v, float* w,
            VelocitySweepWork& work)

@@ -250,11 +250,14 @@ struct VelocityPanels {
 };
 [[nodiscard]] VelocityPanels velocity_panels(std::span<const KernelPanel> panels, std::span<const int> columns);
 
-// Work arrays of velocity_sweep (one per thread); sized on first use.
+// Work arrays of velocity_sweep (one per thread); sized on first use, or beforehand by
+// reserve (then a sweep over at most `panels` panels allocates nothing, as a parallel
+// region wants).
 struct VelocitySweepWork {
     std::vector<int> special;                  // pairs within 150 S: near or rich expansion
     std::vector<int> rich;                     // those in the rich range
     std::vector<float> local, packed;          // their local coordinates, and gathered data
+    void reserve(std::size_t panels);
 };
 
 // The global gradient of phi_s (the source-induced velocity) at x for every panel of the
