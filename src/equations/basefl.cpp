@@ -14,14 +14,12 @@
 #include "frame/allocation.hpp"
 #include "frame/list_directed.hpp"
 #include "frame/run_stop.hpp"
+#include "frame/threads.hpp"
 #include "frame/units.hpp"
 #include "integrals/basis_flow_integrals.hpp"
 #include "integrals/source_kernel.hpp"
 #include "mesh/panel_geometry.hpp"
 
-#ifdef _OPENMP
-#include <omp.h>
-#endif
 
 namespace torva {
 
@@ -227,24 +225,6 @@ struct ImageSums {
     }
 };
 
-int worker_count()
-{
-#ifdef _OPENMP
-    return omp_get_max_threads();
-#else
-    return 1;
-#endif
-}
-
-int worker_index()
-{
-#ifdef _OPENMP
-    return omp_get_thread_num();
-#else
-    return 0;
-#endif
-}
-
 // Field points go to the threads in blocks of this many: the matrix rows of a block fill
 // whole cache lines of each column.
 constexpr int kFieldBlock = 16;
@@ -280,7 +260,7 @@ void kernel_basis_flow_matrix(const PanelModel& model, int symmetry, std::span<c
     // independent, so the threads share them out and each element is the same whatever the
     // division.
     const VelocityPanels panels = listed_kernel_panels(model, list);
-    std::vector<ImageSums> sums(static_cast<std::size_t>(worker_count()));
+    std::vector<ImageSums> sums(static_cast<std::size_t>(team_threads()));
     std::vector<std::vector<float>> rows(sums.size());
     for (std::size_t t = 0; t < sums.size(); ++t) {
         sums[t].resize(mm);
@@ -289,7 +269,7 @@ void kernel_basis_flow_matrix(const PanelModel& model, int symmetry, std::span<c
     const int blocks = (m + kFieldBlock - 1) / kFieldBlock;
 #pragma omp parallel for schedule(dynamic, 1)
     for (int b = 0; b < blocks; ++b) {
-        const auto t = static_cast<std::size_t>(worker_index());
+        const auto t = static_cast<std::size_t>(team_member());
         ImageSums& s = sums[t];
         float* row = rows[t].data();
         const int j0 = b * kFieldBlock;
@@ -325,7 +305,7 @@ void kernel_basis_flow_field(const PanelModel& model, int symmetry, int n, std::
     const std::vector<FieldImage> images = basis_flow_images(symmetry, n_kernel, static_cast<double>(depth));
     const VelocityPanels panels = listed_kernel_panels(model, panel_list);
     const std::size_t count = panel_list.size();
-    std::vector<ImageSums> sums(static_cast<std::size_t>(worker_count()));
+    std::vector<ImageSums> sums(static_cast<std::size_t>(team_threads()));
     for (ImageSums& s : sums)
         s.resize(count);
 
@@ -334,7 +314,7 @@ void kernel_basis_flow_field(const PanelModel& model, int symmetry, int n, std::
     for (int p = 0; p < n; ++p) {
         if (model.active[static_cast<std::size_t>(p)] == 0)
             continue;
-        ImageSums& s = sums[static_cast<std::size_t>(worker_index())];
+        ImageSums& s = sums[static_cast<std::size_t>(team_member())];
         const Vec3d x = {static_cast<double>(model.colloc[at(p, 3)]),
                          static_cast<double>(model.colloc[at(p, 3) + 1]),
                          static_cast<double>(model.colloc[at(p, 3) + 2])};

@@ -21,9 +21,7 @@
 #include <new>
 #include <vector>
 
-#if defined(_OPENMP)
-#include <omp.h>
-#endif
+#include "frame/threads.hpp"
 
 // The generic copy of the kernel lowers each 8-float vector to two SSE halves, and GCC warns
 // (at the end of the file, so the whole file is covered) that such vectors passed by value
@@ -168,23 +166,6 @@ bool all_finite(int k, int n, const float* x, std::size_t ldx)
     return true;
 }
 
-int thread_count() noexcept
-{
-#if defined(_OPENMP)
-    return omp_get_max_threads();
-#else
-    return 1;
-#endif
-}
-
-int thread_number() noexcept
-{
-#if defined(_OPENMP)
-    return omp_get_thread_num();
-#else
-    return 0;
-#endif
-}
 
 }  // namespace
 
@@ -207,7 +188,7 @@ void ordered_product(int m, int n, int k, const float* a, int lda, const float* 
     const ChunkKernel kernel = has_avx2() ? &avx2::product_chunk : &generic::product_chunk;
 
     const int chunks = (n + kNc - 1) / kNc;
-    const int threads = std::max(1, std::min(thread_count(), chunks));
+    const int threads = std::max(1, std::min(team_threads(), chunks));
     const std::size_t x_pack_floats = static_cast<std::size_t>(k) * kNc;
     const AlignedFloats x_packs = aligned_floats(x_pack_floats * threads);
 
@@ -219,7 +200,7 @@ void ordered_product(int m, int n, int k, const float* a, int lda, const float* 
     for (int chunk = 0; chunk < chunks; ++chunk) {
         const int i0 = chunk * kNc;
         const int width = std::min(kNc, n - i0);
-        float* x_pack = x_packs.get() + x_pack_floats * thread_number();
+        float* x_pack = x_packs.get() + x_pack_floats * team_member();
         pack_x_chunk(k, x, ldx_, i0, width, x_pack);
         kernel(pa, x_pack, width, f + static_cast<std::size_t>(i0) * ldf_, ldf_);
     }

@@ -12,11 +12,8 @@
 #include "frame/list_directed.hpp"
 #include "frame/progress.hpp"
 #include "frame/run_stop.hpp"
+#include "frame/threads.hpp"
 #include "frame/units.hpp"
-
-#ifdef _OPENMP
-#include <omp.h>
-#endif
 
 namespace torva {
 
@@ -291,10 +288,7 @@ void assemble_system(const PanelModel& model, const SeteqnUnits& u, int symmetry
     }
     const std::size_t record_floats = sea_depth == 0.0f ? 0 : symmetric ? 6 : 3;
 
-    int threads = 1;
-#ifdef _OPENMP
-    threads = omp_get_max_threads();
-#endif
+    const int threads = team_threads();
     // Per-thread influence arrays (the four N x 12 arrays of the row being assembled) and
     // velocity work; each thread sizes its scratch on its first row and reuses it.
     std::vector<RowInfluenceArrays> work;
@@ -409,10 +403,7 @@ void assemble_system(const PanelModel& model, const SeteqnUnits& u, int symmetry
     int written = 0;   // blocks written
 #pragma omp parallel
     {
-        int t = 0;
-#ifdef _OPENMP
-        t = omp_get_thread_num();
-#endif
+        const int t = team_member();
         for (int b = 0; b < block_count; ++b) {
 #pragma omp single nowait
             {

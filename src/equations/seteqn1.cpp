@@ -83,15 +83,12 @@
 #include "frame/allocation.hpp"
 #include "frame/list_directed.hpp"
 #include "frame/run_stop.hpp"
+#include "frame/threads.hpp"
 #include "frame/units.hpp"
 #include "integrals/field_quadrature.hpp"
 #include "integrals/influence_coefficients.hpp"
 #include "integrals/source_kernel.hpp"
 #include "mesh/connectivity.hpp"
-
-#ifdef _OPENMP
-#include <omp.h>
-#endif
 
 namespace torva {
 
@@ -528,10 +525,7 @@ PanelwiseSystem assemble_panelwise_system(const PanelModel& model, const SeteqnU
     // points are paid once per many panels (a thread descheduled on a shared machine holds
     // up the others at each of them).  The slots cost kBlockPanels x 256 N bytes, doubled
     // with the image pass: a tenth of one N x N matrix at N = 20000.
-    int threads = 1;
-#ifdef _OPENMP
-    threads = omp_get_max_threads();
-#endif
+    const int threads = team_threads();
     const int block = std::min(std::max(1, n), std::max(kBlockPanels, 2 * threads));
     check_memory_or_stop(std::uint64_t(block) * panel_slot_bytes(n, influence.image_pass), {kNoMemory}, u.listing);
     std::vector<PanelSlot> slots;

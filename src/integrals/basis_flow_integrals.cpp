@@ -11,10 +11,8 @@
 #include <string>
 
 #include "frame/allocation.hpp"
+#include "frame/threads.hpp"
 
-#ifdef _OPENMP
-#include <omp.h>
-#endif
 
 namespace torva {
 
@@ -30,24 +28,9 @@ constexpr double kDegenerateAreaElement = 1.0e-8;
 
 // Threads that share `tasks` independent pieces of work (at least 1), and the calling
 // thread's slot among them inside the parallel region.
-[[nodiscard]] int worker_count(int tasks) noexcept
-{
-#ifdef _OPENMP
-    return std::max(1, std::min(omp_get_max_threads(), tasks));
-#else
-    (void)tasks;
-    return 1;
-#endif
-}
+[[nodiscard]] int worker_count(int tasks) noexcept { return std::max(1, std::min(team_threads(), tasks)); }
 
-[[nodiscard]] std::size_t worker_slot() noexcept
-{
-#ifdef _OPENMP
-    return static_cast<std::size_t>(omp_get_thread_num());
-#else
-    return 0;
-#endif
-}
+[[nodiscard]] std::size_t worker_slot() noexcept { return static_cast<std::size_t>(team_member()); }
 
 // The work of one thread: scratch, the four class lists and (matrix) a column buffer, sized
 // before the parallel region so that nothing inside it allocates.  Each on its own cache
