@@ -2,7 +2,9 @@
 // same order, and the whole program on the same mesh:
 //     setup_bench <torva-mesh arguments...>
 // prints one line: N, symmetry, threads, assembly, factorisation (and its GFLOP/s), writing
-// .jou2, standalone sgetrf (and its GFLOP/s), dd of the same bytes, the INFINVS < 0 product
+// .jou2, standalone sgetrf (and its GFLOP/s), dd of the same bytes, the .jou1 and .jou4
+// records of the assembly written again from memory and dd of as many bytes (every write
+// timed from a clean page cache), the INFINVS < 0 product
 // (ordered_matrix_product) and sgemm of the same order in GFLOP/s, the end-to-end run of
 // torva_setup with default parameters (seconds, and over the standalone sgetrf), its peak
 // resident memory and the least memory a run needs (its system matrices), in MB.
@@ -101,6 +103,7 @@ int main(int argc, char** argv)
     t0 = now();
     if (sgetrf(n, amat, ipiv) != 0) std::fprintf(stderr, "setup_bench: singular system\n");
     const double t_factor = now() - t0;
+    ::sync();
     t0 = now();
     units().write_record(12, bytes_of(amat));
     units().write_record(12, bytes_of(ipiv));
@@ -118,13 +121,49 @@ int main(int argc, char** argv)
     if (sgetrf(n, amat, ipiv) != 0) std::fprintf(stderr, "setup_bench: singular random matrix\n");
     const double t_standalone = now() - t0;
 
-    // dd of the same bytes into the same directory.
-    const std::size_t bytes = std::size_t(n) * n * 4 + std::size_t(n) * 4;
-    t0 = now();
-    const std::string dd = "dd if=/dev/zero of=" + (dir / "dd.bin").string() + " bs=1M count=" +
-                           std::to_string((bytes + (1 << 20) - 1) >> 20) + " status=none";
-    if (std::system(dd.c_str()) != 0) std::fprintf(stderr, "setup_bench: dd failed\n");
-    const double t_dd = now() - t0;
+    // dd of `bytes` into the same directory, from a clean page cache.
+    const auto time_dd = [&](std::size_t bytes) {
+        ::sync();
+        const double start = now();
+        const std::string dd = "dd if=/dev/zero of=" + (dir / "dd.bin").string() + " bs=1M count=" +
+                               std::to_string((bytes + (1 << 20) - 1) >> 20) + " status=none";
+        if (std::system(dd.c_str()) != 0) std::fprintf(stderr, "setup_bench: dd failed\n");
+        return now() - start;
+    };
+    const double t_dd = time_dd(std::size_t(n) * n * 4 + std::size_t(n) * 4);
+
+    // The journals of the assembly written again from memory as its writer writes them (a
+    // .jou1 record per row; the .jou4 records of a row, one per hull panel, in one call),
+    // against dd of as many bytes.
+    double t_journals = 0.0, t_dd_journals = 0.0;
+    {
+        std::size_t velocity_panels = 0;
+        for (int s = 0, first = 0; s < model.n_sheets; first += model.np[s], ++s)
+            if (model.kp[s] == kSheetKindBody && model.mp[s] != 0)
+                for (int p = first; p < first + model.np[s]; ++p) velocity_panels += model.active[p] != 0;
+        const std::size_t jou4_bytes = std::filesystem::file_size(dir / "b.jou4");
+        const std::size_t record = sym == 1 ? 24 : 12;
+        const std::size_t velocity_rows = velocity_panels == 0 ? 0 : jou4_bytes / ((record + 8) * velocity_panels);
+        const std::vector<float> row(std::size_t(n), 1.0f), velocities(velocity_panels * record / 4, 1.0f);
+        ::sync();
+        t0 = now();
+        OpenOptions journal;
+        journal.status = "REPLACE";
+        journal.form = FileForm::unformatted;
+        units().open(21, (dir / "r.jou1").string(), journal);
+        units().open(24, (dir / "r.jou4").string(), journal);
+        for (int r = 0; r < n; ++r) {
+            units().write_record(21, bytes_of(row));
+            if (std::size_t(r) < velocity_rows) units().write_records(24, bytes_of(velocities), record);
+        }
+        units().close(21);
+        units().close(24);
+        t_journals = now() - t0;
+        if (std::filesystem::file_size(dir / "r.jou1") != std::filesystem::file_size(dir / "b.jou1") ||
+            std::filesystem::file_size(dir / "r.jou4") != jou4_bytes)
+            std::fprintf(stderr, "setup_bench: the journals written again differ in size from the assembly's\n");
+        t_dd_journals = time_dd(std::filesystem::file_size(dir / "r.jou1") + std::filesystem::file_size(dir / "r.jou4"));
+    }
 
     // The inverse-times-B product: the ordered kernel against sgemm on the same matrices.
     double product_rate = 0.0, sgemm_rate = 0.0;
@@ -176,10 +215,10 @@ int main(int argc, char** argv)
 #endif
     // The least memory a run needs: its N x N system matrices (two with symmetry).
     const double minimum_mb = (sym == 1 ? 2.0 : 1.0) * 4.0 * double(n) * n / (1024.0 * 1024.0);
-    std::printf("%6d %3d %3d %9.3f %9.3f %7.1f %8.3f %9.3f %7.1f %7.3f %8.1f %7.1f %8.3f %6.2f %8.0f %8.0f\n", n, sym,
-                threads, t_assembly, t_factor, lu_gflops(n, t_factor), t_write, t_standalone,
-                lu_gflops(n, t_standalone), t_dd, product_rate, sgemm_rate, t_run, t_run / t_standalone,
-                run_peak_mb, minimum_mb);
+    std::printf("%6d %3d %3d %9.3f %9.3f %7.1f %8.3f %9.3f %7.1f %7.3f %8.3f %7.3f %8.1f %7.1f %8.3f %6.2f %8.0f %8.0f\n",
+                n, sym, threads, t_assembly, t_factor, lu_gflops(n, t_factor), t_write, t_standalone,
+                lu_gflops(n, t_standalone), t_dd, t_journals, t_dd_journals, product_rate, sgemm_rate, t_run,
+                t_run / t_standalone, run_peak_mb, minimum_mb);
     std::filesystem::remove_all(dir);
     return 0;
 }
