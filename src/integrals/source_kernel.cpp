@@ -565,18 +565,24 @@ namespace {
             frame[6] * g_xi + frame[7] * g_eta + frame[8] * g_zeta};
 }
 
+// x in the panel's local frame: (xi, eta, zeta) = R (x - c).
+[[nodiscard]] std::array<float, 3> local_coordinates(const std::array<float, 3>& x, const KernelPanel& panel) noexcept
+{
+    const std::array<float, 9>& frame = panel.frame;
+    const float dx = x[0] - panel.centre[0];
+    const float dy = x[1] - panel.centre[1];
+    const float dz = x[2] - panel.centre[2];
+    return {frame[0] * dx + frame[3] * dy + frame[6] * dz, frame[1] * dx + frame[4] * dy + frame[7] * dz,
+            frame[2] * dx + frame[5] * dy + frame[8] * dz};
+}
+
 }  // namespace
 
 SourceKernelResult source_kernel(const std::array<float, 3>& x, int line_mode,
                                  const KernelPanel& panel, int gradient_flag) noexcept
 {
     const std::array<float, 9>& frame = panel.frame;
-    const float dx = x[0] - panel.centre[0];
-    const float dy = x[1] - panel.centre[1];
-    const float dz = x[2] - panel.centre[2];
-    const float xi = frame[0] * dx + frame[3] * dy + frame[6] * dz;
-    const float eta = frame[1] * dx + frame[4] * dy + frame[7] * dz;
-    const float zeta = frame[2] * dx + frame[5] * dy + frame[8] * dz;
+    const auto [xi, eta, zeta] = local_coordinates(x, panel);
 
     const bool gradients = gradient_flag != 0;
     const LocalKernel local = local_source_kernel(xi, eta, zeta, panel, gradients);
@@ -855,13 +861,7 @@ void sweep(const std::array<float, 3>& x, const VelocityPanels& panels, float* p
     for (const int j : work.special) {
         const auto jj = static_cast<std::size_t>(j);
         const KernelPanel& panel = panels.panel[jj];
-        const std::array<float, 9>& frame = panel.frame;
-        const float dx = x[0] - panel.centre[0];
-        const float dy = x[1] - panel.centre[1];
-        const float dz = x[2] - panel.centre[2];
-        const float xi = frame[0] * dx + frame[3] * dy + frame[6] * dz;
-        const float eta = frame[1] * dx + frame[4] * dy + frame[7] * dz;
-        const float zeta = frame[2] * dx + frame[5] * dy + frame[8] * dz;
+        const auto [xi, eta, zeta] = local_coordinates(x, panel);
         if (kernel_regime(xi * xi + eta * eta + zeta * zeta, panel.area) == KernelRegime::rich_expansion) {
             work.rich.push_back(j);
             work.local.insert(work.local.end(), {xi, eta, zeta});
