@@ -8,9 +8,9 @@
 #include <benchmark/benchmark.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 
+#include "../tests/support/panel_models.hpp"
 #include "../tools/mesh_shapes.hpp"
 #include "equations/basefl.hpp"
 #include "frame/run_stop.hpp"
@@ -58,16 +58,7 @@ const PanelModel& large_hull_model()
         mt::WigleyParams w;
         w.nx = 72;
         w.nz = 26;
-        std::ostringstream out;
-        mt::write_mesh(out, {"bench hull", 0}, mt::wigley_hull(w, false), mt::Layout::version2);
-        std::istringstream sizing(out.str()), reading(out.str());
-        const MeshSizes sizes = size_mesh(sizing, "hull.ssg", nullptr, "");
-        PanelModel m;
-        allocate_panel_model(m, sizes.n_panels, sizes.n_sheets, false);
-        if (read_mesh_one_file(reading, "hull.ssg", 1.0f, m) != 0)
-            throw std::runtime_error("the benchmark hull did not read");
-        finish(m);
-        return m;
+        return torva::testing::panel_model_from(mt::wigley_hull(w, false), 0);
     }();
     return model;
 }

@@ -24,6 +24,7 @@
 #include "mesh/mesh_file.hpp"
 #include "mesh/panel_geometry.hpp"
 #include "support/fortran_runner.hpp"
+#include "support/panel_models.hpp"
 
 #ifdef _OPENMP
 #include <omp.h>
@@ -34,22 +35,7 @@ namespace {
 using namespace torva;
 namespace mt = torva::mesh_tool;
 
-// A panel model read from the mesh text of `sheets` (the reader the run uses), with the
-// moment tables the driver fills.  `link_section` is appended to the file as given.
-PanelModel model_from(const std::vector<mt::Sheet>& sheets, int symmetry, const std::string& link_section = "")
-{
-    std::ostringstream out;
-    mt::write_mesh(out, {"basefl test", symmetry}, sheets, mt::Layout::version2);
-    out << link_section;
-    std::istringstream sizing(out.str()), reading(out.str());
-    const MeshSizes sizes = size_mesh(sizing, "test.ssg", nullptr, "");
-    PanelModel model;
-    allocate_panel_model(model, sizes.n_panels, sizes.n_sheets, false);
-    EXPECT_EQ(read_mesh_one_file(reading, "test.ssg", 1.0f, model), 0);
-    classify_panels(model);
-    fill_moment_tables(model);
-    return model;
-}
+using torva::testing::panel_model_from;
 
 std::vector<mt::Sheet> hemisphere(int n, bool half = false)
 {
@@ -114,7 +100,7 @@ SphereErrors sphere_errors(const PanelModel& model, const Flow& flow)
 // float LU on M ~ 200-800 unknowns leaves residuals ~ M eps |sigma| ~ 1e-4 at most.
 TEST(basefl_sphere, matches_the_potential_flow_of_a_sphere_with_both_builders)
 {
-    const PanelModel coarse = model_from(hemisphere(8), 0);
+    const PanelModel coarse = panel_model_from(hemisphere(8), 0);
     const double h8 = (std::numbers::pi / 2.0) / 8.0;
     SphereErrors e8[2];
     Flow flows[2];
@@ -134,7 +120,7 @@ TEST(basefl_sphere, matches_the_potential_flow_of_a_sphere_with_both_builders)
         EXPECT_NEAR(flows[0].arrays.u[p], flows[1].arrays.u[p], 2.0e-3);
     }
 
-    const PanelModel fine = model_from(hemisphere(16), 0);
+    const PanelModel fine = panel_model_from(hemisphere(16), 0);
     const SphereErrors e16 = sphere_errors(fine, solve(fine, 1));
     EXPECT_LT(e16.grad, 0.35 * e8[1].grad);
     EXPECT_LT(e16.phi, 0.8 * e8[1].phi);
@@ -151,7 +137,7 @@ TEST(basefl_depth, bottom_images_equal_the_image_spheres_meshed)
 {
     const double h = 2.0;
     const auto hull = hemisphere(8);
-    const PanelModel images = model_from(hull, 0);
+    const PanelModel images = panel_model_from(hull, 0);
     const Flow with_bottom = solve(images, 0, 1, static_cast<float>(h));
     const Flow deep = solve(images, 0);
 
@@ -161,7 +147,7 @@ TEST(basefl_depth, bottom_images_equal_the_image_spheres_meshed)
     auto sheets = hull;
     for (auto& s : mt::cubed_ellipsoid(lower))
         sheets.push_back(s);
-    const PanelModel meshed = model_from(sheets, 0);
+    const PanelModel meshed = panel_model_from(sheets, 0);
     const Flow explicit_images = solve(meshed, 0);
 
     double effect = 0.0;
@@ -185,7 +171,7 @@ TEST(basefl_depth, bottom_raises_the_potential_as_the_image_dipoles_predict)
 {
     const double h = 3.0;
     const int K = 5;
-    const PanelModel model = model_from(hemisphere(8), 0);
+    const PanelModel model = panel_model_from(hemisphere(8), 0);
     const Flow deep = solve(model, 1);
     const Flow bottom = solve(model, 1, K, static_cast<float>(h));
     double s3 = 0.0;
@@ -219,7 +205,7 @@ TEST(basefl_depth, bottom_raises_the_potential_as_the_image_dipoles_predict)
 // the y-mirror and two bottom images exercises every image transform.
 TEST(basefl_kernel_builder, equals_the_pairwise_kernel_sums_bit_for_bit_on_any_thread_count)
 {
-    const PanelModel model = model_from(hemisphere(6, true), 1);
+    const PanelModel model = panel_model_from(hemisphere(6, true), 1);
     const int m = model.n_interior_body;
     const int n = model.n_panels;
     const std::span<const int> list(model.interior_body.data(), static_cast<std::size_t>(m));
@@ -307,7 +293,7 @@ TEST(basefl_kernel_builder, equals_the_pairwise_kernel_sums_bit_for_bit_on_any_t
 
 TEST(basefl_weights, iflux_db_1_weights_every_panel_one)
 {
-    const PanelModel model = model_from(hemisphere(4), 0, "1\n20 0 0 0 0 0 0\n");
+    const PanelModel model = panel_model_from(hemisphere(4), 0, "1\n20 0 0 0 0 0 0\n");
     std::vector<float> weight(static_cast<std::size_t>(model.n_panels), -1.0f);
     basis_flow_weights(model, model.n_panels, 1, 1, weight);
     for (const float w : weight)
@@ -322,7 +308,7 @@ TEST(basefl_weights, without_a_link_section_interior_body_panels_weigh_one_and_o
     auto sheets = hemisphere(4);
     for (auto& s : mt::free_surface(sheets, fs, false))
         sheets.push_back(s);
-    const PanelModel model = model_from(sheets, 0);
+    const PanelModel model = panel_model_from(sheets, 0);
     ASSERT_EQ(model.link_record_count, 0);
     std::vector<float> weight(static_cast<std::size_t>(model.n_panels), -1.0f);
     basis_flow_weights(model, model.n_panels, 0, model.link_record_count, weight);
@@ -341,7 +327,7 @@ TEST(basefl_weights, link_section_tapers_the_weight_from_x_min)
     const mt::Sheet plate = mt::make_sheet(6, 3, mt::kKindBody, [](int a, int b) {
         return mt::Vec3{static_cast<double>(a), static_cast<double>(b), -1.0};
     });
-    const PanelModel model = model_from({plate}, 0, "1\n10 0 0 0 0 0 0\n");
+    const PanelModel model = panel_model_from({plate}, 0, "1\n10 0 0 0 0 0 0\n");
     ASSERT_EQ(model.link_record_count, 1);
     std::vector<float> weight(static_cast<std::size_t>(model.n_panels));
     basis_flow_weights(model, model.n_panels, 0, 1, weight);
@@ -363,7 +349,7 @@ TEST(basefl_weights, link_section_tapers_the_weight_from_x_min)
 // the others (the solve's residual, 1e-4 as in the sphere test).
 TEST(basefl_fluxes, prescribed_outflow_changes_the_normal_velocity_of_its_panel)
 {
-    const PanelModel model = model_from(hemisphere(4), 0);
+    const PanelModel model = panel_model_from(hemisphere(4), 0);
     const std::array<int, 2> k = {1, 1}, i = {2, 3}, j = {2, 1};
     const std::array<float, 2> f = {0.3f, -0.2f};
     const std::vector<float> q = prescribed_panel_fluxes(model, model.n_panels, 2, k, i, j, f, kListingUnit);
@@ -382,7 +368,7 @@ TEST(basefl_fluxes, prescribed_outflow_changes_the_normal_velocity_of_its_panel)
 
 TEST(basefl_fluxes, an_entry_outside_the_body_stops_the_run)
 {
-    const PanelModel model = model_from(hemisphere(4), 0);
+    const PanelModel model = panel_model_from(hemisphere(4), 0);
     const std::array<int, 1> k = {1}, i = {0}, j = {1};
     const std::array<float, 1> f = {1.0f};
     try {
@@ -404,7 +390,7 @@ TEST(basefl_free_surface, derivatives_are_exact_for_a_linear_field)
     mt::Sheet fs = mt::make_sheet(5, 4, mt::kKindFreeSurface, [](int i, int k) {
         return mt::Vec3{0.7 * i + 0.2 * k, 0.1 * i + 0.9 * k, 0.0};
     });
-    const PanelModel model = model_from({fs}, 0);
+    const PanelModel model = panel_model_from({fs}, 0);
     const int n = model.n_panels;
     std::vector<float> u(static_cast<std::size_t>(n)), v(u.size()), ux(u.size()), vy(u.size()), uvs(u.size());
     const double a = 1.5, b = -0.75, c = 0.25, d = 2.0;
@@ -507,7 +493,7 @@ protected:
 // panel (phi, u, v, w, ux, vy, weight), and nothing after it.
 TEST_F(BaseflRun, jou3_record_reads_in_fortran_as_seven_values_per_panel)
 {
-    const PanelModel model = model_from(hemisphere(4), 0);
+    const PanelModel model = panel_model_from(hemisphere(4), 0);
     run(model, 1, 1);
     units().close(kJou3);
     const Flow flow = solve(model, 1, 0, -1.0f, /*iflux_db=*/0, model.link_record_count);
@@ -550,7 +536,7 @@ TEST_F(BaseflRun, ifsbc_other_than_3_leaves_jou4_alone)
 {
     const std::vector<float> earlier = {1.0f, 2.0f, 3.0f};
     units().write_record(kJou4, bytes_of(earlier));
-    run(model_from(hemisphere(4), 0), 1, 1);
+    run(panel_model_from(hemisphere(4), 0), 1, 1);
     const auto jou4 = records(kJou4);
     ASSERT_EQ(jou4.size(), 1u);
     EXPECT_EQ(jou4[0], earlier);
@@ -562,7 +548,7 @@ TEST_F(BaseflRun, ifsbc_3_replaces_jou4_by_the_records_of_modes_3_4_5)
     const std::vector<float> earlier(50, 7.0f);
     for (int k = 0; k < 4; ++k)
         units().write_record(kJou4, bytes_of(earlier));
-    const PanelModel model = model_from(hemisphere(4), 0);
+    const PanelModel model = panel_model_from(hemisphere(4), 0);
     run(model, 1, 3);
     const auto jou4 = records(kJou4);
     ASSERT_EQ(jou4.size(), 3u);
@@ -581,7 +567,7 @@ TEST_F(BaseflRun, ifsbc_3_replaces_jou4_by_the_records_of_modes_3_4_5)
 // Panels are matched by their collocation points.
 TEST_F(BaseflRun, mirrored_half_hull_gives_the_whole_hulls_records)
 {
-    const PanelModel half = model_from(hemisphere(4, true), 1);
+    const PanelModel half = panel_model_from(hemisphere(4, true), 1);
     ASSERT_EQ(half.header.symmetry, 1);
     run(half, 0, 3);
     const auto half3 = records(kJou3);
@@ -593,7 +579,7 @@ TEST_F(BaseflRun, mirrored_half_hull_gives_the_whole_hulls_records)
     journal.form = FileForm::unformatted;
     ASSERT_EQ(units().open(kJou3, dir.file("whole.jou3"), journal), 0);
     ASSERT_EQ(units().open(kJou4, dir.file("whole.jou4"), journal), 0);
-    const PanelModel whole = model_from(hemisphere(4, false), 0);
+    const PanelModel whole = panel_model_from(hemisphere(4, false), 0);
     run(whole, 0, 3);
     const auto whole3 = records(kJou3);
     const auto whole4 = records(kJou4);
@@ -630,7 +616,7 @@ TEST_F(BaseflRun, mirrored_half_hull_gives_the_whole_hulls_records)
 // at or below it.
 TEST(basefl_modes, heave_step_keeps_the_collocation_points_under_water)
 {
-    PanelModel model = model_from(hemisphere(4), 0);
+    PanelModel model = panel_model_from(hemisphere(4), 0);
     std::vector<float> saved(model.corners.begin(), model.corners.begin() + 12 * model.n_panels);
     float z_top = -10.0f;
     for (int p = 0; p < model.n_panels; ++p)
@@ -653,7 +639,7 @@ TEST(basefl_modes, heave_step_keeps_the_collocation_points_under_water)
 
 TEST(basefl_modes, an_unknown_builder_leaves_a_singular_system)
 {
-    const PanelModel model = model_from(hemisphere(4), 0);
+    const PanelModel model = panel_model_from(hemisphere(4), 0);
     try {
         (void)solve(model, 2);
         FAIL() << "no stop";

@@ -38,6 +38,7 @@
 #include "integrals/influence_coefficients.hpp"
 #include "mesh/mesh_file.hpp"
 #include "support/journal_solver.hpp"
+#include "support/panel_models.hpp"
 #include "support/run_program.hpp"
 
 #ifdef _OPENMP
@@ -54,19 +55,7 @@ constexpr double kPi = std::numbers::pi;
 
 // ---- meshes -----------------------------------------------------------------------------
 
-PanelModel model_from(const std::vector<mt::Sheet>& sheets, int symmetry)
-{
-    std::ostringstream out;
-    mt::write_mesh(out, {"seteqn1 test", symmetry}, sheets, mt::Layout::version2);
-    std::istringstream sizing(out.str()), reading(out.str());
-    const MeshSizes sizes = size_mesh(sizing, "test.ssg", nullptr, "");
-    PanelModel model;
-    allocate_panel_model(model, sizes.n_panels, sizes.n_sheets, false);
-    EXPECT_EQ(read_mesh_one_file(reading, "test.ssg", 1.0f, model), 0);
-    classify_panels(model);
-    fill_moment_tables(model);
-    return model;
-}
+using torva::testing::panel_model_from;
 
 // Unit sphere of `faces` panels per cube edge centred at (0, 0, -depth); hull sheets are
 // flagged (MP = 1) so that they ask for velocity records.
@@ -78,7 +67,7 @@ PanelModel sphere(int faces, bool half = false, double depth = 10.0)
     p.keep_y_nonnegative = half;
     auto sheets = mt::cubed_ellipsoid(p);
     for (auto& s : sheets) s.flag = 1;
-    return model_from(sheets, half ? 1 : 0);
+    return panel_model_from(sheets, half ? 1 : 0);
 }
 
 // Floating unit hemisphere with a free-surface ring out to `fs_radius`.
@@ -94,7 +83,7 @@ PanelModel floating_hemisphere(int faces, double fs_radius, int fs_nr)
     f.nr = fs_nr;
     f.ratio = 1.3;
     for (auto& s : mt::free_surface(sheets, f, false)) sheets.push_back(s);
-    return model_from(sheets, 0);
+    return panel_model_from(sheets, 0);
 }
 
 // ---- running a system and reading its journals -------------------------------------------
@@ -676,7 +665,7 @@ TEST(seteqn1_influence, quadrature_columns_are_the_panel_and_its_bottom_image)
     const mt::Vec3 origin{-1.0, 0.05, -0.6}, u{0.42, 0.08, -0.12}, v{0.15, 0.36, 0.21};
     for (int b = 0; b <= sheet.np2; ++b)
         for (int a = 0; a <= sheet.np1; ++a) sheet.nodes.push_back(origin + double(a) * u + double(b) * v);
-    const PanelModel model = model_from({sheet}, 1);
+    const PanelModel model = panel_model_from({sheet}, 1);
     const int n = model.n_panels;
     const double h = 1.6;   // the sheet spans z = -1.2 .. 0.24
     for (const auto& [pass, depth] : {std::pair{ColumnPass::direct, -1.0f}, std::pair{ColumnPass::bottom_image, float(h)}}) {

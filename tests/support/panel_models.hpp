@@ -1,0 +1,35 @@
+// Panel models built from torva-mesh sheets in memory: the mesh text written as the tool
+// writes it, sized and read by the readers a run uses, then classified with the moment
+// tables filled, as the driver leaves them before the equation systems.
+#pragma once
+
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "../../tools/mesh_shapes.hpp"
+#include "mesh/mesh_file.hpp"
+#include "mesh/panel_model.hpp"
+
+namespace torva::testing {
+
+// `link_section` is appended to the mesh text as given.  A mesh the reader refuses throws.
+inline PanelModel panel_model_from(const std::vector<mesh_tool::Sheet>& sheets, int symmetry,
+                                   const std::string& link_section = "")
+{
+    std::ostringstream out;
+    mesh_tool::write_mesh(out, {"in-memory mesh", symmetry}, sheets, mesh_tool::Layout::version2);
+    out << link_section;
+    std::istringstream sizing(out.str()), reading(out.str());
+    const MeshSizes sizes = size_mesh(sizing, "test.ssg", nullptr, "");
+    PanelModel model;
+    allocate_panel_model(model, sizes.n_panels, sizes.n_sheets, false);
+    if (read_mesh_one_file(reading, "test.ssg", 1.0f, model) != 0)
+        throw std::runtime_error("the in-memory mesh did not read");
+    classify_panels(model);
+    fill_moment_tables(model);
+    return model;
+}
+
+}  // namespace torva::testing
