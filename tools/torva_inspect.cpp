@@ -196,30 +196,6 @@ bool read_model(const RunParameters& params, PanelModel& model)
     return true;
 }
 
-RunFacts run_facts(const PanelModel& model, const RunParameters& params)
-{
-    RunFacts f;
-    f.n = model.n_panels;
-    f.symmetry = model.header.symmetry;
-    int first = 0;
-    for (int s = 0; s < model.n_sheets; ++s) {
-        const auto ss = static_cast<std::size_t>(s);
-        SheetFacts sheet{model.np1[ss], model.np2[ss], model.np[ss], model.kp[ss], model.mp[ss], 0};
-        for (int p = first; p < first + sheet.np; ++p) sheet.active += model.active[static_cast<std::size_t>(p)] == 1;
-        first += sheet.np;
-        f.sheets.push_back(sheet);
-    }
-    f.inforder = params.INFORDER;
-    f.infbnd = params.INFBND;
-    f.infinvs = params.INFINVS;
-    f.ifsbc = params.IFSBC;
-    f.b_filter = params.B_FILTER;
-    f.sea_depth = params.SEA_DEPTH;
-    f.filejou = trimmed(params.FILEJOU);
-    f.mode_count = kModeCount;
-    return f;
-}
-
 std::string with_thousands(std::int64_t v)
 {
     std::string digits = std::to_string(v < 0 ? -v : v), out;
