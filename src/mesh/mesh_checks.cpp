@@ -465,7 +465,7 @@ std::vector<std::string> mesh_report_lines(const MeshCheckReport& report)
 {
     std::vector<std::string> lines;
     char buf[512];
-    lines.push_back("panel quality (lengths in the model's units):");
+    lines.push_back("panel quality (lengths in the mesh's units):");
     lines.push_back("  sheet kind flag interior  displacement      sum area      min area      max area  max aspect  "
                     "max skew  degenerate");
     for (const SheetQuality& q : report.sheets) {
