@@ -211,7 +211,7 @@ Calibration calibrate_machine(const PanelModel& model, const RunParameters& para
     Calibration c;
     // Large enough that the library works blocked, as on the run's matrices; small enough to
     // take a few hundredths of a second.
-    c.lu_order = 384;
+    c.lu_order = 1024;
     c.seconds_per_flop = lu_seconds_per_flop(c.lu_order);
     int calls = 0;
     const double per_call = seconds_per_influence_call(model, params, listing_unit, budget_seconds, calls);
