@@ -253,16 +253,6 @@ bool read_model(const RunParameters& params, PanelModel& model)
     return true;
 }
 
-std::string with_thousands(std::int64_t v)
-{
-    std::string digits = std::to_string(v < 0 ? -v : v), out;
-    for (std::size_t k = 0; k < digits.size(); ++k) {
-        if (k > 0 && (digits.size() - k) % 3 == 0) out += ',';
-        out += digits[k];
-    }
-    return v < 0 ? "-" + out : out;
-}
-
 std::string fixed(double v, int digits)
 {
     char buf[64];

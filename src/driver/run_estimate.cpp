@@ -181,16 +181,6 @@ std::int64_t resident_memory_bytes()
     return static_cast<std::int64_t>(kib) * 1024;
 }
 
-std::string with_thousands(std::int64_t v)
-{
-    std::string digits = std::to_string(v < 0 ? -v : v), out;
-    for (std::size_t k = 0; k < digits.size(); ++k) {
-        if (k > 0 && (digits.size() - k) % 3 == 0) out += ',';
-        out += digits[k];
-    }
-    return v < 0 ? "-" + out : out;
-}
-
 std::string seconds_text(double s)
 {
     char buf[64];
@@ -312,6 +302,16 @@ bool journals_fit(const RunEstimate& estimate, const SpaceCheck& space) noexcept
     return !space.known() || estimate.file_bytes <= space.free_bytes + space.reused_bytes;
 }
 
+std::string with_thousands(std::int64_t v)
+{
+    std::string digits = std::to_string(v < 0 ? -v : v), out;
+    for (std::size_t k = 0; k < digits.size(); ++k) {
+        if (k > 0 && (digits.size() - k) % 3 == 0) out += ',';
+        out += digits[k];
+    }
+    return v < 0 ? "-" + out : out;
+}
+
 std::string byte_text(std::int64_t bytes)
 {
     char buf[64];
@@ -344,8 +344,10 @@ std::vector<std::string> estimate_lines(const RunEstimate& e, const SpaceCheck& 
         room = ", free in " + space.directory + " " + byte_text(space.free_bytes) +
                (space.reused_bytes > 0 ? " + " + byte_text(space.reused_bytes) + " of files replaced" : std::string());
     item("Journal and filter files", byte_text(e.file_bytes) + room);
+    const bool timed = e.calibration.rows_timed > 0;
     std::snprintf(buf, sizeof buf, "%s (influence integrals %s, factorisation %s, basis flow %s, filters %s)",
-                  seconds_text(e.total_seconds()).c_str(), seconds_text(e.assembly_seconds).c_str(),
+                  seconds_text(e.total_seconds()).c_str(),
+                  timed ? seconds_text(e.assembly_seconds).c_str() : "not timed (the timed calls failed)",
                   seconds_text(e.factorisation_seconds).c_str(), seconds_text(e.basis_flow_seconds).c_str(),
                   seconds_text(e.filter_seconds).c_str());
     item("Time on an idle machine", buf);

@@ -100,6 +100,8 @@ struct SpaceCheck {
 [[nodiscard]] std::vector<std::string> estimate_lines(const RunEstimate& estimate, const SpaceCheck& space,
                                                       std::int64_t available_memory);
 
+// "1,234,567": digits in groups of three.
+[[nodiscard]] std::string with_thousands(std::int64_t v);
 // "1,234,567 bytes (1.2 MiB)".
 [[nodiscard]] std::string byte_text(std::int64_t bytes);
 
