@@ -367,32 +367,6 @@ bool enter_run_directory(const std::string& dir)
     return !ec;
 }
 
-// The meshes as the setup's readers see them, without the panel geometry, which would stop
-// at a degenerate panel that the checks are there to report.  Lengths as in the files.
-bool read_mesh_for_checks(const std::string& ssg, const std::string& fs_name, PanelModel& model)
-{
-    const bool two = !fs_name.empty() && fs_name != kNoSecondMeshFile;
-    std::ifstream sizing_first(ssg), sizing_second, first(ssg), second;
-    if (two) sizing_second.open(fs_name), second.open(fs_name);
-    if (!first || (two && !second)) {
-        std::cerr << "torva-inspect: cannot open the mesh file " << (!first ? ssg : fs_name) << '\n';
-        return false;
-    }
-    try {
-        const MeshSizes sizes = size_mesh(sizing_first, ssg, two ? &sizing_second : nullptr, fs_name);
-        allocate_panel_model(model, std::max(sizes.n_panels, 0), sizes.n_sheets, false);
-        if (read_mesh_corners(first, ssg, two ? &second : nullptr, fs_name, 1.0f, model) != 0) {
-            std::cerr << "torva-inspect: the mesh has more sheets than its header counted\n";
-            return false;
-        }
-    } catch (const RunStopped&) {
-        std::cerr << "torva-inspect: the setup's mesh reader rejects " << ssg << (two ? " + " + fs_name : std::string())
-                  << '\n';
-        return false;
-    }
-    return true;
-}
-
 int check_meshes(const Arguments& args)
 {
     if (!enter_run_directory(args.dir)) return kExitCannotRead;
@@ -405,7 +379,17 @@ int check_meshes(const Arguments& args)
         fs_name = trimmed(params.FILE_FS);
     }
     PanelModel model;
-    if (!read_mesh_for_checks(ssg, fs_name, model)) return kExitCannotRead;
+    try {
+        const std::string problem = read_mesh_for_checks(ssg, fs_name, model);
+        if (!problem.empty()) {
+            std::cerr << "torva-inspect: " << problem << '\n';
+            return kExitCannotRead;
+        }
+    } catch (const RunStopped&) {
+        std::cerr << "torva-inspect: the setup's mesh reader rejects " << ssg
+                  << (fs_name.empty() || fs_name == kNoSecondMeshFile ? std::string() : " + " + fs_name) << '\n';
+        return kExitCannotRead;
+    }
     const MeshCheckReport report = check_mesh(model);
     std::cout << "mesh " << ssg << (fs_name.empty() || fs_name == kNoSecondMeshFile ? "" : " + " + fs_name) << " \""
               << trimmed(model.header.title) << "\": " << model.n_sheets << " sheets, N = " << model.n_panels

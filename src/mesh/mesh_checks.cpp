@@ -1,9 +1,12 @@
 #include "mesh/mesh_checks.hpp"
 
+#include "mesh/mesh_file.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <limits>
 #include <map>
 #include <unordered_map>
@@ -339,6 +342,20 @@ void keep_worst(std::vector<PanelShape>& list, const PanelShape& p, double Panel
 }
 
 }  // namespace
+
+std::string read_mesh_for_checks(const std::string& ssg, const std::string& fs, PanelModel& model)
+{
+    const bool two = !fs.empty() && fs != kNoSecondMeshFile;
+    std::ifstream sizing_first(ssg), sizing_second, first(ssg), second;
+    if (two) sizing_second.open(fs), second.open(fs);
+    if (!first) return "cannot open the mesh file " + ssg;
+    if (two && !second) return "cannot open the mesh file " + fs;
+    const MeshSizes sizes = size_mesh(sizing_first, ssg, two ? &sizing_second : nullptr, fs);
+    allocate_panel_model(model, std::max(sizes.n_panels, 0), sizes.n_sheets, false);
+    if (read_mesh_corners(first, ssg, two ? &second : nullptr, fs, 1.0f, model) != 0)
+        return "the mesh has more sheets than its header counted";
+    return {};
+}
 
 int MeshCheckReport::failures() const noexcept
 {

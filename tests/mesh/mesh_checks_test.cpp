@@ -3,29 +3,30 @@
 // known height (its gap is that height), a sheet written twice (every panel overlaps).
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "../../tools/mesh_shapes.hpp"
 #include "mesh/mesh_checks.hpp"
-#include "mesh/mesh_file.hpp"
+#include "support/fortran_runner.hpp"
 
 namespace {
 
 using namespace torva;
 namespace mt = torva::mesh_tool;
 
-// The sheets through the mesh text and the readers, as torva-inspect --check-mesh reads them.
+// The sheets through a mesh file and the readers, as torva-inspect --check-mesh reads them.
 PanelModel read_sheets(const std::vector<mt::Sheet>& sheets, int symmetry)
 {
-    std::ostringstream text;
-    mt::write_mesh(text, {"test", symmetry}, sheets, mt::Layout::version2);
-    std::istringstream sizing(text.str()), reading(text.str());
-    const MeshSizes sizes = size_mesh(sizing, "test.ssg", nullptr, "");
+    const torva::testing::TempDir dir("mesh_checks");
+    {
+        std::ofstream out(dir.file("test.ssg"));
+        mt::write_mesh(out, {"test", symmetry}, sheets, mt::Layout::version2);
+    }
     PanelModel model;
-    allocate_panel_model(model, sizes.n_panels, sizes.n_sheets, false);
-    EXPECT_EQ(read_mesh_corners(reading, "test.ssg", nullptr, "", 1.0f, model), 0);
+    EXPECT_EQ(read_mesh_for_checks(dir.file("test.ssg"), "0", model), "");
     return model;
 }
 

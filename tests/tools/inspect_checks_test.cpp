@@ -150,15 +150,15 @@ TEST(inspect_checks, journals_that_cannot_fit_stop_the_run_before_any_is_written
 
     // On a real file system of 256 KiB (the example's files take 14.6 MiB).  The mount lives
     // in a private namespace and goes with it, so what it holds is listed from inside.
-    if (run_command("unshare -rm true").exit_code != 0) GTEST_SKIP() << "no private mounts here (unshare -rm)";
-    copy_example(dir);
     fs::create_directory(dir.file("small"));
+    const std::string mount = "unshare -rm sh -c 'mount -t tmpfs -o size=256k tmpfs " + dir.file("small");
+    if (run_command(mount + "'").exit_code != 0) GTEST_SKIP() << "no private tmpfs mounts here (unshare -rm, mount)";
+    copy_example(dir);
     std::string inp = read_text(dir.file("wigley.inp"));
     inp.replace(inp.find("FILEJOU = 'wigley'"), 18, "FILEJOU = 'small/wigley'");
     write_text(dir.file("wigley.inp"), inp);
-    const FortranRun r = run_command("cd " + shell_quote(dir.path().string()) +
-                                     " && unshare -rm sh -c 'mount -t tmpfs -o size=256k tmpfs small && " +
-                                     shell_quote(built_program("torva_setup")) + " /INPUT=wigley; ls -A small'");
+    const FortranRun r = run_command("cd " + shell_quote(dir.path().string()) + " && " + mount + " && " +
+                                     built_program("torva_setup") + " /INPUT=wigley; ls -A small'");
     const std::string listing = read_text(dir.file("wigley.LIS"));
     EXPECT_NE(listing.find(" ERROR: The journal and filter files need 15,354,616 bytes (14.6 MiB) but the file system "
                            "of small has 262,144 bytes (256.0 KiB) free"),
