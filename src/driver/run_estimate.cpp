@@ -57,6 +57,26 @@ double lu_seconds_per_flop(int order)
     return best / flops / std::max(1, team_threads());
 }
 
+// 6 n^2 c: the operations of a filter of n = np1 np2 values and c coarse functions.
+double filter_operations(int np1, int np2, int h1, int h2)
+{
+    const double n = static_cast<double>(np1) * np2;
+    return 6.0 * n * n * coarse_count(np1, h1) * coarse_count(np2, h2);
+}
+
+// Seconds per operation of a filter built as the run builds them (its least-squares solve
+// takes LAPACK's unblocked path, slower per operation than the LU), processor time shared
+// out over the threads.
+double filter_seconds_per_operation(int listing_unit, int h1, int h2)
+{
+    constexpr int kSide = 24;
+    BsplineFilter filter;
+    const double t0 = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
+    create_bspline_filter_2D(listing_unit, h1, h2, kSide, kSide, -0.001f, filter);
+    const double spent = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - t0;
+    return spent / filter_operations(kSide, kSide, h1, h2) / std::max(1, team_threads());
+}
+
 // Interior panels spread over the whole mesh (every sheet), in an order that samples them
 // evenly whatever number of them is timed.
 std::vector<int> sample_interior_panels(const PanelModel& model, std::size_t wanted)
@@ -207,6 +227,10 @@ Calibration calibrate_machine(const PanelModel& model, const RunParameters& para
     const double per_call = seconds_per_influence_call(model, params, listing_unit, budget_seconds, calls);
     c.rows_timed = calls;
     if (model.n_panels > 0) c.seconds_per_pair = per_call / static_cast<double>(model.n_panels);
+    bool filters = false;
+    for (int s = 0; s < model.n_sheets; ++s) filters = filters || model.kp[s] == kSheetKindFreeSurface;
+    if (params.B_FILTER && filters && params.H1 > 0 && params.H2 > 0)
+        c.seconds_per_filter_flop = filter_seconds_per_operation(listing_unit, params.H1, params.H2);
     c.resident_bytes = resident_memory_bytes();
     return c;
 }
@@ -254,7 +278,7 @@ RunEstimate estimate_run(const RunFacts& facts, int h1, int h2, int threads, con
             const double order = s.np;
             const double coarse = static_cast<double>(coarse_count(s.np1, h1)) * coarse_count(s.np2, h2);
             filters = std::max(filters, order * order + 2 * order * coarse);
-            filter_flops += 6 * order * order * coarse;
+            filter_flops += filter_operations(s.np1, s.np2, h1, h2);
         }
     e.calibration = calibration;
     e.peak_memory_bytes = std::max(e.model_bytes, calibration.resident_bytes) +
@@ -270,7 +294,8 @@ RunEstimate estimate_run(const RunFacts& facts, int h1, int h2, int threads, con
     if (facts.infinvs < 0) per_system += 2.0 * n * n * n;
     e.factorisation_seconds = k * per_system * flop;
     e.basis_flow_seconds = 2.0 / 3.0 * m_work * m_work * m_work * flop + m_work * (m_work + n_work) * pair;
-    e.filter_seconds = filter_flops * flop;
+    e.filter_seconds =
+        filter_flops * (calibration.seconds_per_filter_flop > 0 ? calibration.seconds_per_filter_flop : flop);
     return e;
 }
 

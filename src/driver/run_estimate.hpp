@@ -23,7 +23,9 @@
 //   factorisation  (2/3) N^3 per system for sgetrf, + (4/3) N^3 for sgetri (INFINVS <= 0),
 //                  + 2 N^3 for the product (INFINVS < 0), at the rate of a timed sgetrf;
 //   basis flow     (2/3) M'^3 at that rate and M' (M' + N) influence pairs;
-//   filters        6 n^2 c per sheet at that rate.
+//   filters        6 n^2 c per sheet (QR of the n x c prolongation applied to n columns, and
+//                  the product), at the rate of a timed filter of 24 x 24 panels, the LU rate
+//                  when the run makes none.
 // The writing of the files is not in it.  Times are measured as processor time and shared out
 // over the threads, so they say what the run takes on an idle machine: on a shared one the
 // other programs' share comes on top.
@@ -43,6 +45,7 @@ namespace torva {
 struct Calibration {
     double seconds_per_flop = 0;    // time of sgetrf per floating-point operation, all threads
     double seconds_per_pair = 0;    // time of one panel's influence at one point, all threads
+    double seconds_per_filter_flop = 0;   // of a timed filter, per 6 n^2 c (0: none timed)
     int lu_order = 0;               // the order timed
     int rows_timed = 0;             // rows (or panels) of influence integrals timed
     std::int64_t resident_bytes = 0;   // the process's resident memory after the timing: the
