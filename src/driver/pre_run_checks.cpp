@@ -1,6 +1,5 @@
 #include "driver/pre_run_checks.hpp"
 
-#include <cstdio>
 #include <iostream>
 #include <string>
 
@@ -14,13 +13,8 @@ namespace torva {
 
 void warn_negative_displacement(int listing_unit, const PanelModel& model)
 {
-    const std::vector<double> volumes = sheet_displacements(model);
-    for (std::size_t s = 0; s < volumes.size(); ++s) {
-        if (!(volumes[s] < 0)) continue;
-        char value[32];
-        std::snprintf(value, sizeof value, "%.6g", volumes[s]);
-        const std::string text = "WARNING: body sheet " + std::to_string(s + 1) + " gives a negative displacement (" +
-                                 value + "): its normals point into the water (check with torva-inspect --check-mesh)";
+    for (const CheckFinding& finding : orientation_findings(model)) {
+        const std::string text = "WARNING: " + finding.text + " (torva-inspect --check-mesh tells more)";
         units().write_line(listing_unit, list_directed(text));
         std::cerr << "torva_setup: " << text << '\n';
     }

@@ -9,8 +9,9 @@
 
 namespace torva {
 
-// One "WARNING:" line, on the listing and on stderr, for every body sheet whose displacement
-// -sum nz cz A is negative (its normals point into the water).  The run goes on.
+// One "WARNING:" line, on the listing and on stderr, for every body sheet that gives its body
+// a negative displacement -sum nz cz A or is turned against the sheets it joins (its normals
+// point into the water; see orientation_findings).  The run goes on.
 void warn_negative_displacement(int listing_unit, const PanelModel& model);
 
 // Calibrates, writes the estimate block to the listing, and stops the run with "ERROR:"

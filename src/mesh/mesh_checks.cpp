@@ -35,6 +35,15 @@ struct SheetPlace {
     int np1 = 0, np2 = 0;   // padded counts
 };
 
+// A body sheet's place among the sheets it is joined to (see body_turns).
+struct BodyTurn {
+    std::vector<int> body;       // the sheets of its body, 0-based, itself included
+    bool turned = false;         // runs against the first sheet of its body
+    bool consistent = true;      // the body's sheets agree on their turns
+    bool reversed = false;       // turned against the body's right orientation
+    double body_volume = 0;      // the body's displacement, counted with this sheet as it is
+};
+
 std::vector<SheetPlace> sheet_places(const PanelModel& model)
 {
     std::vector<SheetPlace> places;
@@ -341,6 +350,91 @@ void keep_worst(std::vector<PanelShape>& list, const PanelShape& p, double Panel
     if (list.size() > count) list.pop_back();
 }
 
+// Joined bodies.  Body sheets that share boundary edges (node for node) make one body; along
+// a shared edge two sheets of the same orientation run in opposite directions (each panel's
+// corners P1 P2 P3 P4 go round its normal the same way).  A breadth-first walk gives every
+// sheet its turn relative to the first of its body; the body's displacement, counting each
+// sheet with that turn, is positive for the right orientation, and the sheets whose turn
+// makes it negative are the reversed ones.  For a body closed by the planes z = 0 and y = 0
+// (where -nz z vanishes) the sum is the volume itself, whatever the shape: the top of a
+// submerged sphere counts negative in V_s and is still the right way round.
+std::vector<BodyTurn> body_turns(const PanelModel& model, const std::vector<SheetPlace>& places,
+                                 const std::vector<double>& volumes, const std::vector<double>& tolerances)
+{
+    std::vector<BodyTurn> turns(static_cast<std::size_t>(model.n_sheets));
+    // Node keys on a grid far finer than any panel: shared nodes are written alike.
+    double extent = 0;
+    for (int s = 0; s < model.n_sheets; ++s)
+        for_each_interior(places[s], [&](int p, int, int) {
+            for (int k = 0; k < 4; ++k)
+                for (int d = 0; d < 3; ++d) extent = std::max(extent, std::fabs(corner(model, p, k)[d]));
+        });
+    const double grid = std::max(extent, 1e-30) * 1e-7;
+    std::map<std::array<std::int64_t, 3>, int> node_ids;
+    auto id_of = [&](const Vec& x) {
+        const std::array<std::int64_t, 3> key = {std::llround(x[0] / grid), std::llround(x[1] / grid),
+                                                 std::llround(x[2] / grid)};
+        return node_ids.emplace(key, static_cast<int>(node_ids.size())).first->second;
+    };
+    // Boundary edges in the direction of the panel cycle (a,b) -> (a,b-1) -> (a-1,b-1) -> (a-1,b).
+    std::map<std::pair<int, int>, std::vector<std::pair<int, bool>>> edges;   // -> (sheet, forward)
+    for (int s = 0; s < model.n_sheets; ++s) {
+        if (!is_body_kind(model.kp[s])) continue;
+        const SheetPlace& pl = places[s];
+        const int n1 = pl.np1 - 2, n2 = pl.np2 - 2;
+        auto add = [&](int a0, int b0, int a1, int b1) {
+            const int u = id_of(node(model, pl, a0, b0)), v = id_of(node(model, pl, a1, b1));
+            if (u != v) edges[{std::min(u, v), std::max(u, v)}].push_back({s, u < v});
+        };
+        for (int a = 1; a <= n1; ++a) add(a, 0, a - 1, 0), add(a - 1, n2, a, n2);
+        for (int b = 1; b <= n2; ++b) add(n1, b, n1, b - 1), add(0, b - 1, 0, b);
+    }
+    // Votes per pair of sheets: shared edges run opposite (same turn) or alike (other turn).
+    std::map<std::pair<int, int>, int> votes;
+    for (const auto& [edge, uses] : edges)
+        for (std::size_t i = 0; i < uses.size(); ++i)
+            for (std::size_t j = i + 1; j < uses.size(); ++j)
+                if (uses[i].first != uses[j].first)
+                    votes[{std::min(uses[i].first, uses[j].first), std::max(uses[i].first, uses[j].first)}] +=
+                        uses[i].second != uses[j].second ? 1 : -1;
+    std::vector<std::vector<std::pair<int, bool>>> joined(static_cast<std::size_t>(model.n_sheets));
+    for (const auto& [pair, vote] : votes) {
+        if (vote == 0) continue;
+        joined[static_cast<std::size_t>(pair.first)].push_back({pair.second, vote < 0});
+        joined[static_cast<std::size_t>(pair.second)].push_back({pair.first, vote < 0});
+    }
+    std::vector<bool> seen(static_cast<std::size_t>(model.n_sheets), false);
+    for (int root = 0; root < model.n_sheets; ++root) {
+        if (!is_body_kind(model.kp[root]) || seen[root]) continue;
+        std::vector<int> body{root};
+        seen[root] = true;
+        bool consistent = true;
+        for (std::size_t k = 0; k < body.size(); ++k) {
+            const int s = body[k];
+            for (const auto& [t, flips] : joined[static_cast<std::size_t>(s)]) {
+                const bool turn = turns[s].turned != flips;
+                if (!seen[t]) {
+                    seen[t] = true;
+                    turns[t].turned = turn;
+                    body.push_back(t);
+                } else if (turns[t].turned != turn) {
+                    consistent = false;
+                }
+            }
+        }
+        double volume = 0, tolerance = 0;
+        for (const int s : body) volume += turns[s].turned ? -volumes[s] : volumes[s], tolerance += tolerances[s];
+        for (const int s : body) {
+            turns[s].body = body;
+            turns[s].consistent = consistent;
+            // The body counted the right way round, and this sheet's turn against it.
+            turns[s].reversed = consistent && std::fabs(volume) > tolerance && (volume < 0) != turns[s].turned;
+            turns[s].body_volume = turns[s].turned ? -volume : volume;
+        }
+    }
+    return turns;
+}
+
 }  // namespace
 
 std::string read_mesh_for_checks(const std::string& ssg, const std::string& fs, PanelModel& model)
@@ -383,10 +477,61 @@ std::vector<double> sheet_displacements(const PanelModel& model)
     return volumes;
 }
 
+std::vector<CheckFinding> orientation_findings(const PanelModel& model)
+{
+    const std::vector<SheetPlace> places = sheet_places(model);
+    const std::vector<double> volumes = sheet_displacements(model);
+    // A reversed sheet gives V_s near -sum |nz cz A|; a vertical one (a transom) gives a V_s
+    // of rounding size, which the second term lets pass.
+    std::vector<double> tolerances;
+    for (int s = 0; s < model.n_sheets; ++s) {
+        double magnitude = 0, area = 0, z_extent = 0;
+        if (is_body_kind(model.kp[s]))
+            for_each_interior(places[s], [&](int p, int, int) {
+                const PanelVectors v = panel_vectors(model, p);
+                magnitude += std::fabs(v.area_vector[2] * v.centroid[2]);
+                area += v.area;
+                z_extent = std::max(z_extent, std::fabs(v.centroid[2]));
+            });
+        tolerances.push_back(std::max(1.0e-3 * magnitude, 1.0e-6 * area * z_extent));
+    }
+    const std::vector<BodyTurn> turns = body_turns(model, places, volumes, tolerances);
+    auto sheet_list = [](std::vector<int> sheets, int leave_out) {
+        std::sort(sheets.begin(), sheets.end());
+        std::string t;
+        for (const int s : sheets)
+            if (s != leave_out) t += (t.empty() ? "" : " ") + std::to_string(s + 1);
+        return t;
+    };
+    std::vector<CheckFinding> findings;
+    for (int s = 0; s < model.n_sheets; ++s) {
+        const BodyTurn& t = turns[static_cast<std::size_t>(s)];
+        if (!is_body_kind(model.kp[s])) continue;
+        const std::string sheet = "sheet " + std::to_string(s + 1) + " (kind " + std::to_string(model.kp[s]) + ")";
+        if (!t.consistent && t.body.front() == s)
+            findings.push_back({CheckSeverity::failure, "sheets " + sheet_list(t.body, -1) +
+                                                            " join along edges in orientations that cannot agree"});
+        if (!t.reversed) continue;
+        bool whole_body = true;
+        for (const int b : t.body) whole_body = whole_body && turns[static_cast<std::size_t>(b)].reversed;
+        std::string text;
+        if (t.body.size() == 1)
+            text = sheet + " gives a negative displacement (" + format("%.6g", volumes[s]) + ")";
+        else if (whole_body)
+            text = sheet + " gives its body (sheets " + sheet_list(t.body, -1) + ") a negative displacement (" +
+                   format("%.6g", t.body_volume) + ")";
+        else
+            text = sheet + " is turned against the sheets it joins (" + sheet_list(t.body, s) + ")";
+        findings.push_back({CheckSeverity::failure, text + ": its normals point into the water; reverse its node order"});
+    }
+    return findings;
+}
+
 MeshCheckReport check_mesh(const PanelModel& model, const MeshCheckLimits& limits)
 {
     MeshCheckReport report;
     const std::vector<SheetPlace> places = sheet_places(model);
+    report.findings = orientation_findings(model);
 
     for (int s = 0; s < model.n_sheets; ++s) {
         SheetQuality q;
@@ -394,7 +539,6 @@ MeshCheckReport check_mesh(const PanelModel& model, const MeshCheckLimits& limit
         q.kind = model.kp[s];
         q.flag = model.mp[s];
         std::vector<PanelShape> shapes;
-        double absolute_volume = 0, z_extent = 0;
         for_each_interior(places[s], [&](int p, int i, int j) {
             const PanelVectors v = panel_vectors(model, p);
             PanelShape shape;
@@ -410,11 +554,7 @@ MeshCheckReport check_mesh(const PanelModel& model, const MeshCheckLimits& limit
             const double cosine = l1 > 0 && l2 > 0 ? std::clamp(dot(v.t1, v.t2) / (l1 * l2), -1.0, 1.0) : 1.0;
             shape.skew_degrees = std::fabs(90.0 - std::acos(cosine) * 180.0 / 3.14159265358979323846);
             shapes.push_back(shape);
-            if (is_body_kind(q.kind)) {
-                q.displacement -= v.area_vector[2] * v.centroid[2];
-                absolute_volume += std::fabs(v.area_vector[2] * v.centroid[2]);
-                z_extent = std::max(z_extent, std::fabs(v.centroid[2]));
-            }
+            if (is_body_kind(q.kind)) q.displacement -= v.area_vector[2] * v.centroid[2];
         });
         q.interior = static_cast<int>(shapes.size());
         std::vector<double> areas;
@@ -446,14 +586,6 @@ MeshCheckReport check_mesh(const PanelModel& model, const MeshCheckLimits& limit
                 worst_skew = &p;
         }
         const std::string sheet = "sheet " + std::to_string(s + 1) + " (kind " + std::to_string(q.kind) + ")";
-        // A reversed sheet gives V_s near -sum |nz cz A|; a vertical one (a transom) gives a
-        // V_s of rounding size, which the second term lets pass.
-        const double volume_tolerance =
-            std::max(1.0e-3 * absolute_volume, 1.0e-6 * q.area * z_extent);
-        if (is_body_kind(q.kind) && q.displacement < -volume_tolerance)
-            report.findings.push_back({CheckSeverity::failure,
-                                       sheet + " gives a negative displacement (" + format("%.6g", q.displacement) +
-                                           "): its normals point into the water; reverse its node order"});
         if (q.degenerate > 0)
             report.findings.push_back(
                 {CheckSeverity::failure, sheet + ": " + std::to_string(q.degenerate) +

@@ -2,12 +2,15 @@
 // silently into wrong results.
 //
 //  - Orientation.  A body sheet (kind 1 or 2) contributes V_s = -sum nz cz A over its interior
-//    panels, with n A = t1 x t2 the vector area of a panel from its midlines (exact for a
-//    planar quadrilateral) to the displacement (the divergence theorem with the field (0, 0, z), as the
-//    principal particulars compute it).  With the normals the setup expects (pointing out of
-//    the fluid, into the body) every sheet of a hull bounds water from the body side and
-//    V_s >= 0; a sheet whose node order is reversed turns every normal and gives V_s < 0.  A
-//    sheet lying exactly in a vertical plane (a transom) gives V_s = 0 and passes.
+//    panels to the displacement, with n A = t1 x t2 the vector area of a panel from its
+//    midlines (exact for a planar quadrilateral): the divergence theorem with the field
+//    (0, 0, z), as the principal particulars compute it.  Summed over a body closed by the
+//    planes z = 0 and y = 0 it is the volume, positive with the normals the setup expects
+//    (out of the fluid, into the body).  One sheet alone may rightly give V_s < 0 (the top of
+//    a submerged body), so sheets joined along shared edges are judged together: their
+//    orientations must agree along the edges, and the body's sum must be positive.  A sheet
+//    turned against its body, or a body whose sum is negative, fails.  A sheet lying in a
+//    vertical plane (a transom) gives V_s = 0 and passes.
 //  - Waterline fit.  The free surface (kind-3 sheets) must begin where the hull leaves the
 //    water: every hull node at z = 0 on a body sheet's boundary must lie on the boundary of a
 //    free-surface sheet, and the free-surface edge nearest the hull must lie on the hull's
@@ -100,6 +103,11 @@ struct MeshCheckReport {
 // Everything is computed from the corners in double.  Lengths are the model's (the files'
 // divided by ALENGTH).
 [[nodiscard]] MeshCheckReport check_mesh(const PanelModel& model, const MeshCheckLimits& limits = {});
+
+// The orientation failures alone (the first check of check_mesh): body sheets turned
+// against the sheets they join, bodies with a negative displacement.  The setup warns with
+// them.
+[[nodiscard]] std::vector<CheckFinding> orientation_findings(const PanelModel& model);
 
 // V_s of every sheet from its corners (0 for sheets that are not body sheets), in sheet order.
 [[nodiscard]] std::vector<double> sheet_displacements(const PanelModel& model);

@@ -1,9 +1,11 @@
 // The mesh checks on hulls whose right answers are known without the checks: the Wigley
-// hull's volume 4/9 L B T, a box's L B T (exact for flat panels), a free surface raised by a
-// known height (its gap is that height), a sheet written twice (every panel overlaps).
+// hull's volume 4/9 L B T, a box's L B T (exact for flat panels), a sphere's 4/3 pi R^3, a
+// free surface raised by a known height (its gap is that height), a sheet written twice
+// (every panel overlaps), one face of a closed body turned.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -72,6 +74,18 @@ TEST(mesh_checks, good_hulls_pass_with_their_known_volumes)
     for (const SheetQuality& q : box.sheets) volume += q.displacement;
     EXPECT_NEAR(volume, 2.0 * 1.0 * 0.5, 1e-6);
     EXPECT_FALSE(box.waterline.checked);   // no free surface
+
+    // A submerged sphere of six joined faces: the top face alone counts negative in -nz z A,
+    // the body counts its volume, short of 4/3 pi by the chords of 8 panels an edge (< 3 %).
+    mt::CubedEllipsoidParams sphere;
+    sphere.centre = {0.0, 0.0, -10.0};
+    const PanelModel ball = read_sheets(mt::cubed_ellipsoid(sphere), 0);
+    const MeshCheckReport closed = check_mesh(ball);
+    EXPECT_EQ(closed.failures(), 0) << failures_text(closed);
+    const std::vector<double> faces = sheet_displacements(ball);
+    EXPECT_LT(*std::min_element(faces.begin(), faces.end()), 0.0);
+    const double ball_volume = std::accumulate(faces.begin(), faces.end(), 0.0);
+    EXPECT_NEAR(ball_volume, 4.0 / 3.0 * 3.14159265358979, 0.03 * 4.19);
 }
 
 TEST(mesh_checks, each_fault_fails_and_names_what_and_where)
@@ -84,6 +98,12 @@ TEST(mesh_checks, each_fault_fails_and_names_what_and_where)
     const Case cases[] = {
         {"reversed hull sheet", [](std::vector<mt::Sheet>& s) { s[0] = reversed(s[0]); },
          "sheet 1 (kind 2) gives a negative displacement"},
+        {"a face of a joined body reversed",
+         [](std::vector<mt::Sheet>& s) {
+             s = mt::cubed_ellipsoid({{0.0, 0.0, -10.0}, {1, 1, 1}, {4, 4, 4}, false, false});
+             s[2] = reversed(s[2]);
+         },
+         "sheet 3 (kind 2) is turned against the sheets it joins (1 2 4 5 6)"},
         {"free surface raised by 0.01", [](std::vector<mt::Sheet>& s) { for (auto& p : s[1].nodes) p.z += 0.01; },
          "a gap of 0.01 "},
         {"hull sheet written twice", [](std::vector<mt::Sheet>& s) { s.insert(s.begin() + 1, s[0]); },

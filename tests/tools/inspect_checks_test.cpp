@@ -118,7 +118,7 @@ TEST(inspect_checks, check_mesh_passes_the_example_and_fails_a_hull_inside_out)
     write_text(dir.file("inside_out.inp"),
                "&TORVA_INP\n FILE_SSG = 'inside_out.ssg'\n FILE_FS = '0'\n FILEJOU = 'inside_out'\n/\n");
     const FortranRun setup = run_in(dir, built_program("torva_setup"), "/INPUT=inside_out");
-    const std::string warning = "WARNING: body sheet 1 gives a negative displacement";
+    const std::string warning = "WARNING: sheet 1 (kind 2) gives a negative displacement";
     EXPECT_NE(setup.output.find("torva_setup: " + warning), std::string::npos) << setup.output;
     const std::string listing = read_text(dir.file("inside_out.LIS"));
     EXPECT_NE(listing.find("\n " + warning), std::string::npos) << listing;
