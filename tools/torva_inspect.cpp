@@ -432,7 +432,7 @@ int estimate(const Arguments& args)
     std::cout << "estimate for " << parameter_file << " in " << fs::current_path().string() << ":\n";
     for (const std::string& line : estimate_lines(e, space, available_memory_bytes())) std::cout << "  " << line << '\n';
     if (!journals_fit(e, space)) {
-        std::cout << "FAIL the journal and filter files need " << byte_text(e.file_bytes) << " but " << space.directory
+        std::cout << "FAIL the journal and filter files need " << byte_text(e.peak_file_bytes) << " but " << space.directory
                   << " has " << byte_text(space.free_bytes) << " free\n";
         return kExitCheckFailed;
     }

@@ -40,7 +40,7 @@ void report_run_estimate(int listing_unit, const PanelModel& model, const RunPar
 
     if (!journals_fit(estimate, space))
         stop_run_on(listing_unit,
-                    {"ERROR: The journal and filter files need " + byte_text(estimate.file_bytes) +
+                    {"ERROR: The journal and filter files need " + byte_text(estimate.peak_file_bytes) +
                          " but the file system of " + space.directory + " has " + byte_text(space.free_bytes) +
                          " free" + (space.reused_bytes > 0 ? " (+ " + byte_text(space.reused_bytes) + " of files replaced)" : ""),
                      "Make room there, or give FILEJOU a directory on a larger file system."});

@@ -254,6 +254,16 @@ RunEstimate estimate_run(const RunFacts& facts, int h1, int h2, int threads, con
         e.files.push_back({f.name, f.role, expected_file_bytes(f)});
         e.file_bytes += e.files.back().bytes;
     }
+    e.peak_file_bytes = e.file_bytes;
+    if (facts.ifsbc == 3) {
+        RunFacts before_rewind = facts;
+        before_rewind.ifsbc = 1;
+        const std::string jou4 = facts.filejou + ".jou4";
+        for (const ExpectedFile& f : expected_files(before_rewind))
+            if (f.name == jou4)
+                for (const FileEstimate& g : e.files)
+                    if (g.name == jou4) e.peak_file_bytes += std::max<std::int64_t>(0, expected_file_bytes(f) - g.bytes);
+    }
 
     // Memory, in 4-byte elements.
     const std::int64_t capacity = mirrored ? 2 * facts.n : facts.n;
@@ -324,7 +334,7 @@ SpaceCheck journal_space(const RunEstimate& estimate, const std::string& filejou
 
 bool journals_fit(const RunEstimate& estimate, const SpaceCheck& space) noexcept
 {
-    return !space.known() || estimate.file_bytes <= space.free_bytes + space.reused_bytes;
+    return !space.known() || estimate.peak_file_bytes <= space.free_bytes + space.reused_bytes;
 }
 
 std::string with_thousands(std::int64_t v)
@@ -368,7 +378,11 @@ std::vector<std::string> estimate_lines(const RunEstimate& e, const SpaceCheck& 
     if (space.known())
         room = ", free in " + space.directory + " " + byte_text(space.free_bytes) +
                (space.reused_bytes > 0 ? " + " + byte_text(space.reused_bytes) + " of files replaced" : std::string());
-    item("Journal and filter files", byte_text(e.file_bytes) + room);
+    item("Journal and filter files", byte_text(e.file_bytes) +
+                                         (e.peak_file_bytes > e.file_bytes
+                                              ? ", " + byte_text(e.peak_file_bytes) + " at most during the run"
+                                              : std::string()) +
+                                         room);
     const bool timed = e.calibration.rows_timed > 0;
     std::snprintf(buf, sizeof buf, "%s (influence integrals %s, factorisation %s, basis flow %s, filters %s)",
                   seconds_text(e.total_seconds()).c_str(),

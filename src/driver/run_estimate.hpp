@@ -72,6 +72,9 @@ struct RunEstimate {
     Calibration calibration;
     std::vector<FileEstimate> files;   // every journal and filter file, .jou1a also when empty
     std::int64_t file_bytes = 0;       // all together
+    std::int64_t peak_file_bytes = 0;  // the most they hold at once during the run: with IFSBC 3
+                                       // the basis flow rewinds .jou4 and writes less than the
+                                       // velocity records it replaces
     double assembly_seconds = 0, factorisation_seconds = 0, basis_flow_seconds = 0, filter_seconds = 0;
     [[nodiscard]] double total_seconds() const noexcept
     {
