@@ -6,7 +6,7 @@
 #
 # Layout under the prefix (the .deb uses /usr):
 #   bin/torva_setup, bin/torva-mesh, bin/torva-inspect
-#   share/man/man1/torva_setup.1
+#   share/man/man1/torva_setup.1, torva-inspect.1
 #   share/doc/torva-setup/{README.md, quickstart.md, examples/...}
 include_guard(GLOBAL)
 include(GNUInstallDirs)
@@ -24,6 +24,7 @@ endforeach()
 install(TARGETS ${TORVA_INSTALLED_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(FILES "${TORVA_ROOT}/doc/torva_setup.1" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+install(FILES "${TORVA_ROOT}/doc/torva-inspect.1" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 foreach(doc README.md doc/quickstart.md)
   if(EXISTS "${TORVA_ROOT}/${doc}")
     install(FILES "${TORVA_ROOT}/${doc}" DESTINATION "${TORVA_DOC_DIR}")

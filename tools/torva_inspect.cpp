@@ -1,7 +1,10 @@
 // torva-inspect: checks what a finished torva_setup run left behind, prints a summary, and
-// exports the panels with the basis flow for ParaView.
+// exports the panels with the basis flow for ParaView; before a run, checks its meshes and
+// estimates what it will need.
 //
 //     torva-inspect [--dir DIR] [--vtk FILE] [--quiet] [INPUT]
+//     torva-inspect --check-mesh [--dir DIR] [INPUT]  |  --check-mesh --ssg FILE [--fs FILE]
+//     torva-inspect --estimate [--dir DIR] [INPUT]
 //
 // INPUT is the run-parameter file as it was given to torva_setup /INPUT= (default "setup");
 // it is opened as named, else with ".inp", and the listing is INPUT.LIS, as the setup names
@@ -31,6 +34,9 @@
 #include "frame/units.hpp"
 #include "input/namelist_reader.hpp"
 #include "input/run_parameters.hpp"
+#include "driver/run_estimate.hpp"
+#include "frame/threads.hpp"
+#include "mesh/mesh_checks.hpp"
 #include "mesh/mesh_file.hpp"
 #include "mesh/panel_model.hpp"
 
@@ -49,16 +55,24 @@ constexpr int kExitOk = 0;
 constexpr int kExitCheckFailed = 1;
 constexpr int kExitCannotRead = 2;
 
+enum class Mode { finished_run, check_mesh, estimate };
+
 struct Arguments {
+    Mode mode = Mode::finished_run;
     std::string dir = ".";
     std::string input = "setup";
+    bool input_given = false;
     std::string vtk;
+    std::string ssg, fs;   // mesh files given directly to --check-mesh
     bool quiet = false;
 };
 
 void print_help(std::ostream& o)
 {
     o << "usage: torva-inspect [--dir DIR] [--vtk FILE] [--quiet] [INPUT]\n"
+         "       torva-inspect --check-mesh [--dir DIR] [INPUT]\n"
+         "       torva-inspect --check-mesh --ssg FILE [--fs FILE]\n"
+         "       torva-inspect --estimate [--dir DIR] [INPUT]\n"
          "       torva-inspect --help\n"
          "\n"
          "Checks a finished torva_setup run in DIR (default: the current directory).  INPUT\n"
@@ -78,8 +92,24 @@ void print_help(std::ostream& o)
          "               about y = 0 shows the whole hull.\n"
          "  --quiet      print only what fails\n"
          "\n"
-         "Exit status: 0 all checks pass and the run finished; 1 a check failed; 2 the run\n"
-         "could not be read.\n";
+         "Before a run:\n"
+         "  --check-mesh checks the meshes of INPUT (FILE_SSG and FILE_FS), or the files given\n"
+         "               by --ssg (body) and --fs (free surface): FAIL for a body sheet turned\n"
+         "               inside out (its body's displacement negative, or against the sheets\n"
+         "               it joins), a free surface that does not meet the hull along the\n"
+         "               waterline (the gap and where), degenerate panels, sheets that\n"
+         "               overlap; WARN for panels of aspect ratio above\n"
+         "               25 or skewed more than 60 degrees.  Prints a panel-quality table and\n"
+         "               the five worst panels by area, aspect ratio and skew.  Lengths are\n"
+         "               the mesh files' own (ALENGTH is not applied).\n"
+         "  --estimate   prints what the run of INPUT will need: N, the peak memory, the\n"
+         "               bytes of every journal and filter file (exact), the free space of\n"
+         "               the file system they go to, and a time from a short calibration on\n"
+         "               this machine (an idle machine's time; writing the files not counted).\n"
+         "\n"
+         "Exit status: 0 all checks pass and the run finished (--check-mesh: no FAIL;\n"
+         "--estimate: the files fit); 1 a check failed (--check-mesh: a FAIL; --estimate: the\n"
+         "files do not fit in the free space); 2 the run or the meshes could not be read.\n";
 }
 
 // Returns the exit status to end with now, or -1 to go on.
@@ -108,6 +138,17 @@ int parse_arguments(int argc, char** argv, Arguments& args)
             args.vtk = v;
         } else if (a == "--quiet") {
             args.quiet = true;
+        } else if (a == "--check-mesh" || a == "--estimate") {
+            const Mode mode = a == "--check-mesh" ? Mode::check_mesh : Mode::estimate;
+            if (args.mode != Mode::finished_run && args.mode != mode) {
+                std::cerr << "torva-inspect: --check-mesh and --estimate go one at a time\n";
+                return kExitCannotRead;
+            }
+            args.mode = mode;
+        } else if (a == "--ssg" || a == "--fs") {
+            const char* v = value(a.c_str());
+            if (!v) return kExitCannotRead;
+            (a == "--ssg" ? args.ssg : args.fs) = v;
         } else if (!a.empty() && a[0] == '-') {
             std::cerr << "torva-inspect: unknown option " << a << " (see --help)\n";
             return kExitCannotRead;
@@ -117,7 +158,24 @@ int parse_arguments(int argc, char** argv, Arguments& args)
         } else {
             args.input = a;
             input_seen = true;
+            args.input_given = true;
         }
+    }
+    if ((!args.ssg.empty() || !args.fs.empty()) && args.mode != Mode::check_mesh) {
+        std::cerr << "torva-inspect: --ssg and --fs go with --check-mesh\n";
+        return kExitCannotRead;
+    }
+    if (!args.fs.empty() && args.ssg.empty()) {
+        std::cerr << "torva-inspect: --fs needs --ssg (the body mesh) too\n";
+        return kExitCannotRead;
+    }
+    if (!args.ssg.empty() && args.input_given) {
+        std::cerr << "torva-inspect: give either INPUT or --ssg, not both\n";
+        return kExitCannotRead;
+    }
+    if (!args.vtk.empty() && args.mode != Mode::finished_run) {
+        std::cerr << "torva-inspect: --vtk goes with the check of a finished run\n";
+        return kExitCannotRead;
     }
     if (!args.vtk.empty()) {
         const std::string ext = fs::path(args.vtk).extension().string();
@@ -194,40 +252,6 @@ bool read_model(const RunParameters& params, PanelModel& model)
         return false;
     }
     return true;
-}
-
-RunFacts run_facts(const PanelModel& model, const RunParameters& params)
-{
-    RunFacts f;
-    f.n = model.n_panels;
-    f.symmetry = model.header.symmetry;
-    int first = 0;
-    for (int s = 0; s < model.n_sheets; ++s) {
-        const auto ss = static_cast<std::size_t>(s);
-        SheetFacts sheet{model.np1[ss], model.np2[ss], model.np[ss], model.kp[ss], model.mp[ss], 0};
-        for (int p = first; p < first + sheet.np; ++p) sheet.active += model.active[static_cast<std::size_t>(p)] == 1;
-        first += sheet.np;
-        f.sheets.push_back(sheet);
-    }
-    f.inforder = params.INFORDER;
-    f.infbnd = params.INFBND;
-    f.infinvs = params.INFINVS;
-    f.ifsbc = params.IFSBC;
-    f.b_filter = params.B_FILTER;
-    f.sea_depth = params.SEA_DEPTH;
-    f.filejou = trimmed(params.FILEJOU);
-    f.mode_count = kModeCount;
-    return f;
-}
-
-std::string with_thousands(std::int64_t v)
-{
-    std::string digits = std::to_string(v < 0 ? -v : v), out;
-    for (std::size_t k = 0; k < digits.size(); ++k) {
-        if (k > 0 && (digits.size() - k) % 3 == 0) out += ',';
-        out += digits[k];
-    }
-    return v < 0 ? "-" + out : out;
 }
 
 std::string fixed(double v, int digits)
@@ -334,6 +358,85 @@ int summarise_basis_flow(const PanelModel& model, const std::vector<float>& flow
         return 1;
     }
     return 0;
+}
+
+bool enter_run_directory(const std::string& dir)
+{
+    std::error_code ec;
+    fs::current_path(dir, ec);
+    if (ec) std::cerr << "torva-inspect: cannot enter the run directory " << dir << ": " << ec.message() << '\n';
+    return !ec;
+}
+
+int check_meshes(const Arguments& args)
+{
+    if (!enter_run_directory(args.dir)) return kExitCannotRead;
+    std::string ssg = args.ssg, fs_name = args.fs;
+    if (ssg.empty()) {
+        RunParameters params;
+        std::string parameter_file;
+        if (!read_parameters(args.input, params, parameter_file)) return kExitCannotRead;
+        ssg = trimmed(params.FILE_SSG);
+        fs_name = trimmed(params.FILE_FS);
+    }
+    PanelModel model;
+    try {
+        const std::string problem = read_mesh_for_checks(ssg, fs_name, model);
+        if (!problem.empty()) {
+            std::cerr << "torva-inspect: " << problem << '\n';
+            return kExitCannotRead;
+        }
+    } catch (const RunStopped&) {
+        std::cerr << "torva-inspect: the setup's mesh reader rejects " << ssg
+                  << (fs_name.empty() || fs_name == kNoSecondMeshFile ? std::string() : " + " + fs_name) << '\n';
+        return kExitCannotRead;
+    }
+    const MeshCheckReport report = check_mesh(model);
+    std::cout << "mesh " << ssg << (fs_name.empty() || fs_name == kNoSecondMeshFile ? "" : " + " + fs_name) << " \""
+              << trimmed(model.header.title) << "\": " << model.n_sheets << " sheets, N = " << model.n_panels
+              << " padded panels, symmetry " << model.header.symmetry << '\n';
+    for (const std::string& line : mesh_report_lines(report)) std::cout << line << '\n';
+    if (report.failures() > 0) {
+        std::cout << report.failures() << " mesh check" << (report.failures() == 1 ? "" : "s") << " failed\n";
+        return kExitCheckFailed;
+    }
+    std::cout << "mesh checks passed";
+    if (report.warnings() > 0) std::cout << " (" << report.warnings() << " warnings)";
+    std::cout << '\n';
+    return kExitOk;
+}
+
+int estimate(const Arguments& args)
+{
+    if (!enter_run_directory(args.dir)) return kExitCannotRead;
+    RunParameters params;
+    std::string parameter_file;
+    if (!read_parameters(args.input, params, parameter_file)) return kExitCannotRead;
+    PanelModel model;
+    if (!read_model(params, model)) return kExitCannotRead;
+    fill_moment_tables(model);
+    // Whatever the influence routines would write to the listing goes to stderr here.
+    UnitTable& io = units();
+    const int messages = io.free_unit();
+    OpenOptions old_text;
+    old_text.status = "OLD";
+    if (io.open(messages, "/dev/stderr", old_text) != kIostatOk) {
+        std::cerr << "torva-inspect: cannot write messages to /dev/stderr\n";
+        return kExitCannotRead;
+    }
+    const RunFacts facts = run_facts(model, params);
+    const Calibration calibration = calibrate_machine(model, params, messages);
+    io.close(messages);
+    const RunEstimate e = estimate_run(facts, params.H1, params.H2, team_threads(), calibration);
+    const SpaceCheck space = journal_space(e, facts.filejou);
+    std::cout << "estimate for " << parameter_file << " in " << fs::current_path().string() << ":\n";
+    for (const std::string& line : estimate_lines(e, space, available_memory_bytes())) std::cout << "  " << line << '\n';
+    if (!journals_fit(e, space)) {
+        std::cout << "FAIL the journal and filter files need " << byte_text(e.peak_file_bytes) << " but " << space.directory
+                  << " has " << byte_text(space.free_bytes) << " free\n";
+        return kExitCheckFailed;
+    }
+    return kExitOk;
 }
 
 int inspect_run(const Arguments& args)
@@ -464,6 +567,8 @@ int main(int argc, char** argv)
     const int parsed = parse_arguments(argc, argv, args);
     if (parsed >= 0) return parsed;
     try {
+        if (args.mode == Mode::check_mesh) return check_meshes(args);
+        if (args.mode == Mode::estimate) return estimate(args);
         return inspect_run(args);
     } catch (const RunStopped&) {
         return kExitCannotRead;

@@ -8,6 +8,7 @@
 
 #include "driver/grid_tables.hpp"
 #include "driver/journal.hpp"
+#include "driver/pre_run_checks.hpp"
 #include "equations/basefl.hpp"
 #include "equations/seteqn.hpp"
 #include "equations/seteqn1.hpp"
@@ -147,6 +148,8 @@ void run_setup()
     const GridExtents extents = compute_grid_extents(model);
     print_grid_information(kListingUnit, model);
     print_principal_particulars(kListingUnit, model, extents, alength);
+    warn_negative_displacement(kListingUnit, model);
+    report_run_estimate(kListingUnit, model, params);
 
     // 17. Journal files.
     std::string why;

@@ -428,6 +428,22 @@ int read_mesh_two_files(int unit, const std::string& file_ssg, const std::string
     return status;
 }
 
+int read_mesh_corners(std::istream& first, const std::string& first_name, std::istream* second,
+                      const std::string& second_name, float alength, PanelModel& model)
+{
+    MeshRecords first_records(first, first_name);
+    if (read_first_file(first_records, alength, model) != 0)
+        return 1;
+    if (second != nullptr) {
+        MeshRecords second_records(*second, second_name);
+        if (read_second_file(second_records, alength, model) != 0)
+            return 1;
+    }
+    fill_node_table(model);
+    set_active_flags(model);
+    return 0;
+}
+
 void classify_panels(PanelModel& model)
 {
     model.n_flagged_interior_body = model.n_flagged_body = model.n_body = 0;

@@ -77,6 +77,14 @@ struct MeshSizes {
 [[nodiscard]] int read_mesh_two_files(int unit, const std::string& file_ssg,
                                       const std::string& file_fs, float alength, PanelModel& model);
 
+// The readers' sheet tables, corner records, node table and active flags, without the panel
+// geometry (whose frame inversion stops the run on a degenerate panel): what a check of the
+// mesh needs to see such a panel and report it.  `second` may be null (one file).  Returns
+// 0, or 1 when the sheets exceed the model's sheet capacity.
+[[nodiscard]] int read_mesh_corners(std::istream& first, const std::string& first_name,
+                                    std::istream* second, const std::string& second_name,
+                                    float alength, PanelModel& model);
+
 // Six panel lists by sheet kind, with a running 1-based panel number:
 //   kind 2: body (all), interior_body (active), and with MP > 0 flagged_body (all) and
 //           flagged_interior_body (active);
