@@ -36,24 +36,6 @@ OpenOptions unformatted(const char* status)
     return o;
 }
 
-TEST(records, framing_matches_hand_written_bytes)
-{
-    TempDir dir("rec");
-    torva::UnitTable table;
-    ASSERT_EQ(table.open(11, dir.file("a.jou"), unformatted("NEW")), 0);
-    const std::int32_t n = 3;
-    const float v[2] = {1.0f, -2.0f};
-    const std::span<const std::byte> pieces[] = {torva::bytes_of(n), std::as_bytes(std::span(v))};
-    table.write_record(11, pieces);
-    table.write_record(11, std::span<const std::byte>());
-    table.close(11);
-    // 12 data bytes: 0C 00 00 00 | 03 00 00 00 | 00 00 80 3F | 00 00 00 C0 | 0C 00 00 00,
-    // then the empty record: 00 00 00 00 00 00 00 00.
-    const std::vector<unsigned char> expect = {0x0C, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0x80, 0x3F, 0, 0, 0, 0xC0,
-                                               0x0C, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(file_bytes(dir.file("a.jou")), expect);
-}
-
 TEST(records, gfortran_reads_small_empty_and_multi_megabyte_records)
 {
     TempDir dir("gf");
@@ -307,24 +289,6 @@ TEST(units, free_unit_counts_up_from_130_and_never_repeats)
     EXPECT_EQ(table.free_unit(), 133);
 }
 
-TEST(units, full_disk_is_reported_with_the_file_name)
-{
-    torva::UnitTable table;
-    OpenOptions o;
-    o.status = "UNKNOWN";
-    o.form = FileForm::unformatted;
-    ASSERT_EQ(table.open(30, "/dev/full", o), 0);
-    std::vector<float> row(1 << 20);
-    try {
-        table.write_record(30, torva::bytes_of(row));
-        table.close(30);
-        FAIL() << "writing to /dev/full succeeded";
-    } catch (const torva::IoError& e) {
-        EXPECT_EQ(e.file(), "/dev/full");
-        EXPECT_NE(std::string(e.what()).find("No space left on device"), std::string::npos) << e.what();
-    }
-}
-
 // A write behind puts its records where a plain write would, in order with the unit's
 // later records, while other units are opened, written and closed meanwhile; a failure in
 // it is raised by the unit's next use and names the file.
@@ -424,6 +388,39 @@ TEST(units, a_write_at_the_start_of_an_existing_text_file_ends_the_file_there)
     table.write_line(41, "z");   // an existing file opened at its start: the write ends it
     table.close(41);
     EXPECT_EQ(file_bytes(dir.file("t.txt")), (std::vector<unsigned char>{'z', '\n'}));
+}
+
+// A file opened for a pending name is written under name + ".part" and takes its name only at
+// the commit; until then nothing exists under the name.  Status NEW refuses an existing
+// name and never overwrites one that appears meanwhile; a pending file deleted on close is
+// not renamed; other statuses open the name itself.
+TEST(units, pending_files_take_their_names_only_at_the_commit)
+{
+    TempDir dir("pending");
+    torva::UnitTable table;
+    const std::string a = dir.file("a.jou1"), b = dir.file("b.jou2"), c = dir.file("c.jou3"), d = dir.file("d.jou4");
+    ASSERT_EQ(table.open_pending(11, a, unformatted("new")), 0);
+    ASSERT_EQ(table.open_pending(12, b, unformatted("REPLACE")), 0);
+    ASSERT_EQ(table.open_pending(13, c, unformatted("new")), 0);
+    ASSERT_EQ(table.open_pending(14, d, unformatted("NEW")), 0);
+    table.write_record(11, torva::bytes_of(std::int32_t{7}));
+    table.close(11);                                 // closed early: still waits for the commit
+    table.write_record(12, torva::bytes_of(std::int32_t{8}));
+    table.close(14, /*keep=*/false);
+    EXPECT_FALSE(torva::UnitTable::exists(a));
+    EXPECT_TRUE(torva::UnitTable::exists(a + torva::kPendingSuffix));
+    EXPECT_EQ(table.open_pending(15, a + "x", unformatted("new")), 0);
+    table.close(15);
+    std::ofstream(c) << "appeared meanwhile";
+    EXPECT_THROW(table.commit_pending(), torva::IoError);
+    EXPECT_EQ(file_bytes(a).size(), 12u);
+    EXPECT_EQ(file_bytes(b).size(), 12u);
+    EXPECT_FALSE(table.is_open(12));
+    EXPECT_EQ(file_bytes(c).size(), 18u);            // not overwritten
+    EXPECT_FALSE(torva::UnitTable::exists(d));
+    EXPECT_FALSE(torva::UnitTable::exists(a + torva::kPendingSuffix));
+    EXPECT_EQ(table.open_pending(16, a, unformatted("new")), torva::kIostatFileExists);
+    ASSERT_EQ(table.open_pending(17, dir.file("e"), unformatted("OLD")), torva::kIostatFileNotFound);
 }
 
 }  // namespace

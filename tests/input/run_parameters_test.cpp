@@ -77,15 +77,6 @@ TEST(run_parameters, defaults_are_those_the_setup_relies_on)
     EXPECT_TRUE(p->MOOR_STERN);
     EXPECT_EQ(p->ANIMTYPE, "   ");
 
-    // Every text holds exactly its declared length.
-    const auto slots = key_slots(*p);
-    for (std::size_t k = 0; k < kTorvaInpKeys.size(); ++k) {
-        if (kTorvaInpKeys[k].kind != ValueKind::Text) continue;
-        for (std::size_t e = 0; e < slots[k].count; ++e) {
-            EXPECT_EQ(slots[k].texts[e].size(), static_cast<std::size_t>(kTorvaInpKeys[k].text_length))
-                << kTorvaInpKeys[k].name;
-        }
-    }
 }
 
 TEST(run_parameters, set_defaults_restores_a_changed_record)
@@ -94,23 +85,6 @@ TEST(run_parameters, set_defaults_restores_a_changed_record)
     input_testing::fill_distinctive(*p);
     set_run_parameter_defaults(*p);
     EXPECT_TRUE(same_parameters(RunParameters{}, *p));
-}
-
-TEST(run_parameters, speeds_take_speedx_only_when_not_given)
-{
-    auto p = fresh_parameters();
-    p->SPEEDX = 5.0f;
-    derive_run_parameters(*p);
-    EXPECT_EQ(p->REFSPEEDX, 5.0f);
-    EXPECT_EQ(p->UVRSLAM, 5.0f);
-
-    auto q = fresh_parameters();
-    q->SPEEDX = 5.0f;
-    q->REFSPEEDX = 0.0f;
-    q->UVRSLAM = 0.0f;      // 0 is not below 0: kept
-    derive_run_parameters(*q);
-    EXPECT_EQ(q->REFSPEEDX, 0.0f);
-    EXPECT_EQ(q->UVRSLAM, 0.0f);
 }
 
 TEST(run_parameters, load_sets_copy_points_shear_heights_and_boxes_as_worked_by_hand)
@@ -153,31 +127,18 @@ TEST(run_parameters, load_sets_copy_points_shear_heights_and_boxes_as_worked_by_
     EXPECT_EQ(element_2d(p->BOXLOAD3, 6, 4, 2), 0.5f);
 }
 
-TEST(run_parameters, shear_heights_stay_when_shear_centers_are_given_and_no_load_copies_without_nload)
+TEST(run_parameters, speeds_rudder_point_frc_file_and_linear_run_follow_their_rules)
 {
     auto p = fresh_parameters();
-    p->SHEARCENTER = true;
-    p->NLOAD = 0;
-    p->ICOMP = {1, 1, 1};
-    p->NLOAD1 = 1;
-    element_2d(p->XLOAD1, 3, 3, 1) = 2.0f;
-    element_2d(p->XLOAD, 3, 3, 1) = 5.0f;
-    p->ZSHEAR1[0] = -1.0f;
-    derive_run_parameters(*p);
-    EXPECT_EQ(p->NLOAD1, 1);
-    EXPECT_EQ(element_2d(p->XLOAD1, 3, 3, 1), 2.0f);
-    EXPECT_EQ(p->ZSHEAR1[0], -1.0f);
-}
-
-TEST(run_parameters, rudder_point_frc_file_and_linear_run_follow_their_rules)
-{
-    auto p = fresh_parameters();
+    p->SPEEDX = 5.0f;
     p->XMTN = 1.0f, p->YMTN = 2.0f, p->ZMTN = 3.0f;
     p->DETFRC = fixed_text_200("ship");
     p->ILIN = 0;
     p->GEOPRESS = true;
     p->IBERNOULLI = 1;
     derive_run_parameters(*p);
+    EXPECT_EQ(p->REFSPEEDX, 5.0f);
+    EXPECT_EQ(p->UVRSLAM, 5.0f);
     EXPECT_EQ(p->XMTN_RUD, 1.0f);
     EXPECT_EQ(p->YMTN_RUD, 2.0f);
     EXPECT_EQ(p->ZMTN_RUD, 3.0f);
@@ -186,12 +147,17 @@ TEST(run_parameters, rudder_point_frc_file_and_linear_run_follow_their_rules)
     EXPECT_EQ(p->IBERNOULLI, 0);
 
     auto q = fresh_parameters();
+    q->SPEEDX = 5.0f;
+    q->REFSPEEDX = 0.0f;
+    q->UVRSLAM = 0.0f;                      // 0 is not below 0: kept
     q->XMTN_RUD = 10000.0f;                 // not above 10000: kept
     q->DETFRC = fixed_text_200("ship");
     q->FILEFRC = fixed_text_200("mine.frc");
     q->ILIN = 0;
     q->IBERNOULLI = 2;                      // only 1 is cleared
     derive_run_parameters(*q);
+    EXPECT_EQ(q->REFSPEEDX, 0.0f);
+    EXPECT_EQ(q->UVRSLAM, 0.0f);
     EXPECT_EQ(q->XMTN_RUD, 10000.0f);
     EXPECT_EQ(q->FILEFRC, fixed_text_200("mine.frc"));
     EXPECT_EQ(q->IBERNOULLI, 2);
