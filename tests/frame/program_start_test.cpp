@@ -114,63 +114,6 @@ TEST(listing_header, short_page_of_the_setup)
     EXPECT_EQ(page[27].size(), 79u);
 }
 
-TEST(listing_header, frame_follows_the_id_for_short_titles_and_fills_79_columns_at_68)
-{
-    // m = 4: 45 + 4 - 2 = 47 is not right of 44 + 11 = 55, so rule (1): columns 24 and 55;
-    // the title starts in column 40 - 2 = 38.  m = 68: columns 35 - 34 = 1 and 45 + 68 - 34 =
-    // 79; the title starts in column 6.
-    const std::string long_title(68, 't');
-    struct Case { std::string title, rule, title_line; };
-    for (const Case& c : {Case{"Tiny", record({{24, std::string(32, '*')}}), record({{24, "*"}, {38, "Tiny"}, {55, "*"}})},
-                          Case{long_title, std::string(79, '*'), record({{1, "*"}, {6, long_title}, {79, "*"}})}}) {
-        ListingHeaderFields f = setup_fields();
-        f.identity.title = c.title;
-        const Page page = listing_header_lines(f, "SHORT", false);
-        EXPECT_EQ(page[15], c.rule) << c.title;
-        EXPECT_EQ(page[19], c.title_line) << c.title;
-    }
-}
-
-TEST(listing_header, long_title_continues_on_line_24_and_pushes_the_rest_down)
-{
-    // The first 80 characters: m = 80 starts the title in column 40 - 40 = 0, so its first
-    // character falls off the page; the frame columns -5 and 85 lie outside the 79 written,
-    // leaving the two rows of asterisks cut to 79.  Characters 81 on ("second part", 11)
-    // are centred on line 24 from column 40 - 5 = 35.  Fields then start on line 28.
-    ListingHeaderFields f = setup_fields();
-    std::string first80;
-    for (int k = 0; k < 8; ++k) first80 += "0123456789";
-    f.identity.title = first80 + "second part";
-    f.identity.title.resize(100, ' ');
-    const Page page = listing_header_lines(f, "SHORT", false);
-    ASSERT_EQ(page.size(), 34u);
-    EXPECT_EQ(page[15], std::string(79, '*'));
-    EXPECT_EQ(page[16], kBlank);
-    EXPECT_EQ(page[17], record({{29, "T O R V A _ S E T U P"}}));
-    EXPECT_EQ(page[19], first80.substr(1));
-    EXPECT_EQ(page[21], std::string(79, '*'));
-    EXPECT_EQ(page[23], record({{35, "second part"}}));
-    const auto fields = setup_field_records();
-    for (std::size_t k = 0; k < fields.size(); ++k) EXPECT_EQ(page[27 + k], fields[k]) << 28 + k;
-}
-
-TEST(listing_header, special_notes_in_pieces_of_50)
-{
-    ListingHeaderFields f = setup_fields();
-    f.identity.special_notes = std::string(50, 'a') + std::string(10, 'b');
-    f.identity.special_notes.resize(100, ' ');
-    f.account = "acct";
-    f.user = std::string(20, ' ');
-    const Page page = listing_header_lines(f, "SHORT", false);
-    ASSERT_EQ(page.size(), 36u);                       // notes end on line 34
-    EXPECT_EQ(page[28], record({{43, "CPU id           : 20251205"}}));      // no user
-    EXPECT_EQ(page[29], record({{3, "Account      : acct"}, {43, "Installation     :  node7"}}));
-    EXPECT_EQ(page[31], record({{3, "Special notes for this program version :"}}));
-    EXPECT_EQ(page[32], record({{6, std::string(50, 'a')}}));
-    EXPECT_EQ(page[33], record({{6, std::string(10, 'b')}}));
-    EXPECT_EQ(page[34], kBlank);
-}
-
 TEST(listing_header, other_styles_are_the_short_page_moved_narrowed_or_widened)
 {
     const ListingHeaderFields f = setup_fields();

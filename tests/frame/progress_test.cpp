@@ -125,29 +125,4 @@ TEST(progress, throttled_reports_and_one_ended_line_per_phase)
     EXPECT_EQ(term.writes, expected);
 }
 
-TEST(progress, concurrent_advances_keep_writes_whole_and_counts_rising)
-{
-    FakeTerminal term;
-    std::atomic<long> ticks{0};
-    ProgressSettings s = term.settings(true, 0.0);   // no throttle: as many writes as possible
-    s.clock = [&ticks] { return 1e-3 * static_cast<double>(ticks.fetch_add(1)); };
-    constexpr int kThreads = 8, kEach = 2000;
-    {
-        ProgressReporter p("rows", "rows", s);
-        std::vector<std::thread> threads;
-        for (int t = 0; t < kThreads; ++t)
-            threads.emplace_back([&p] { for (int i = 0; i < kEach; ++i) p.advance(kThreads * kEach); });
-        for (auto& t : threads) t.join();
-        p.finish();
-    }
-    long long last = -1;
-    for (const std::string& w : term.writes) {
-        ASSERT_EQ(w.front(), '\r') << "not a whole line: " << w;
-        const long long done = std::stoll(visible(w).substr(visible(w).find(": ") + 2));
-        EXPECT_GE(done, last) << "count went backwards";
-        last = done;
-    }
-    EXPECT_EQ(visible(term.writes.back()).rfind("rows: 16000/16000 rows (100.0%) in ", 0), 0u) << term.writes.back();
-}
-
 }  // namespace
