@@ -264,6 +264,8 @@ TEST_F(argument_file, active_sections_add_but_never_override)
                                          std::vector<std::string>{"TORVA_SETUP", "/MODE=again"});
     EXPECT_EQ(errors, 0);
     EXPECT_EQ(p.text("MODE"), "again");
+    Parsed other("/ARGFILE='" + path + "'", "OTHER");   // the section is the program name
+    EXPECT_EQ(other.text("COMPANY-NAME"), "other");
 }
 
 TEST_F(argument_file, bad_line_is_counted_and_named)
@@ -279,13 +281,6 @@ TEST_F(argument_file, bad_line_is_counted_and_named)
     EXPECT_EQ(p.text("NAME"), "ok/1");
     EXPECT_EQ(p.text("MODE"), "m/2");
     EXPECT_EQ(p.text("INPUT"), "sub/ship");
-}
-
-TEST_F(argument_file, section_is_the_program_name)
-{
-    write("[OTHER_PROGRAM]\n/NAME=other\n[TORVA_SETUP]\n/NAME=setup\n");
-    Parsed p("/ARGFILE='" + path + "'", "OTHER_PROGRAM");
-    EXPECT_EQ(p.text("NAME"), "other");
 }
 
 TEST_F(argument_file, reading_is_reported_at_level_all)

@@ -24,34 +24,21 @@ TEST(run_parameters, key_table_has_the_declared_count_of_each_type_and_shape)
     std::set<std::string_view> names;
     for (const KeyInfo& key : kTorvaInpKeys) {
         names.insert(key.name);
-        const char* kind = key.kind == ValueKind::Real ? "real" : key.kind == ValueKind::Integer ? "integer"
-                         : key.kind == ValueKind::Logical ? "logical" : "text";
-        std::string tag = std::string(kind) + (key.is_array() ? " array" : " scalar");
-        if (key.kind == ValueKind::Text) tag += " " + std::to_string(key.text_length);
-        ++counts[tag];
+        const char* kinds[] = {"real", "integer", "logical", "text"};
+        ++counts[std::string(kinds[static_cast<int>(key.kind)]) + (key.is_array() ? " array" : " scalar") +
+                 (key.kind == ValueKind::Text ? " " + std::to_string(key.text_length) : "")];
     }
     EXPECT_EQ(names.size(), kTorvaInpKeyCount);
-    EXPECT_EQ(counts["real scalar"], 61);
-    EXPECT_EQ(counts["integer scalar"], 58);
-    EXPECT_EQ(counts["logical scalar"], 15);
-    EXPECT_EQ(counts["text scalar 200"], 35);
-    EXPECT_EQ(counts["text scalar 80"], 4);
-    EXPECT_EQ(counts["text scalar 3"], 1);
-    EXPECT_EQ(counts["integer array"], 16);
-    EXPECT_EQ(counts["real array"], 84);
-    EXPECT_EQ(counts["logical array"], 2);
-    EXPECT_EQ(counts["text array 200"], 1);
-
-    // Shapes that the equation systems and the derived values rely on.
+    const std::map<std::string, int> declared = {
+        {"real scalar", 61}, {"integer scalar", 58}, {"logical scalar", 15}, {"text scalar 200", 35},
+        {"text scalar 80", 4}, {"text scalar 3", 1}, {"integer array", 16}, {"real array", 84},
+        {"logical array", 2}, {"text array 200", 1}};
+    EXPECT_EQ(counts, declared);
     const KeyInfo& ispline = kTorvaInpKeys[*find_key("ISPLINE")];
     EXPECT_EQ(ispline.lower, 0);
     EXPECT_EQ(ispline.count(), 2u);
-    const KeyInfo& boxload = kTorvaInpKeys[*find_key("boxload3")];
-    EXPECT_EQ(boxload.rank(), 2);
-    EXPECT_EQ(boxload.count(), 600u);
-    EXPECT_EQ(kTorvaInpKeys.front().name, "ALENGTH");
+    EXPECT_EQ(kTorvaInpKeys[*find_key("boxload3")].count(), 600u);
     EXPECT_EQ(kTorvaInpKeys.back().name, "DAMPRAMP");
-    EXPECT_FALSE(find_key("ALENGTHX").has_value());
 }
 
 TEST(run_parameters, defaults_are_those_the_setup_relies_on)
