@@ -1,6 +1,5 @@
 #include "input/parameter_limits.hpp"
 
-#include <algorithm>
 #include <cmath>
 
 #include "frame/list_directed.hpp"
@@ -38,7 +37,8 @@ int bottom_image_count(float depth, float waterline_length, float sea_depth_give
                "a depth that needs at most " + std::to_string(kMaxKernelCount) +
                    " bottom images (5 x the waterline length / the depth; here about " +
                    format_item(static_cast<float>(estimate)) + ")");
-    int n = std::max(1, static_cast<int>(estimate));
+    // No waterline (its extent still at the start values) gives a negative length: one image.
+    int n = estimate < 1.0 ? 1 : static_cast<int>(estimate);
     while (n > 1 && static_cast<float>(n - 1) * depth >= target) --n;
     while (static_cast<float>(n) * depth < target) ++n;
     if (n > kMaxKernelCount)

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 
+#include "frame/run_stop.hpp"
 #include "input/namelist_test_support.hpp"
+#include "input/parameter_limits.hpp"
 
 namespace torva {
 namespace {
@@ -156,6 +159,32 @@ TEST(run_parameters, speeds_rudder_point_frc_file_and_linear_run_follow_their_ru
     EXPECT_TRUE(r->GEOPRESS);
     EXPECT_EQ(r->IBERNOULLI, 1);
     EXPECT_EQ(r->FILEFRC, fixed_text_200("0"));   // DETFRC "0": nothing derived
+}
+
+}  // namespace
+}  // namespace torva
+
+namespace torva {
+namespace {
+
+// The bottom-image count, computed directly, is the count its definition gives by counting
+// up: the smallest n >= 1 with n x depth >= 5 x waterline length in float arithmetic.
+TEST(parameter_limits, bottom_image_count_is_the_counted_one_up_to_its_limit)
+{
+    std::mt19937 random(17u);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    for (int trial = 0; trial < 20000; ++trial) {
+        const float length = 0.01f + 100.0f * unit(random);
+        const float depth = length * (0.005f + 3.0f * unit(random)) * (trial % 7 == 0 ? 1.0f : unit(random) + 0.01f);
+        int counted = 1;
+        while (static_cast<float>(counted) * depth < 5.0f * length && counted <= kMaxKernelCount) ++counted;
+        if (counted > kMaxKernelCount) {
+            EXPECT_THROW((void)bottom_image_count(depth, length, depth), RunStopped) << depth << " " << length;
+            continue;
+        }
+        ASSERT_EQ(bottom_image_count(depth, length, depth), counted) << depth << " " << length;
+    }
+    EXPECT_EQ(bottom_image_count(1.0f, -2.0e15f, 1.0f), 1);   // no waterline
 }
 
 }  // namespace
