@@ -152,11 +152,11 @@ TEST(run_stops, killed_run_shows_its_phase_and_leaves_no_finished_journal)
         for (int a = 0; a <= 60; ++a) mesh += std::to_string(a) + " " + std::to_string(b) + " -1\n";
     write_text(dir.file("plate.ssg"), mesh);
     write_text(dir.file("run.inp"), "&TORVA_INP\n FILE_SSG = 'plate.ssg'\n FILEJOU = 'j'\n/\n");
-    // Killed once the listing shows the assembly began (or after 8 s).
+    // Killed once its progress on stderr shows the assembly began (or after 8 s).
     const FortranRun run = run_command(
         "cd " + shell_quote(dir.path().string()) + " && (" + shell_quote(built_program("torva_setup")) +
-        " /INPUT=run & pid=$!; for i in $(seq 80); do grep -q 'Setting up' run.LIS 2>/dev/null && break; sleep 0.1; "
-        "done; kill -KILL $pid; wait $pid; echo status=$?)");
+        " /INPUT=run 2>progress.txt & pid=$!; for i in $(seq 80); do grep -q assembling progress.txt && break; "
+        "sleep 0.1; done; sleep 0.2; kill -KILL $pid; wait $pid; echo status=$?)");
     if (run.output.find("status=137") == std::string::npos) GTEST_SKIP() << "the run ended before it was killed";
     const auto listing = lines_of(read_bytes(dir.file("run.LIS")));
     EXPECT_EQ(find_in_order({"GRID INFORMATION", "Setting up the boundary integral equation ..."}, listing), "")
