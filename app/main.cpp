@@ -11,6 +11,7 @@
 #include "driver/setup_driver.hpp"
 #include "equations/dense_linear_algebra.hpp"
 #include "frame/command_line.hpp"
+#include "frame/list_directed.hpp"
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"
 #include "frame/usage.hpp"
@@ -24,12 +25,13 @@ namespace {
 // gets a closing line that repeats it and says where the whole message is.
 void close_listing_with_reason(const torva::RunStopped& stop)
 {
+    using torva::trimmed;
     using torva::units;
     if (!units().is_open(torva::kListingUnit)) return;
     if (stop.unit == torva::kListingUnit && !stop.lines.empty() && stop.lines.back().starts_with("ERROR:")) return;
     std::string reason;
     for (const std::string& text : stop.lines) {
-        const std::string line = text.substr(std::min(text.find_first_not_of(' '), text.size()));
+        const std::string line = trimmed(text.substr(std::min(text.find_first_not_of(' '), text.size())));
         if (line.empty() || line.front() == '[') continue;    // the routine's name in brackets
         if (reason.empty()) reason = line.starts_with("ERROR:") ? line : "ERROR: the run stopped: " + line;
         else reason += (reason.back() == ':' ? " " : ": ") + line;

@@ -177,6 +177,16 @@ TEST(namelist_reader, fault_on_line_20000_is_located_in_one_pass)
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
+TEST(namelist_reader, line_beyond_the_reader_limit_is_refused_at_its_number)
+{
+    // A comment of kMaxLineLength + 1 characters (1 MiB): only its length is wrong.
+    const std::string text = "&TORVA_INP\n FILEJOU = 'j'\n!" + std::string(kMaxLineLength, 'c') + "\n/\n";
+    auto p = fresh_parameters();
+    const NamelistStatus status = read_text(text, *p);
+    EXPECT_EQ(status.fault_line, 3);
+    EXPECT_EQ(status.message, "line longer than " + std::to_string(kMaxLineLength) + " characters");
+}
+
 TEST(namelist_writer, echo_of_any_record_reads_back_to_the_same_record)
 {
     auto set = fresh_parameters();

@@ -115,6 +115,18 @@ TEST(run_parameters, load_sets_copy_points_shear_heights_and_boxes_as_worked_by_
     // Set 3 had one value given: its boxes are kept as they were.
     EXPECT_EQ(element_2d(p->BOXLOAD3, 6, 1, 1), FLT_MAX);
     EXPECT_EQ(element_2d(p->BOXLOAD3, 6, 4, 2), 0.5f);
+
+    // Given shear centres stay; without NLOAD no set takes XLOAD's points.
+    auto q = fresh_parameters();
+    q->SHEARCENTER = true;
+    q->ICOMP = {1, 1, 1};
+    q->NLOAD1 = 1;
+    element_2d(q->XLOAD1, 3, 3, 1) = 2.0f;
+    element_2d(q->XLOAD, 3, 3, 1) = 5.0f;
+    q->ZSHEAR1[0] = -1.0f;
+    derive_run_parameters(*q);
+    EXPECT_EQ(element_2d(q->XLOAD1, 3, 3, 1), 2.0f);
+    EXPECT_EQ(q->ZSHEAR1[0], -1.0f);
 }
 
 TEST(run_parameters, speeds_rudder_point_frc_file_and_linear_run_follow_their_rules)
