@@ -96,8 +96,8 @@ public:
             if (const auto failure = load_line()) {
                 if (failure->kind == Tok::eof)
                     return NamelistStatus{NamelistFailure::no_group, failure->line,
-                                          "the input holds no namelist group &TORVA_INP", 0};
-                return NamelistStatus{NamelistFailure::bad_input, failure->line, failure->text, 0};
+                                          "the input holds no namelist group &TORVA_INP", 0, 0, {}};
+                return NamelistStatus{NamelistFailure::bad_input, failure->line, failure->text, 0, 0, {}};
             }
             while (pos_ < line_.size() && is_blank(static_cast<unsigned char>(line_[pos_]))) ++pos_;
             if (pos_ == line_.size() || line_[pos_] == '!') continue;
@@ -108,7 +108,7 @@ public:
                                (pos_ + 3 < line_.size() && line_[pos_ + 1] == '\0' && line_[pos_ + 3] == '\0');
             if (utf16)
                 return NamelistStatus{NamelistFailure::bad_input, line_no_,
-                                      "the file is UTF-16 text; save it as plain ASCII or UTF-8", 0};
+                                      "the file is UTF-16 text; save it as plain ASCII or UTF-8", 0, 0, {}};
             // Anything else before the group, other groups included, is passed over, as a
             // Fortran namelist READ passes over it in search of an "&" or "$" and its name.
             for (std::size_t at = pos_; at < line_.size(); ++at) {
