@@ -68,22 +68,6 @@ TEST(io_faults, unwritable_run_directory_stops_with_status_1_naming_the_listing_
     EXPECT_EQ(find_in_order({"*ERROR:*run.LIS*Permission denied*"}, lines), "") << result.output;
 }
 
-TEST(io_faults, journal_directory_that_cannot_be_written_stops_naming_the_first_journal)
-{
-    const auto user = as_ordinary_user();
-    if (!user) GTEST_SKIP() << "running as root and setpriv cannot drop the rights";
-    RunDir run(deck("", "ro/j"));
-    std::filesystem::create_directory(run.dir.path() / "ro");
-    ::chmod((run.dir.path() / "ro").c_str(), 0555);
-    ::chmod(run.dir.path().c_str(), 0777);   // the run itself may write its listing and log
-    const FortranRun result = run_setup_as(*user, run.dir);
-    ::chmod((run.dir.path() / "ro").c_str(), 0755);
-    EXPECT_EQ(result.exit_code, 0) << result.output;
-    EXPECT_EQ(find_in_order({"ERROR: Could not open jou-file"}, run.listing()), "") << show(run.listing());
-    EXPECT_EQ(find_in_order({"*ro/j.jou1*Permission denied*"}, lines_of(result.output)), "") << result.output;
-    EXPECT_TRUE(std::filesystem::is_empty(run.dir.path() / "ro"));
-}
-
 TEST(io_faults, full_disk_stops_with_an_error_naming_the_journal_and_no_success)
 {
     // Every journal file is written under its temporary name, here a link to /dev/full, where
