@@ -29,7 +29,7 @@ int open_journal_files(int listing_unit, const std::string& filejou, const std::
     for (const auto& jf : kJournalFiles) {
         int err = 0;
         const std::string name = base + jf.suffix;
-        if (units().open(jf.unit, name, options, &err) != kIostatOk) {
+        if (units().open_pending(jf.unit, name, options, &err) != kIostatOk) {
             if (failure) {
                 *failure = name + ": " + (err ? std::strerror(err) : "open status \"" + status + "\" not accepted");
                 if (err == EEXIST) *failure += " (FILESTATUS \"" + status + "\" protects existing journal files)";

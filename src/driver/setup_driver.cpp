@@ -21,6 +21,7 @@
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"
 #include "input/get_namelist.hpp"
+#include "input/parameter_limits.hpp"
 #include "mesh/mesh_file.hpp"
 #include "mesh/panel_model.hpp"
 
@@ -37,6 +38,7 @@ void announce(const char* text)
 {
     units().write_line(kListingUnit, std::string(9, ' ') + text);
     units().write_line(kListingUnit, "");
+    units().flush(kListingUnit);   // a run killed in the phase that follows still shows it
 }
 
 void progress(const std::string& text) { std::cerr << "torva_setup: " << text << '\n'; }
@@ -57,9 +59,7 @@ ProgramIdentityTexts setup_program_identity()
 
 int kernel_count(float sea_depth, float waterline_length)
 {
-    int n = 1;
-    while (static_cast<float>(n) * sea_depth < 5.0f * waterline_length) ++n;
-    return n;
+    return bottom_image_count(sea_depth, waterline_length, sea_depth);
 }
 
 void run_setup()
@@ -74,17 +74,11 @@ void run_setup()
     const int query = command_line().get_into_fixed_text("INPUT", std::span<char>(input_name.data(), input_name.size()));
     if (trimmed_length(input_name) == 0) input_name = fixed_text("setup", 200);
     const std::string input = trimmed(input_name);
-    // The listing name is kept in a frame variable of 90 characters: a longer name would be
-    // cut, and a cut name could even be the input file itself, which the listing's open
-    // would then move aside.  Such a name is refused before any file is touched, as the
-    // frame refuses a listing it cannot open (status 1).
-    const std::size_t longest = kFrameVariableLength - 4;
-    if (query == kQueryTruncated || input.size() > longest)
-        stop_run_on(-1,
-                    {"ERROR: The INPUT name is longer than " + std::to_string(longest) +
-                     " characters (the listing name adds \".LIS\"): " + input.substr(0, 100) +
-                     (input.size() > 100 ? "..." : "")},
-                    1);
+    // A name longer than its 200 characters would be cut, and a cut name could even be the
+    // input file itself, which the listing's open would then move aside.  Such a name is
+    // refused before any file is touched, as the frame refuses a listing it cannot open.
+    if (query == kQueryTruncated)
+        stop_run_on(-1, {"ERROR: The INPUT name is longer than 200 characters: " + input.substr(0, 100) + "..."}, 1);
     frame_variables().put("OUTNAME", input + ".LIS");
 
     // 5. Program start: the listing and its header.
@@ -96,7 +90,7 @@ void run_setup()
     old_text.status = "OLD";
     if (io.open(kInputUnit, input, old_text) != kIostatOk &&
         file_open(kInputUnit, "", input, ".inp", "OLD", "FORMATTED") != 0)
-        stop_run({"ERROR: Unable to open rundata file"});
+        stop_run({"ERROR: Unable to open rundata file"}, 1);
 
     // 7. Parameters, with their log and echo.
     RunParameters params;
@@ -109,6 +103,7 @@ void run_setup()
         get_namelist(in_unit, log_unit, params);
         io.close(kNamelistLogUnit);
     }
+    check_parameter_limits(params);
     const std::string file_ssg = trimmed(params.FILE_SSG);
     const std::string file_fs = trimmed(params.FILE_FS);
     const float alength = params.ALENGTH;
@@ -116,6 +111,7 @@ void run_setup()
     // 8. The depth in mesh units.
     float sea_depth = params.SEA_DEPTH;
     if (sea_depth != 0.0f) sea_depth /= alength;
+    if (sea_depth == 0.0f) sea_depth = -1.0f;   // depth 0 is deep water, as every negative depth
 
     // 9-10. Sizing pass.
     if (io.open(kMeshUnit, file_ssg, old_text) != kIostatOk)
@@ -150,13 +146,19 @@ void run_setup()
     print_principal_particulars(kListingUnit, model, extents, alength);
     warn_negative_displacement(kListingUnit, model);
     report_run_estimate(kListingUnit, model, params);
+    io.flush(kListingUnit);
+    // The bottom images are counted before any work, so that a depth needing too many of them
+    // stops the run now rather than after the equation system.
+    int n_kernel = params.N_KERNEL;
+    const bool count_images = sea_depth > 0.0f && n_kernel < 1;
+    if (!(sea_depth > 0.0f)) n_kernel = 0;
+    else if (count_images)
+        n_kernel = bottom_image_count(sea_depth, model.waterline_xmax - model.waterline_xmin, params.SEA_DEPTH);
 
     // 17. Journal files.
     std::string why;
-    if (open_journal_files(kListingUnit, params.FILEJOU, params.FILESTATUS, &why) < 0) {
-        std::cerr << "torva_setup: " << why << '\n';
-        stop_run({"ERROR: Could not open jou-file"});
-    }
+    if (open_journal_files(kListingUnit, params.FILEJOU, params.FILESTATUS, &why) < 0)
+        stop_run({"ERROR: Could not open jou-file", "ERROR: " + why});
 
     // 18-19. The boundary-integral system.
     announce("Setting up the boundary integral equation ...");
@@ -173,13 +175,7 @@ void run_setup()
     // 20-21. Basis flow, with the bottom images counted from the depth.
     announce("Solving for the base-flow...");
     progress("solving the basis flow");
-    int n_kernel = params.N_KERNEL;
-    if (!(sea_depth > 0.0f)) {
-        n_kernel = 0;
-    } else if (n_kernel < 1) {
-        n_kernel = kernel_count(sea_depth, model.waterline_xmax - model.waterline_xmin);
-        io.write_line(kListingUnit, list_directed("n_kernel", n_kernel));
-    }
+    if (count_images) io.write_line(kListingUnit, list_directed("n_kernel", n_kernel));
     ProgressReporter basis_flow("solving the basis flow");
     basis_flow.announce();
     basefl(model, kListingUnit, kJou3Unit, kJou4Unit, model.header.symmetry, model.n_sheets, model.n_panels,
@@ -212,6 +208,7 @@ void run_setup()
 
     // 24-25. Close the journals and finish.
     close_journal_files();
+    units().commit_pending();   // only now do the journal and filter files take their names
     announce("Setup completed successfully.");
     io.write_line(kListingUnit, list_directed("FINISHED: SUCCESS"));
     progress("FINISHED: SUCCESS");

@@ -152,7 +152,7 @@ void write_bspline_filter_2D(int listing_unit, int output_unit, std::string_view
     OpenOptions options;
     options.status = "REPLACE";
     options.form = FileForm::unformatted;
-    if (units().open(output_unit, name, options) != kIostatOk)
+    if (units().open_pending(output_unit, name, options) != kIostatOk)
         stop_write(listing_unit, "ERROR: Not able to open output file: " + name);
 
     const std::size_t n = fmat.order > 0 ? static_cast<std::size_t>(fmat.order) : 0;

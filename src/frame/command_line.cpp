@@ -514,6 +514,54 @@ int CommandLine::scan(std::string_view s)
     return errors;
 }
 
+// An argument as the parser must see it to read back the value the shell delivered.
+std::string requoted_argument(std::string_view argument)
+{
+    const std::size_t equals = argument.find('=');
+    if (argument.empty() || argument.front() != '/' || equals == std::string_view::npos)
+        return std::string(argument);
+    const std::string_view value = argument.substr(equals + 1);
+    if (value.empty() || value.front() == '"' || value.front() == '\'') return std::string(argument);
+    bool needs_quotes = false;
+    for (const char c : value)
+        if (c == '/' || std::isspace(static_cast<unsigned char>(c))) needs_quotes = true;
+    if (!needs_quotes) return std::string(argument);
+    const bool has_double = value.find('"') != std::string_view::npos;
+    const bool has_single = value.find('\'') != std::string_view::npos;
+    if (has_double && has_single) return std::string(argument);
+    const char quote = has_double ? '\'' : '"';
+    return std::string(argument.substr(0, equals + 1)) + quote + std::string(value) + quote;
+}
+
+// The same rule for a line of an argument file: each blank-separated option in it is
+// requoted as a command-line argument would be; a value already in quotes runs to its quote.
+static std::string requoted_line(std::string_view line)
+{
+    std::string out;
+    std::size_t p = 0;
+    const std::size_t n = line.size();
+    while (p < n) {
+        if (is_space(line[p])) {
+            out += line[p++];
+            continue;
+        }
+        const std::size_t begin = p;
+        const std::size_t equals = line.find('=', p);
+        std::size_t end = p;
+        while (end < n && !is_space(line[end])) ++end;
+        if (equals < end && equals + 1 < n && (line[equals + 1] == '\'' || line[equals + 1] == '"')) {
+            const std::size_t close = line.find(line[equals + 1], equals + 2);
+            end = close == std::string_view::npos ? n : close + 1;
+            while (end < n && !is_space(line[end])) ++end;
+            out += line.substr(begin, end - begin);
+        } else {
+            out += requoted_argument(line.substr(begin, end - begin));
+        }
+        p = end;
+    }
+    return out;
+}
+
 int CommandLine::read_argument_file(std::string_view program_name)
 {
     int status = kQueryOk;
@@ -547,7 +595,7 @@ int CommandLine::read_argument_file(std::string_view program_name)
             continue;
         }
         if (!active) continue;
-        const std::string command = body.front() == '/' ? std::string(body) : "/" + std::string(body);
+        const std::string command = requoted_line(body.front() == '/' ? std::string(body) : "/" + std::string(body));
         const int line_errors = scan(command);
         if (line_errors > 0) {
             errors += line_errors;

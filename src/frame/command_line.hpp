@@ -157,6 +157,12 @@ private:
     int positional_count_ = 0;
 };
 
+// One argument as the parser must see it to read back the value the shell delivered: a
+// /NAME=value whose value holds a slash or a blank is put in quotes, so that a path such as
+// /INPUT=sub/ship keeps its slash (the frame's own rule would end the value there).  The
+// argument file applies the same rule to each option of its lines.
+[[nodiscard]] std::string requoted_argument(std::string_view argument);
+
 // The process-wide store the frame fills from the program's command line.
 CommandLine& command_line();
 

@@ -32,13 +32,13 @@ void FrameVariables::put(std::string_view name, std::string_view value)
     const std::string key = fixed_text(name, kFrameVariableLength);
     for (std::size_t i = 0; i < names_.size(); ++i) {
         if (names_[i] == key) {
-            values_[i] = fixed_text(value, kFrameVariableLength);
+            values_[i] = fixed_text(value, kFrameVariableValueLength);
             return;
         }
     }
     if (names_.size() >= kMaxFrameVariables) return;
     names_.push_back(key);
-    values_.push_back(fixed_text(value, kFrameVariableLength));
+    values_.push_back(fixed_text(value, kFrameVariableValueLength));
 }
 
 std::string FrameVariables::get(std::string_view name) const
@@ -46,7 +46,7 @@ std::string FrameVariables::get(std::string_view name) const
     const std::string key = fixed_text(name, kFrameVariableLength);
     for (std::size_t i = 0; i < names_.size(); ++i)
         if (names_[i] == key) return values_[i];
-    return std::string(kFrameVariableLength, ' ');
+    return std::string(kFrameVariableValueLength, ' ');
 }
 
 FrameVariables& frame_variables()

@@ -9,6 +9,7 @@
 #include <memory>
 #include <system_error>
 #include <utility>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -204,9 +205,10 @@ int UnitTable::open(int unit, const std::string& name, const OpenOptions& option
             return kIostatBadStatus;
         }
         file = std::fopen(name.c_str(), mode);
-        // An existing file that we may only read: OLD without read_only falls back to reading,
-        // as a Fortran open with action unspecified does.
-        if (!file && errno == EACCES && (status == "OLD" || status == "UNKNOWN") && present) {
+        // An existing file that we may only read (no write permission, or a read-only file
+        // system): OLD without read_only falls back to reading, as a Fortran open with action
+        // unspecified does.
+        if (!file && (errno == EACCES || errno == EROFS) && (status == "OLD" || status == "UNKNOWN") && present) {
             file = std::fopen(name.c_str(), "r");
             if (file) {
                 Unit u;
@@ -238,6 +240,42 @@ int UnitTable::open(int unit, const std::string& name, const OpenOptions& option
     else u.at_end = !present || status == "REPLACE";
     units_.emplace(unit, std::move(u));
     return kIostatOk;
+}
+
+int UnitTable::open_pending(int unit, const std::string& final_name, const OpenOptions& options, int* errno_out)
+{
+    const std::string status = upper(options.status);
+    if (status != "NEW" && status != "REPLACE" && status != "UNKNOWN") return open(unit, final_name, options, errno_out);
+    if (errno_out) *errno_out = 0;
+    if (is_open(unit)) return kIostatUnitAlreadyOpen;
+    if (status == "NEW" && exists(final_name)) {
+        last_open_errno_ = EEXIST;
+        if (errno_out) *errno_out = EEXIST;
+        return kIostatFileExists;
+    }
+    OpenOptions replace = options;
+    replace.status = "REPLACE";
+    const std::string temporary = final_name + kPendingSuffix;
+    const int rc = open(unit, temporary, replace, errno_out);
+    if (rc != kIostatOk) return rc;
+    pending_.push_back(PendingFile{temporary, final_name, status == "NEW", unit, false});
+    return kIostatOk;
+}
+
+void UnitTable::commit_pending()
+{
+    for (PendingFile& p : pending_)
+        if (!p.closed) close(p.unit);
+    std::vector<PendingFile> files = std::move(pending_);
+    pending_.clear();
+    for (const PendingFile& p : files) {
+        // renameat2 with RENAME_NOREPLACE: the check and the rename are one step, so a file
+        // that another program created under the final name meanwhile is never lost.
+        const int rc = p.keep_out ? ::renameat2(AT_FDCWD, p.temporary.c_str(), AT_FDCWD, p.final_name.c_str(),
+                                                RENAME_NOREPLACE)
+                                  : std::rename(p.temporary.c_str(), p.final_name.c_str());
+        if (rc != 0) throw IoError("renaming " + p.temporary + " to", p.final_name, std::strerror(errno));
+    }
 }
 
 void UnitTable::write_bytes(Unit& u, const void* data, std::size_t n)
@@ -461,6 +499,13 @@ void UnitTable::close(int unit, bool keep)
     const std::exception_ptr behind_failed = join_behind(it->second);
     Unit u = std::move(it->second);
     units_.erase(it);
+    // A pending file closed for good keeps its place for commit_pending; one deleted has none.
+    for (auto p = pending_.begin(); p != pending_.end(); ++p) {
+        if (p->unit != unit || p->closed) continue;
+        if (keep) p->closed = true;
+        else pending_.erase(p);
+        break;
+    }
     const int flush_rc = std::fflush(u.file);
     const int flush_errno = errno;
     // A file removed or replaced under its name while open would take our records with it

@@ -53,6 +53,9 @@ inline constexpr int kIostatAccessDenied = 600;
 inline constexpr int kIostatFileExists = 601;
 inline constexpr int kIostatBadStatus = 45;
 
+// Appended to the name of a file opened with open_pending until commit_pending renames it.
+inline constexpr const char* kPendingSuffix = ".part";
+
 // gfortran's largest subrecord for 4-byte record markers: 2 GiB - 9.
 inline constexpr std::int64_t kMaxSubrecord = 2147483639;
 
@@ -78,6 +81,18 @@ public:
     // Returns 0 or an I/O status code (kIostat*); `errno_out` (if given) receives the
     // system's errno of a failed open.  A unit already open is an error (kIostatUnitAlreadyOpen).
     int open(int unit, const std::string& name, const OpenOptions& options, int* errno_out = nullptr);
+
+    // Opens `final_name` for writing under the temporary name final_name + kPendingSuffix;
+    // commit_pending() gives the file its final name.  A run that stops before it leaves
+    // nothing under the final name, so no half-written file can pass for a finished one.
+    // Status NEW refuses an existing final name (as open does, with kIostatFileExists);
+    // NEW, REPLACE and UNKNOWN start the temporary file empty.  Any other status opens the
+    // final name itself, as open does.
+    int open_pending(int unit, const std::string& final_name, const OpenOptions& options, int* errno_out = nullptr);
+    // Closes every unit still open under a temporary name and renames each temporary file
+    // to its final name, in the order they were opened.  A final name that appeared meanwhile
+    // is not overwritten when the file was opened with status NEW (IoError).
+    void commit_pending();
 
     [[nodiscard]] bool is_open(int unit) const;
     // The system's errno of the last open that failed (0 when none has).
@@ -164,6 +179,13 @@ private:
     void write_bytes(Unit& u, const void* data, std::size_t n);
     void prepare_write(Unit& u);
 
+    struct PendingFile {
+        std::string temporary, final_name;
+        bool keep_out = false;
+        int unit = 0;
+        bool closed = false;
+    };
+    std::vector<PendingFile> pending_;
     std::map<int, Unit> units_;
     std::vector<unsigned char> staging_;   // framed records on their way to stdio (write_records)
     int next_free_ = 130;

@@ -1,6 +1,5 @@
 #include "frame/vekmain.hpp"
 
-#include <cctype>
 #include <vector>
 
 #include "frame/command_line.hpp"
@@ -10,25 +9,6 @@ namespace {
 
 std::int64_t g_instance_handle = 0;
 
-// An argument as the parser must see it to read back the value the shell delivered.
-std::string requoted(std::string_view argument)
-{
-    const std::size_t equals = argument.find('=');
-    if (argument.empty() || argument.front() != '/' || equals == std::string_view::npos)
-        return std::string(argument);
-    const std::string_view value = argument.substr(equals + 1);
-    if (value.empty() || value.front() == '"' || value.front() == '\'') return std::string(argument);
-    bool needs_quotes = false;
-    for (const char c : value)
-        if (c == '/' || std::isspace(static_cast<unsigned char>(c))) needs_quotes = true;
-    if (!needs_quotes) return std::string(argument);
-    const bool has_double = value.find('"') != std::string_view::npos;
-    const bool has_single = value.find('\'') != std::string_view::npos;
-    if (has_double && has_single) return std::string(argument);
-    const char quote = has_double ? '\'' : '"';
-    return std::string(argument.substr(0, equals + 1)) + quote + std::string(value) + quote;
-}
-
 }  // namespace
 
 std::string frame_command_string(std::string_view tag, std::span<const char* const> argv)
@@ -37,7 +17,7 @@ std::string frame_command_string(std::string_view tag, std::span<const char* con
     for (std::size_t k = 1; k < argv.size(); ++k) {
         if (argv[k] == nullptr) break;
         if (k > 1) command += ' ';
-        command += requoted(argv[k]);
+        command += requoted_argument(argv[k]);
     }
     return command;
 }

@@ -6,9 +6,6 @@
 
 namespace torva {
 
-// Name of the scratch file of the error search, in the working directory.
-inline constexpr const char* kNamelistScratchName = "scratch.nml";
-
 // `input_unit` is open on the run-parameter file, `log_unit` on the message log (both in
 // units()).  On return every key of `params` holds its default or the file's value, the
 // derived values are applied, the input unit is closed, and the log file's name followed
@@ -17,7 +14,9 @@ inline constexpr const char* kNamelistScratchName = "scratch.nml";
 //   "[get_namelist]"
 //   "ERROR: The input file <name> does not exist!!!"                  or
 //   "ERROR: An error condition occured during reading line <k>"  and the text of line k.
-// Line k is the first line such that lines 1..k followed by a "/" line fail to read.
+// Line k is the first line such that lines 1..k followed by a "/" line fail to read; it is
+// found in one pass over the file, and no scratch file is written.  A text longer than its
+// key is cut to its first characters with a "WARNING:" line in the log.
 void get_namelist(int& input_unit, int& log_unit, RunParameters& params);
 
 }  // namespace torva

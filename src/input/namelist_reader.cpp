@@ -3,11 +3,13 @@
 // to the record through the key table.  See namelist_reader.hpp for the accepted form.
 #include "input/namelist_reader.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string_view>
@@ -80,6 +82,12 @@ class Lexer {
 public:
     explicit Lexer(std::istream& in) : buffer_(in.rdbuf()) {}
 
+    // Called with k each time the group's tokens up to the end of line k are all taken and the
+    // next token is asked for: the moment to judge the prefix of lines 1..k (see Parser).
+    std::function<void(int)> on_line_end;
+    // Lines loaded so far (a line too long to load counts as loaded).
+    int lines_seen() const noexcept { return lines_seen_; }
+
     // Skips blank and comment lines up to the group line and leaves the lexer just after the
     // group name.  Returns nullopt when the group was found, else the failure.
     std::optional<NamelistStatus> find_group()
@@ -88,12 +96,11 @@ public:
             if (const auto failure = load_line()) {
                 if (failure->kind == Tok::eof)
                     return NamelistStatus{NamelistFailure::no_group, failure->line,
-                                          "the input holds no namelist group &TORVA_INP", 0};
-                return NamelistStatus{NamelistFailure::bad_input, failure->line, failure->text, 0};
+                                          "the input holds no namelist group &TORVA_INP", 0, 0, {}};
+                return NamelistStatus{NamelistFailure::bad_input, failure->line, failure->text, 0, 0, {}};
             }
             while (pos_ < line_.size() && is_blank(static_cast<unsigned char>(line_[pos_]))) ++pos_;
             if (pos_ == line_.size() || line_[pos_] == '!') continue;
-            const char mark = line_[pos_];
             // A file saved as UTF-16 (a byte-order mark FF FE or FE FF, or a NUL after every
             // letter) is a text the reader cannot take: say so instead of quoting NULs.
             const bool utf16 = (line_.size() >= 2 && ((line_[0] == '\xFF' && line_[1] == '\xFE') ||
@@ -101,19 +108,17 @@ public:
                                (pos_ + 3 < line_.size() && line_[pos_ + 1] == '\0' && line_[pos_ + 3] == '\0');
             if (utf16)
                 return NamelistStatus{NamelistFailure::bad_input, line_no_,
-                                      "the file is UTF-16 text; save it as plain ASCII or UTF-8", 0};
-            if (mark != '&' && mark != '$')
-                return NamelistStatus{NamelistFailure::bad_input, line_no_,
-                                      "text before the group &TORVA_INP: " + quoted(line_.substr(pos_)), 0};
-            std::size_t end = pos_ + 1;
-            while (end < line_.size() && is_name_char(static_cast<unsigned char>(line_[end]))) ++end;
-            const std::string name = upper(std::string_view(line_).substr(pos_ + 1, end - pos_ - 1));
-            if (name != kGroupName)
-                return NamelistStatus{NamelistFailure::bad_input, line_no_,
-                                      "group " + quoted(line_.substr(pos_, end - pos_)) +
-                                          " where &TORVA_INP was expected", 0};
-            pos_ = end;
-            return std::nullopt;
+                                      "the file is UTF-16 text; save it as plain ASCII or UTF-8", 0, 0, {}};
+            // Anything else before the group, other groups included, is passed over, as a
+            // Fortran namelist READ passes over it in search of an "&" or "$" and its name.
+            for (std::size_t at = pos_; at < line_.size(); ++at) {
+                if (line_[at] != '&' && line_[at] != '$') continue;
+                std::size_t end = at + 1;
+                while (end < line_.size() && is_name_char(static_cast<unsigned char>(line_[end]))) ++end;
+                if (upper(std::string_view(line_).substr(at + 1, end - at - 1)) != kGroupName) continue;
+                pos_ = end;
+                return std::nullopt;
+            }
         }
     }
 
@@ -130,6 +135,7 @@ public:
         }
         for (;;) {
             if (pos_ >= line_.size()) {
+                if (on_line_end) on_line_end(line_no_);
                 if (const auto failure = load_line()) return stick(*failure);
                 continue;
             }
@@ -162,13 +168,15 @@ private:
             if (c == std::char_traits<char>::eof()) { at_end_ = true; break; }
             any = true;
             if (c == '\n') break;
-            if (line_.size() >= kMaxLineLength)
+            if (line_.size() >= kMaxLineLength) {
+                lines_seen_ = line_no_ + 1;
                 return Token{Tok::error, "line longer than " + std::to_string(kMaxLineLength) + " characters",
                              line_no_ + 1};
+            }
             line_.push_back(static_cast<char>(c));
         }
         if (!any) return Token{Tok::eof, {}, line_no_ + 1};
-        ++line_no_;
+        lines_seen_ = ++line_no_;
         // A UTF-8 byte-order mark, as Windows editors put before the first line.
         if (line_no_ == 1 && line_.starts_with("\xEF\xBB\xBF")) line_.erase(0, 3);
         return std::nullopt;
@@ -241,6 +249,7 @@ private:
     std::string line_;
     std::size_t pos_ = 0;
     int line_no_ = 0;
+    int lines_seen_ = 0;
     bool at_end_ = false;
     std::deque<Token> pending_;
     std::optional<Token> stuck_;
@@ -253,8 +262,11 @@ std::optional<int> parse_integer(std::string_view s)
     std::size_t i = 0;
     bool negative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-    const std::string_view digits = s.substr(i);
-    if (digits.empty() || digits.size() > 18) return std::nullopt;
+    std::string_view digits = s.substr(i);
+    if (digits.empty()) return std::nullopt;
+    // Leading zeros carry no value, however many (0000000000000000001 is 1).
+    while (digits.size() > 1 && digits.front() == '0') digits.remove_prefix(1);
+    if (digits.size() > 18) return std::nullopt;
     for (const char c : digits)
         if (std::isdigit(static_cast<unsigned char>(c)) == 0) return std::nullopt;
     std::int64_t value = 0;
@@ -370,13 +382,54 @@ struct Target {
 
 class Parser {
 public:
-    Parser(std::istream& in, RunParameters& params) : lexer_(in), slots_(key_slots(params)) {}
+    Parser(std::istream& in, RunParameters& params) : lexer_(in), slots_(key_slots(params))
+    {
+        lexer_.on_line_end = [this](int k) { judge_prefix(k); };
+    }
 
     NamelistStatus run()
+    {
+        NamelistStatus result = parse();
+        if (!result.ok()) {
+            // The first line k whose prefix (lines 1..k and a closing "/") fails: a line whose
+            // prefix was judged faulty at its end, else the last line the failing read looked
+            // at (every prefix from there on holds all the read saw).
+            const int seen = std::max(lexer_.lines_seen(), result.failure == NamelistFailure::bad_input ? result.line : 0);
+            result.fault_line = first_faulty_prefix_ > 0 && first_faulty_prefix_ < seen ? first_faulty_prefix_ : seen;
+            if (result.failure != NamelistFailure::bad_input && first_faulty_prefix_ == 0) result.fault_line = 0;
+        }
+        return result;
+    }
+
+private:
+    // Where the parser stands when it asks for its next token, as far as a "/" in that place
+    // would decide the read: end it cleanly, fail, or (after a value word that might begin the
+    // next item) depend on whether the word is a valid value of the key being read.
+    enum class Site { item, inside_item, values, value_or_key };
+
+    // Judges the prefix that ends with line k, as if a "/" line followed it.  Only the first
+    // faulty prefix matters.
+    void judge_prefix(int k)
+    {
+        if (first_faulty_prefix_ > 0 || k < status_.group_line) return;
+        bool fails = false;
+        switch (site_) {
+        case Site::item:
+        case Site::values: fails = false; break;
+        case Site::inside_item: fails = true; break;
+        case Site::value_or_key:
+            fails = !(candidate_position_ < candidate_room_ && store(*candidate_key_, nullptr, 0, *candidate_));
+            break;
+        }
+        if (fails) first_faulty_prefix_ = k;
+    }
+
+    NamelistStatus parse()
     {
         if (auto failure = lexer_.find_group()) return *failure;
         status_.group_line = lexer_.line_number();
         for (;;) {
+            site_ = Site::item;
             const Token token = take();
             switch (token.kind) {
             case Tok::slash:
@@ -400,7 +453,6 @@ public:
         }
     }
 
-private:
     static bool is_group_end(const Token& token)
     {
         const std::string word = upper(token.text);
@@ -461,6 +513,7 @@ private:
         const std::string key_name(key.name);
 
         Target target{0, key.count(), std::nullopt};
+        site_ = Site::inside_item;
         if (peek().kind == Tok::lparen) {
             take();
             if (!subscripts(key, name.line, target)) return false;
@@ -561,6 +614,7 @@ private:
                                     " element(s) from the one addressed)");
         };
         for (;;) {
+            site_ = Site::values;
             const Token& token = peek();
             switch (token.kind) {
             case Tok::slash:
@@ -582,13 +636,21 @@ private:
                 continue;
             case Tok::word:
                 if (is_group_end(token)) return true;
-                if (is_name(token.text) && (peek(1).kind == Tok::equals || peek(1).kind == Tok::lparen))
-                    return true;                    // the next item begins
+                if (is_name(token.text)) {
+                    site_ = Site::value_or_key;
+                    candidate_ = &token;
+                    candidate_key_ = &key;
+                    candidate_position_ = position;
+                    candidate_room_ = target.size();
+                    const Tok after = peek(1).kind;
+                    site_ = Site::values;
+                    if (after == Tok::equals || after == Tok::lparen) return true;   // the next item begins
+                }
                 [[fallthrough]];
             case Tok::text: {
                 const Token value = take();
                 if (position >= target.size()) return too_many(value.line);
-                if (!store(key, slot, target.at(position), value)) return false;
+                if (!store(key, &slot, target.at(position), value)) return false;
                 ++position;
                 last = Last::value;
                 continue;
@@ -599,10 +661,11 @@ private:
                 if (repeat.repeat_null) {
                     position += static_cast<std::size_t>(repeat.repeat);
                 } else {
+                    site_ = Site::inside_item;
                     const Token value = take();
                     if (value.kind == Tok::error) return failed(value.line, value.text);
                     for (std::int64_t r = 0; r < repeat.repeat; ++r)
-                        if (!store(key, slot, target.at(position++), value)) return false;
+                        if (!store(key, &slot, target.at(position++), value)) return false;
                 }
                 last = Last::value;
                 continue;
@@ -611,9 +674,12 @@ private:
         }
     }
 
-    bool store(const KeyInfo& key, KeySlot& slot, std::size_t element, const Token& value)
+    // Stores `value` as element `element` of the key; with no slot it only says whether the
+    // value is valid (and records nothing).
+    bool store(const KeyInfo& key, KeySlot* slot, std::size_t element, const Token& value)
     {
         const std::string key_name(key.name);
+        const auto failed = [&](int line, std::string message) { return slot ? this->failed(line, std::move(message)) : false; };
         const auto not_a = [&] {
             return failed(value.line, key_name + ": " + (value.kind == Tok::text ? "the text " : "") +
                                           quoted(value.text) + " is not a valid " + kind_name(key.kind));
@@ -624,11 +690,14 @@ private:
             if (value.kind != Tok::text)
                 return failed(value.line, key_name + ": " + quoted(value.text) +
                                               " is not a text in apostrophes or quotes");
-            if (value.text.size() > static_cast<std::size_t>(key.text_length))
-                return failed(value.line, key_name + ": text of " + std::to_string(value.text.size()) +
-                                              " characters is longer than " + std::to_string(key.text_length));
-            std::string& text = slot.texts[element];
+            if (!slot) return true;
+            std::string& text = slot->texts[element];
             text = value.text;
+            // A text longer than its key keeps its first characters, as Fortran assigns it.
+            if (value.text.size() > static_cast<std::size_t>(key.text_length))
+                status_.warnings.push_back("line " + std::to_string(value.line) + ": " + key_name + ": text of " +
+                                           std::to_string(value.text.size()) + " characters cut to its first " +
+                                           std::to_string(key.text_length) + ": " + quoted(value.text));
             text.resize(static_cast<std::size_t>(key.text_length), ' ');
             return true;
         }
@@ -637,13 +706,15 @@ private:
         case ValueKind::Integer: {
             const auto parsed = parse_integer(value.text);
             if (!parsed) return not_a();
-            slot.integers[element] = *parsed;
+            if (slot) slot->integers[element] = *parsed;
             return true;
         }
         case ValueKind::Real: {
             float parsed = 0.0f;
             switch (parse_real(value.text, parsed)) {
-            case RealParse::ok: slot.reals[element] = parsed; return true;
+            case RealParse::ok:
+                if (slot) slot->reals[element] = parsed;
+                return true;
             case RealParse::overflow:
                 return failed(value.line, key_name + ": " + quoted(value.text) + " is beyond the range of a 32-bit real");
             case RealParse::bad: return not_a();
@@ -653,7 +724,7 @@ private:
         case ValueKind::Logical: {
             const auto parsed = parse_logical(value.text);
             if (!parsed) return not_a();
-            slot.logicals[element] = *parsed;
+            if (slot) slot->logicals[element] = *parsed;
             return true;
         }
         case ValueKind::Text: break;
@@ -665,6 +736,12 @@ private:
     std::array<KeySlot, kTorvaInpKeyCount> slots_;
     std::deque<Token> ahead_;
     NamelistStatus status_;
+    Site site_ = Site::item;
+    int first_faulty_prefix_ = 0;
+    // The word that may be a value or the next key, while the parser looks past it.
+    const Token* candidate_ = nullptr;
+    const KeyInfo* candidate_key_ = nullptr;
+    std::size_t candidate_position_ = 0, candidate_room_ = 0;
 };
 
 }  // namespace

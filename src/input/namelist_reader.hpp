@@ -1,6 +1,6 @@
 // Reader of the namelist group TORVA_INP in the standard namelist text form.
 //
-//     ! comment lines and blank lines may precede the group
+//     any text before the group is passed over, other groups included
 //     &TORVA_INP                       (or $TORVA_INP; the name in any case)
 //      ALENGTH = 120.0, FILE_SSG = 'hull.ssg'
 //      ICOMP = 1 1 0,  SDIS0(3) = 1.5, 2.5     ! fills SDIS0(3) and SDIS0(4)
@@ -25,23 +25,22 @@
 //   - logicals T, F, .T., .F., .TRUE., .false. (a letter T or F after an optional period,
 //     any letters after it, as Fortran reads them);
 //   - texts in apostrophes or quotes, the delimiter doubled inside (  'it''s'  "say ""hi"""  );
-//   - everything after the closing "/" is not read.
-// Refused, each with the line where it is found: text before the group or a group of
-// another name, an unknown key, a value that is not of the key's type, a subscript outside
+//   - everything after the closing "/" is not read, and everything before "&TORVA_INP" (or
+//     "$TORVA_INP", anywhere on a line) is passed over, as a Fortran namelist READ does;
+//   - a text longer than its key keeps its first characters, as Fortran assigns it; the
+//     status lists a warning for it;
+//   - integers may carry any number of leading zeros.
+// Refused, each with the line where it is found: an unknown key, a value that is not of the key's type, a subscript outside
 // the declared bounds (ISPLINE(0) is in, ISPLINE(2) is out), more values than elements, a
-// text longer than its key's length, a text not closed on its own line, a control byte, a
+// text not closed on its own line, a control byte, a
 // line longer than kMaxLineLength, and the end of the file before the group or before its "/".
 //
 // Decisions where Fortran run-time libraries differ or are lenient:
 //   - a text must be delimited: Fortran's namelist READ, with which the solver reads this
 //     same file, refuses FILE_SSG = hull.ssg, so it is refused here rather than later;
 //   - a real beyond the float range (1e39) is refused rather than read as infinity;
-//   - the group must be the first thing in the file but blank lines and comments (a Fortran
-//     READ would skip any text before it; a stray line there is more likely a mistake);
 //   - a text must close on the line where it opens (a missing apostrophe is then reported
 //     at its own line, instead of swallowing the lines after it);
-//   - a text longer than its key is refused instead of cut, since a cut file name would
-//     silently name another file;
 //   - lines of any length up to kMaxLineLength are read whole: namelist writers put a whole
 //     text array on one line, each element padded to its full 200 characters.
 #pragma once
@@ -49,6 +48,7 @@
 #include <cstddef>
 #include <istream>
 #include <string>
+#include <vector>
 
 #include "input/run_parameters.hpp"
 
@@ -70,6 +70,11 @@ struct NamelistStatus {
     int line = 0;             // 1-based line of the fault; for an early end, the line count + 1
     std::string message;      // what was wrong, for a person
     int group_line = 0;       // line of "&TORVA_INP", 0 when it was not reached
+    // On failure: the first line k such that lines 1..k followed by a "/" line fail to read,
+    // counting from the group line (0 when every such prefix reads, as for a group that is
+    // never closed).  Found in the same single pass as the read.
+    int fault_line = 0;
+    std::vector<std::string> warnings;   // what was accepted with a change ("line k: ...")
 
     [[nodiscard]] bool ok() const noexcept { return failure == NamelistFailure::none; }
 };

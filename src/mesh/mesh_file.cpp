@@ -148,10 +148,12 @@ void size_one_file(MeshRecords& records, MeshSizes& sizes, std::int64_t& total_p
         if (!too_many && available >= 0 && bytes <= available && matrix_bytes > double(available)) {
             char need[64];
             std::snprintf(need, sizeof need, "%.0f", matrix_bytes);
-            records.fail("with NP1 = " + std::to_string(h.np1) + ", NP2 = " + std::to_string(h.np2) + " the mesh has " +
-                         std::to_string(total_panels) + " padded panels, and its equation system would need " + need +
-                         " bytes for the N x N matrices; this machine has " + std::to_string(available) +
-                         " bytes available");
+            stop_run({"ERROR: Not enough memory for the mesh in \"" + records.file_name() + "\" (sheet " +
+                      std::to_string(s) + ", record " + std::to_string(records.record_number()) + "): with NP1 = " +
+                      std::to_string(h.np1) + ", NP2 = " + std::to_string(h.np2) + " it has " +
+                      std::to_string(total_panels) + " padded panels, and its equation system would need " + need +
+                      " bytes for the N x N matrices; this machine has " + std::to_string(available) +
+                      " bytes available"});
         }
         if (too_many || (available >= 0 && bytes > available)) {
             std::string problem = "with NP1 = " + std::to_string(h.np1) + ", NP2 = "
@@ -162,7 +164,9 @@ void size_one_file(MeshRecords& records, MeshSizes& sizes, std::int64_t& total_p
             problem += "; their tables need " + std::to_string(bytes) + " bytes and this machine has "
                        + (available >= 0 ? std::to_string(available) + " bytes available"
                                          : std::string("an unknown amount of memory available"));
-            records.fail(problem);
+            stop_run({std::string(too_many ? "ERROR: Too many panels" : "ERROR: Not enough memory") + " for the mesh in \"" +
+                      records.file_name() + "\" (sheet " + std::to_string(s) + ", record " +
+                      std::to_string(records.record_number()) + "): " + problem});
         }
         float xyz[3];
         for (std::int64_t b = 0; b <= h.np2; ++b)
@@ -253,9 +257,11 @@ int read_link_section(MeshRecords& records, PanelModel& model)
         records.begin_statement("link record " + std::to_string(r) + " of " + std::to_string(count)
                                 + " (a panel number and six integers)");
         const int panel = records.next_int("the panel number");
-        if (panel < 1 || panel > model.n_panels)
+        // Any panel of either file: the tables hold the panels of both from the start.
+        const int panels = static_cast<int>(model.link_values.size() / kLinkValueCount);
+        if (panel < 1 || panel > panels)
             records.fail("panel number " + std::to_string(panel) + " is outside 1 .. "
-                         + std::to_string(model.n_panels));
+                         + std::to_string(panels));
         int* values = &model.link_values[static_cast<std::size_t>(kLinkValueCount)
                                          * to_panel_index(panel)];
         for (int k = 0; k < kLinkValueCount; ++k)

@@ -43,6 +43,8 @@ TEST_F(JournalTest, status_new_protects_existing_files_and_replace_overwrites)
     for (const auto& jf : torva::kJournalFiles) EXPECT_TRUE(torva::units().is_open(jf.unit));
     torva::units().write_record(torva::kJou1Unit, torva::bytes_of(std::int32_t{42}));
     torva::close_journal_files();
+    for (const auto& jf : torva::kJournalFiles) EXPECT_FALSE(torva::UnitTable::exists(base + jf.suffix));
+    torva::units().commit_pending();   // the names come with the run's success
     for (const auto& jf : torva::kJournalFiles) EXPECT_TRUE(torva::UnitTable::exists(base + jf.suffix));
 
     std::string why;
@@ -55,6 +57,7 @@ TEST_F(JournalTest, status_new_protects_existing_files_and_replace_overwrites)
 
     ASSERT_EQ(torva::open_journal_files(6, base, "replace"), 0);
     torva::close_journal_files();
+    torva::units().commit_pending();
     EXPECT_EQ(std::filesystem::file_size(base + ".jou1"), 0u);
 }
 

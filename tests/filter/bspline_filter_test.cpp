@@ -358,8 +358,10 @@ TEST_F(FilterStops, unopenable_output_file_and_failed_write_are_reported)
     EXPECT_EQ(stop_lines([&] { torva::write_bspline_filter_2D(kListing, 131, missing_dir + "   ", fmat); }),
               (std::vector<std::string>{"[write_bspline_filter_2D]", "ERROR: Not able to open output file: " + missing_dir}));
     EXPECT_FALSE(torva::units().is_open(131));
-    // /dev/full accepts the open and refuses the data.
-    EXPECT_EQ(stop_lines([&] { torva::write_bspline_filter_2D(kListing, 132, "/dev/full", fmat); }),
+    // /dev/full accepts the open and refuses the data (the file is written under its name +
+    // ".part" until the run's success renames it).
+    std::filesystem::create_symlink("/dev/full", dir_.file("full.jou06.part"));
+    EXPECT_EQ(stop_lines([&] { torva::write_bspline_filter_2D(kListing, 132, dir_.file("full.jou06"), fmat); }),
               (std::vector<std::string>{"[write_bspline_filter_2D]", "ERROR: Not able to write data to unit: 132"}));
     EXPECT_FALSE(torva::units().is_open(132));
 }
@@ -373,6 +375,7 @@ TEST(bspline_filter, gfortran_reads_the_filter_file)
     // The name arrives as a 200-character blank-padded text.
     torva::write_bspline_filter_2D(torva::kListingUnit, 140, torva::fixed_text(dir.file("ship.jou05"), 200), fmat);
     EXPECT_FALSE(torva::units().is_open(140));
+    torva::units().commit_pending();   // as the run does once it has succeeded
 
     // The Fortran program reads the records as the solver does and prints every value's bits
     // in hexadecimal, then checks that nothing follows the last column.

@@ -52,114 +52,62 @@ TEST(form_word, record_length_and_ieee_alias)
     EXPECT_FALSE(torva::parse_form_word("BINARY").has_value());
 }
 
-TEST_F(file_open_status, print_keeps_the_old_listing_as_bak)
+// Each status word on a file "f" that holds "old\n" (or is absent), with "old.bak\n" as its
+// backup: the status returned, a line read first (where the file is read), and the file and
+// its backup afterwards ("-" absent).
+TEST_F(file_open_status, each_status_word_opens_backs_up_and_positions_as_its_row_says)
 {
-    const std::string listing = dir.file("ship.LIS");
-    write_text(listing, "old listing\n");
-    write_text(listing + ".bak", "older listing\n");
-    ASSERT_EQ(file_open(kUnit, dir.path().string() + "/", "ship", ".LIS", "PRINT", "FORMATTED"), 0);
-    units().write_line(kUnit, "1page one");
-    units().write_line(kUnit, " line two");
-    units().close(kUnit);
-    EXPECT_EQ(read_text(listing + ".bak"), "old listing\n");
-    // The carriage-control characters stay in the file, in column 1.
-    EXPECT_EQ(read_text(listing), "1page one\n line two\n");
-}
-
-TEST_F(file_open_status, new_makes_a_backup_only_of_an_existing_file)
-{
-    const std::string name = dir.file("fresh.dat");
-    ASSERT_EQ(file_open(kUnit, "", name, "", "NEW", "FORMATTED"), 0);
-    units().close(kUnit);
-    EXPECT_FALSE(std::filesystem::exists(name + ".bak"));
-    write_text(name, "first\n");
-    ASSERT_EQ(file_open(kUnit, "", name, "", "NEW       ", "FORMATTED"), 0);
-    units().close(kUnit);
-    EXPECT_EQ(read_text(name + ".bak"), "first\n");
-    EXPECT_EQ(read_text(name), "");
-}
-
-TEST_F(file_open_status, very_long_names_are_not_backed_up)
-{
-    const std::string sub = dir.file(std::string(240, 'd'));
-    std::filesystem::create_directory(sub);
-    const std::string name = sub + "/ship.LIS";
-    ASSERT_GE(name.size(), 256u);
-    write_text(name, "kept\n");
-    torva::backup_existing_file(name);
-    EXPECT_FALSE(std::filesystem::exists(name + ".bak"));
-    EXPECT_EQ(read_text(name), "kept\n");
-}
-
-TEST_F(file_open_status, append_writes_after_the_last_record)
-{
-    const std::string name = dir.file("log.txt");
-    write_text(name, "a\nb\n");
-    ASSERT_EQ(file_open(kUnit, "", name, "", "APPEND", "FORMATTED"), 0);
-    units().write_line(kUnit, "c");
-    units().close(kUnit);
-    EXPECT_EQ(read_text(name), "a\nb\nc\n");
-}
-
-TEST_F(file_open_status, other_statuses_start_at_the_first_record_and_read_is_read_only)
-{
-    const std::string name = dir.file("data.txt");
-    write_text(name, "first\nsecond\n");
-    for (const char* status : {"OLD", "READ", "UNKNOWN"}) {
-        ASSERT_EQ(file_open(kUnit, "", name, "", status, "FORMATTED"), 0) << status;
-        std::string line;
-        ASSERT_TRUE(units().read_line(kUnit, line)) << status;
-        EXPECT_EQ(line, "first") << status;
-        if (std::string(status) == "READ") {
-            EXPECT_THROW(units().write_line(kUnit, "no"), torva::IoError);
+    struct Row {
+        const char* status;
+        bool present;
+        int rc;
+        const char* read;
+        const char* file;
+        const char* bak;
+    };
+    const Row rows[] = {
+        {"PRINT", true, 0, "", "1page one\n", "old\n"},              // the old listing kept as .bak
+        {"NEW       ", true, 0, "", "1page one\n", "old\n"},
+        {"NEW", false, 0, "", "1page one\n", "old.bak\n"},          // nothing to back up
+        {"APPEND", true, 0, "", "old\n1page one\n", "old.bak\n"},    // after the last record
+        {"OLD", true, 0, "old", "old\n1page one\n", "old.bak\n"},   // at the first record
+        {"UNKNOWN", true, 0, "old", "old\n1page one\n", "old.bak\n"},
+        {"UNKNOWN", false, 0, "", "1page one\n", "old.bak\n"},      // created
+        {"READ", true, 0, "old", "old\n", "old.bak\n"},             // and never written
+        {"OLD", false, torva::kIostatFileNotFound, "", "-", "old.bak\n"},
+        {"old", true, torva::kIostatBadStatus, "", "old\n", "old.bak\n"},   // words compared exactly
+        {"REPLACE", true, torva::kIostatBadStatus, "", "old\n", "old.bak\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.status);
+        const std::string name = dir.file("f");
+        std::filesystem::remove(name);
+        if (row.present) write_text(name, "old\n");
+        write_text(name + ".bak", "old.bak\n");
+        ASSERT_EQ(file_open(kUnit, dir.path().string() + "/", "f", "", row.status, "FORMATTED"), row.rc);
+        if (row.rc == 0) {
+            std::string line;
+            if (*row.read) {
+                ASSERT_TRUE(units().read_line(kUnit, line));
+                EXPECT_EQ(line, row.read);
+            }
+            if (std::string(row.status) == "READ") EXPECT_THROW(units().write_line(kUnit, "1page one"), torva::IoError);
+            else units().write_line(kUnit, "1page one");   // carriage control stays in column 1
+            units().close(kUnit);
         }
-        units().close(kUnit);
+        EXPECT_EQ(std::filesystem::exists(name) ? read_text(name) : "-", row.file);
+        EXPECT_EQ(read_text(name + ".bak"), row.bak);
     }
-    EXPECT_EQ(read_text(name), "first\nsecond\n");
-}
-
-TEST_F(file_open_status, failures_come_back_as_the_error_status)
-{
-    EXPECT_EQ(file_open(kUnit, "", dir.file("absent"), "", "OLD", "FORMATTED"), torva::kIostatFileNotFound);
-    EXPECT_FALSE(units().is_open(kUnit));
-    // Status words are compared exactly: a lower-case or unknown word opens nothing.
-    write_text(dir.file("x"), "x\n");
-    EXPECT_EQ(file_open(kUnit, "", dir.file("x"), "", "old", "FORMATTED"), torva::kIostatBadStatus);
-    EXPECT_EQ(file_open(kUnit, "", dir.file("x"), "", "REPLACE", "FORMATTED"), torva::kIostatBadStatus);
-    EXPECT_EQ(file_open(kUnit, "", dir.file("x"), "", "OLD", "BINARY"), torva::kIostatBadStatus);
-    EXPECT_FALSE(units().is_open(kUnit));
-}
-
-TEST_F(file_open_status, scratch_has_no_name_and_unknown_creates)
-{
+    EXPECT_EQ(file_open(kUnit, "", dir.file("f"), "", "OLD", "BINARY"), torva::kIostatBadStatus);
     ASSERT_EQ(file_open(kUnit, "", "ignored", "", "SCRATCH", "UNFORMATTED"), 0);
     EXPECT_EQ(units().name_of(kUnit), "");
-    EXPECT_FALSE(std::filesystem::exists("ignored"));
     units().close(kUnit);
-    const std::string name = dir.file("created.txt");
-    ASSERT_EQ(file_open(kUnit, "", name, "", "UNKNOWN", "FORMATTED"), 0);
-    units().close(kUnit);
-    EXPECT_TRUE(std::filesystem::exists(name));
-}
-
-TEST_F(file_open_status, unformatted_with_record_length_is_read_by_fortran)
-{
-    // A file opened with UNFORMATTED=512 holds sequential unformatted records that a
-    // Fortran program reads back with form="unformatted".
-    const std::string name = dir.file("rec.bin");
-    ASSERT_EQ(file_open(kUnit, "", name, "", "NEW", "UNFORMATTED=512"), 0);
-    const std::int32_t values[3] = {11, -2, 300};
-    units().write_record(kUnit, std::as_bytes(std::span(values)));
-    units().close(kUnit);
-    const auto run = torva::testing::compile_and_run_fortran(dir,
-        "program p\n"
-        "  integer :: v(3)\n"
-        "  open(1, file='rec.bin', form='unformatted', status='old', recl=512)\n"
-        "  read(1) v\n"
-        "  print '(3i6)', v\n"
-        "end program p\n");
-    ASSERT_EQ(run.exit_code, 0) << run.output;
-    EXPECT_EQ(run.output, "    11    -2   300\n");
+    // A name of 256 characters or more is not backed up.
+    const std::string sub = dir.file(std::string(240, 'd'));
+    std::filesystem::create_directory(sub);
+    write_text(sub + "/ship.LIS", "kept\n");
+    torva::backup_existing_file(sub + "/ship.LIS");
+    EXPECT_FALSE(std::filesystem::exists(sub + "/ship.LIS.bak"));
 }
 
 }  // namespace

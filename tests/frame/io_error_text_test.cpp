@@ -47,21 +47,4 @@ TEST(io_error_text, short_outputs)
     EXPECT_EQ(io_error_text(29, 10), "    29:FIL");
 }
 
-TEST(io_error_text, every_row_is_found_by_its_own_code)
-{
-    const auto table = torva::io_error_table();
-    ASSERT_EQ(table.size(), 56u);
-    int previous = 0;
-    for (const std::string_view row : table) {
-        ASSERT_GT(row.size(), 7u);
-        EXPECT_EQ(row[6], ':');
-        const int code = std::atoi(std::string(row.substr(0, 6)).c_str());
-        EXPECT_GT(code, previous) << row;             // table order: increasing codes
-        previous = code;
-        EXPECT_EQ(rtrim(io_error_text(code)), row);
-    }
-    for (const int missing : {20, 58, 65, 69, 599, 604, 606, 609, 617})
-        EXPECT_EQ(io_error_text(missing).substr(0, 29), "OPERATING SYSTEM MESSAGE NO.:") << missing;
-}
-
 }  // namespace

@@ -30,26 +30,18 @@ TEST(machine_number, last_adapter_bytes_3_to_6_big_endian_with_the_top_bit_clear
     for (const Case& c : cases) EXPECT_EQ(machine_number_from_addresses(c.adapters, kToday), c.number) << c.number;
 }
 
-TEST(machine_texts, windows_version_value)
+TEST(machine_texts, versions_processors_and_dates)
 {
     // Version 6.1, build 7601 of the NT family.
     EXPECT_EQ(torva::windows_version_text(6u | (1u << 8) | (7601u << 16)), "Win NT 6.1 [7601]");
     EXPECT_EQ(torva::windows_version_text(0x80000000u | (1u << 16) | (10u << 8) | 3u),
               "Win32s 3.10 [1]");
     EXPECT_EQ(torva::windows_version_text(0x80000000u | (950u << 16) | 4u), "Win 95 4.0 [950]");
-}
-
-TEST(machine_texts, system_version_and_processor)
-{
     EXPECT_EQ(torva::system_version_text("Linux", "6.1.0-18-amd64"), "Linux 6.1 [6.1.0-18-amd64]");
     EXPECT_EQ(torva::system_version_text("Linux", "5"), "Linux 5.0 [5]");
     EXPECT_EQ(torva::processor_type_text("x86_64"), "8664");
     EXPECT_EQ(torva::processor_type_text("i686"), "586");
     EXPECT_EQ(torva::processor_type_text("aarch64"), "aarch64");
-}
-
-TEST(machine_texts, date_as_number)
-{
     std::tm t{};
     t.tm_year = 2010 - 1900;
     t.tm_mon = 10;                                    // November
@@ -97,20 +89,16 @@ TEST(machine_info, fields_are_cut_to_their_widths_and_fetched_once)
     EXPECT_EQ(calls.os, 1);
     EXPECT_EQ(calls.adapters, 1);
     EXPECT_EQ(calls.today, 1);
-}
 
-TEST(machine_info, failed_calls_show_blanks)
-{
-    Counted calls;
-    torva::MachineInfo info(fake_sources(calls, std::nullopt, std::nullopt, {{0, 0, 1, 2, 3, 4}}));
-    std::string user, account, installation, processor, os;
-    std::int32_t number = 0;
-    info.user_and_account(user, account);
-    info.machine_information(installation, processor, os, number);
+    // Failed calls show blanks; the date is only the fallback of the machine number.
+    Counted failed;
+    torva::MachineInfo none(fake_sources(failed, std::nullopt, std::nullopt, {{0, 0, 1, 2, 3, 4}}));
+    none.user_and_account(user, account);
+    none.machine_information(installation, processor, os, number);
     EXPECT_EQ(user, std::string(20, ' '));
     EXPECT_EQ(installation, std::string(50, ' '));
     EXPECT_EQ(number, 0x01020304);
-    EXPECT_EQ(calls.today, 0);                        // the date is only the fallback
+    EXPECT_EQ(failed.today, 0);
 }
 
 TEST(machine_info, this_machine_gives_plausible_values)

@@ -18,10 +18,6 @@ TEST(message_box, captions_by_kind)
     EXPECT_EQ(message_box_line(110, "a"), "Help: a\n");
     EXPECT_EQ(message_box_line(103, "a"), "a\n");          // any other kind: no caption
     EXPECT_EQ(message_box_line(0, "a"), "a\n");
-}
-
-TEST(message_box, trailing_blanks_and_nuls_are_dropped)
-{
     std::string text = "Error opening ship.LIS";
     text.resize(90, ' ');
     EXPECT_EQ(message_box_line(102, text), "Error: Error opening ship.LIS\n");

@@ -114,119 +114,34 @@ TEST(listing_header, short_page_of_the_setup)
     EXPECT_EQ(page[27].size(), 79u);
 }
 
-TEST(listing_header, frame_follows_the_id_for_short_titles_and_fills_79_columns_at_68)
-{
-    // m = 4: 45 + 4 - 2 = 47 is not right of 44 + 11 = 55, so rule (1): columns 24 and 55;
-    // the title starts in column 40 - 2 = 38.  m = 68: columns 35 - 34 = 1 and 45 + 68 - 34 =
-    // 79; the title starts in column 6.
-    const std::string long_title(68, 't');
-    struct Case { std::string title, rule, title_line; };
-    for (const Case& c : {Case{"Tiny", record({{24, std::string(32, '*')}}), record({{24, "*"}, {38, "Tiny"}, {55, "*"}})},
-                          Case{long_title, std::string(79, '*'), record({{1, "*"}, {6, long_title}, {79, "*"}})}}) {
-        ListingHeaderFields f = setup_fields();
-        f.identity.title = c.title;
-        const Page page = listing_header_lines(f, "SHORT", false);
-        EXPECT_EQ(page[15], c.rule) << c.title;
-        EXPECT_EQ(page[19], c.title_line) << c.title;
-    }
-}
-
-TEST(listing_header, long_title_continues_on_line_24_and_pushes_the_rest_down)
-{
-    // The first 80 characters: m = 80 starts the title in column 40 - 40 = 0, so its first
-    // character falls off the page; the frame columns -5 and 85 lie outside the 79 written,
-    // leaving the two rows of asterisks cut to 79.  Characters 81 on ("second part", 11)
-    // are centred on line 24 from column 40 - 5 = 35.  Fields then start on line 28.
-    ListingHeaderFields f = setup_fields();
-    std::string first80;
-    for (int k = 0; k < 8; ++k) first80 += "0123456789";
-    f.identity.title = first80 + "second part";
-    f.identity.title.resize(100, ' ');
-    const Page page = listing_header_lines(f, "SHORT", false);
-    ASSERT_EQ(page.size(), 34u);
-    EXPECT_EQ(page[15], std::string(79, '*'));
-    EXPECT_EQ(page[16], kBlank);
-    EXPECT_EQ(page[17], record({{29, "T O R V A _ S E T U P"}}));
-    EXPECT_EQ(page[19], first80.substr(1));
-    EXPECT_EQ(page[21], std::string(79, '*'));
-    EXPECT_EQ(page[23], record({{35, "second part"}}));
-    const auto fields = setup_field_records();
-    for (std::size_t k = 0; k < fields.size(); ++k) EXPECT_EQ(page[27 + k], fields[k]) << 28 + k;
-}
-
-TEST(listing_header, special_notes_in_pieces_of_50)
-{
-    ListingHeaderFields f = setup_fields();
-    f.identity.special_notes = std::string(50, 'a') + std::string(10, 'b');
-    f.identity.special_notes.resize(100, ' ');
-    f.account = "acct";
-    f.user = std::string(20, ' ');
-    const Page page = listing_header_lines(f, "SHORT", false);
-    ASSERT_EQ(page.size(), 36u);                       // notes end on line 34
-    EXPECT_EQ(page[28], record({{43, "CPU id           : 20251205"}}));      // no user
-    EXPECT_EQ(page[29], record({{3, "Account      : acct"}, {43, "Installation     :  node7"}}));
-    EXPECT_EQ(page[31], record({{3, "Special notes for this program version :"}}));
-    EXPECT_EQ(page[32], record({{6, std::string(50, 'a')}}));
-    EXPECT_EQ(page[33], record({{6, std::string(10, 'b')}}));
-    EXPECT_EQ(page[34], kBlank);
-}
-
-TEST(listing_header, narrow_is_short_below_a_new_page_line)
-{
-    const Page short_page = listing_header_lines(setup_fields(), "SHORT", false);
-    Page expected{"1"};
-    expected.insert(expected.end(), short_page.begin(), short_page.end());
-    EXPECT_EQ(listing_header_lines(setup_fields(), "NARROW", false), expected);
-}
-
-TEST(listing_header, small_variant_spells_the_family_word_and_raises_the_frame)
-{
-    const Page page = listing_header_lines(setup_fields(), "SHORT/SMALL", false);
-    EXPECT_EQ(page[2], record({{20, std::string(41, '*')}}));
-    EXPECT_EQ(page[4], record({{20, "*"}, {33, "K  E  S  T  A"}, {60, "*"}}));
-    for (const std::size_t l : {3u, 5u, 12u, 14u, 16u}) EXPECT_EQ(page[l], record({{20, "*"}, {60, "*"}})) << l + 1;
-    EXPECT_EQ(page[17], record({{20, "*"}, {29, "T O R V A _ S E T U P"}, {60, "*"}}));
-    EXPECT_EQ(page[21], record({{20, std::string(41, '*')}}));
-    const Page narrow = listing_header_lines(setup_fields(), "NARROW/SMALL", false);
-    EXPECT_EQ(narrow[0], "1");
-    EXPECT_EQ(narrow[5], page[4]);
-}
-
-TEST(listing_header, long_page_uses_131_columns_around_column_65)
-{
-    const Page page = listing_header_lines(setup_fields(), "LONG", false);
-    ASSERT_GT(page.size(), 30u);
-    EXPECT_EQ(page[0], "1");
-    std::size_t widest = 0;
-    for (const std::string& line : page) widest = std::max(widest, line.size());
-    EXPECT_GT(widest, 79u);
-    EXPECT_LE(widest, 131u);
-    // The title centred on 65: from column 65 - 15 = 50; the operating system is not cut.
-    bool title_found = false;
-    bool os_found = false;
-    for (const std::string& line : page) {
-        if (line.find("Setup matrices") != std::string::npos) {
-            title_found = true;
-            EXPECT_EQ(line.find("Setup matrices"), 49u);
-        }
-        if (line.find("Operating system") != std::string::npos) {
-            os_found = true;
-            EXPECT_NE(line.find("Linux 6.1 [6.1.0-18-amd64]"), std::string::npos);
-        }
-    }
-    EXPECT_TRUE(title_found);
-    EXPECT_TRUE(os_found);
-    EXPECT_EQ(listing_header_lines(setup_fields(), "WIDE", false), page);
-}
-
-TEST(listing_header, style_words)
+TEST(listing_header, other_styles_are_the_short_page_moved_narrowed_or_widened)
 {
     const ListingHeaderFields f = setup_fields();
+    const Page short_page = listing_header_lines(f, "SHORT", false);
+    Page narrow{"1"};
+    narrow.insert(narrow.end(), short_page.begin(), short_page.end());
+    EXPECT_EQ(listing_header_lines(f, "NARROW", false), narrow);
     EXPECT_TRUE(listing_header_lines(f, "NONE", false).empty());
-    EXPECT_EQ(listing_header_lines(f, "SHORT     ", false), listing_header_lines(f, "SHORT", false));
-    // Any other word: LONG in a batch run, SHORT otherwise.
-    EXPECT_EQ(listing_header_lines(f, "short", true), listing_header_lines(f, "LONG", false));
-    EXPECT_EQ(listing_header_lines(f, "FANCY", false), listing_header_lines(f, "SHORT", false));
+    EXPECT_EQ(listing_header_lines(f, "SHORT     ", false), short_page);
+    EXPECT_EQ(listing_header_lines(f, "FANCY", false), short_page);   // any other word: SHORT ...
+    // /SMALL: the family word in capitals on line 5 from column 33, inside the raised frame.
+    const Page small = listing_header_lines(f, "SHORT/SMALL", false);
+    EXPECT_EQ(small[2], record({{20, std::string(41, '*')}}));
+    EXPECT_EQ(small[4], record({{20, "*"}, {33, "K  E  S  T  A"}, {60, "*"}}));
+    EXPECT_EQ(listing_header_lines(f, "NARROW/SMALL", false)[5], small[4]);
+    // LONG and WIDE: 131 columns, the title centred on 65, nothing cut at 79; any other word
+    // in a batch run.
+    const Page wide = listing_header_lines(f, "LONG", false);
+    EXPECT_EQ(wide[0], "1");
+    EXPECT_EQ(listing_header_lines(f, "WIDE", false), wide);
+    EXPECT_EQ(listing_header_lines(f, "short", true), wide);
+    bool title = false, os = false;
+    for (const std::string& line : wide) {
+        EXPECT_LE(line.size(), 131u);
+        title = title || line.find("Setup matrices") == 49u;
+        os = os || line.find("Linux 6.1 [6.1.0-18-amd64]") != std::string::npos;
+    }
+    EXPECT_TRUE(title && os);
 }
 
 TEST(listing_header, date_and_time_texts)
@@ -317,25 +232,19 @@ TEST_F(program_start, opens_the_listing_with_a_backup_and_writes_the_header)
     EXPECT_EQ(lines[28].find("CPU id           : "), 42u);
 }
 
-TEST_F(program_start, noopen_opens_no_listing)
+TEST_F(program_start, noopen_opens_nothing_and_blank_opens_the_program_id_with_mlg)
 {
     torva::frame_variables().put("OUTNAME", "NOOPEN");
     ::testing::internal::CaptureStdout();
     torva::program_start(identity(), "SHORT", status);
-    const std::string printed = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(::testing::internal::GetCapturedStdout().find("T O R V A _ S E T U P"), std::string::npos);
     EXPECT_TRUE(status);
     EXPECT_FALSE(torva::units().is_open(kOutput));
-    EXPECT_NE(printed.find("T O R V A _ S E T U P"), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists("NOOPEN"));
-}
-
-TEST_F(program_start, blank_outname_opens_the_program_id_with_mlg)
-{
+    torva::frame_variables().put("OUTNAME", "");
     const auto cwd = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
     torva::program_start(identity(), "NONE", status);
     std::filesystem::current_path(cwd);
-    EXPECT_TRUE(torva::units().is_open(kOutput));
     EXPECT_EQ(torva::units().name_of(kOutput), "TORVA_SETUP.MLG");
     EXPECT_TRUE(std::filesystem::exists(dir.file("TORVA_SETUP.MLG")));
 }
@@ -371,7 +280,7 @@ TEST_F(program_start, failed_listing_open_stops_with_status_1)
     EXPECT_EQ(boxes.str().substr(0, boxes.str().find('\n') + 1), "Error: Error opening " + listing + "\n");
 }
 
-TEST_F(program_start, inpname_is_opened_for_reading_on_the_input_unit)
+TEST_F(program_start, inpname_is_opened_for_reading_and_a_missing_one_stops_with_status_1)
 {
     const std::string input = dir.file("deck.txt");
     std::ofstream(input) << "first record\n";
@@ -382,23 +291,16 @@ TEST_F(program_start, inpname_is_opened_for_reading_on_the_input_unit)
     ASSERT_TRUE(torva::units().read_line(kInput, line));
     EXPECT_EQ(line, "first record");
     EXPECT_THROW(torva::units().write_line(kInput, "x"), torva::IoError);
-}
-
-TEST_F(program_start, missing_inpname_stops_with_status_1)
-{
-    torva::frame_variables().put("OUTNAME", dir.file("deck.LIS"));
+    torva::units().close(kInput);
+    torva::units().close(kOutput);
     torva::frame_variables().put("INPNAME", dir.file("absent.txt"));
-    EXPECT_THROW(
-        {
-            try {
-                torva::program_start(identity(), "NONE", status);
-            } catch (const torva::RunStopped& stop) {
-                EXPECT_EQ(stop.status, 1);
-                EXPECT_EQ(stop.lines.at(0), "Error opening " + dir.file("absent.txt"));
-                throw;
-            }
-        },
-        torva::RunStopped);
+    try {
+        torva::program_start(identity(), "NONE", status);
+        FAIL() << "the start went on without its input";
+    } catch (const torva::RunStopped& stop) {
+        EXPECT_EQ(stop.status, 1);
+        EXPECT_EQ(stop.lines.at(0), "Error opening " + dir.file("absent.txt"));
+    }
 }
 
 TEST_F(program_start, second_box_only_outside_batch_runs)

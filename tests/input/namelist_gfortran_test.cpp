@@ -92,7 +92,8 @@ TEST(namelist_gfortran, agrees_with_our_reader_on_a_deck_using_every_value_form)
 
     // Defaults first (so that both sides start from the same record), then this deck on top.
     const std::string deck =
-        "! a comment line before the group\n"
+        "run of 5 May: any text before the group, and another group, is passed over\n"
+        "&SOLVE_INP TMAX = 100.0 /\n"
         "&torva_inp   ! the group name in lower case, a comment after it\n"
         " alength = 2.5D0, Grav=9.80665 , density= 1.025e3\n"
         " INFORDER=2 , ISPLINE(0) = 0\n"
@@ -112,11 +113,11 @@ TEST(namelist_gfortran, agrees_with_our_reader_on_a_deck_using_every_value_form)
         " AMPLTD = 1.5+3, -.5E-2, 1e-3 2q1 0.1 1e-42 3.4028235e38\n"
         " ADD_DAMP(6,6) = -1.0\n"
         " TITLEVTF = 'comma, slash / excl ! amp & eq ='\n"
-        " MFFB = 2*7 3\n"
+        " MFFB = 2*7 3, 0000000000000000001\n"
         " PAE_X(4999) = 1 2\n"
         " SPEEDX = 5.0  SPEEDX = 6.0\n"
         " ILIN=-3, IFSBC = +3\n"
-        " ANIMTYPE = 'v'\n"
+        " ANIMTYPE = 'vwxyz'\n"
         "/\n"
         "text after the group is not read: garbage &%$\n";
     auto base = fresh_parameters();
@@ -138,6 +139,8 @@ TEST(namelist_gfortran, agrees_with_our_reader_on_a_deck_using_every_value_form)
     EXPECT_EQ(ours->SVEL0[5], 7.0e-3f);
     EXPECT_EQ(ours->AMPLTD[0], 1500.0f);
     EXPECT_EQ(ours->SPEEDX, 6.0f);
+    EXPECT_EQ(ours->MFFB[3], 1);
+    EXPECT_EQ(ours->ANIMTYPE, "vwx");
 }
 
 TEST(namelist_gfortran, refuses_what_our_reader_refuses)

@@ -132,17 +132,4 @@ inline std::string fortran_declarations()
     return out.str();
 }
 
-// Runs a test in a directory of its own (get_namelist writes "scratch.nml" in the working
-// directory) and returns to the previous one afterwards.
-class WorkingDirectory {
-public:
-    explicit WorkingDirectory(const std::filesystem::path& path) : previous_(std::filesystem::current_path())
-    { std::filesystem::current_path(path); }
-    ~WorkingDirectory() { std::filesystem::current_path(previous_); }
-    WorkingDirectory(const WorkingDirectory&) = delete;
-    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-private:
-    std::filesystem::path previous_;
-};
-
 }  // namespace torva::input_testing
