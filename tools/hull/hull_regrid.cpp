@@ -1,0 +1,439 @@
+// Sections to sheets.
+//
+// A half hull (y >= 0, waterline z = 0) cut by the plane x = const leaves, in that plane, open
+// curves (pieces).  Each end of a piece lies on the waterline (W) or on the centre plane y = 0
+// (K, for keel), since the wetted half surface is open only there.  A piece K -> W is the main
+// section; a piece K -> K lying below it is a bulbous bow that the plane cuts apart from the
+// hull.  Anything else (a piece W -> W, a closed loop, two main pieces) means the body is not
+// one hull: a catamaran, columns or pontoons.
+//
+// Along x the sections go   main ... main [main+bulb ... main+bulb [bulb ... bulb]]  from
+// the stern to the bow.  The changes are found by bisection on x, and the hull becomes
+//   - the main sheet, from the stern to the station x_s where the bulb parts from the hull
+//     (or to the bow when there is no bulb), its sections resampled by arc length;
+//   - for a bulb, an upper sheet and a bulb sheet forward of x_s, both starting on the main
+//     sheet's last section, which is split at the neck between them: the three sheets share
+//     those nodes;
+//   - a transom sheet at an end whose section has width (beyond 1 % of the largest half
+//     beam), whose curved edges are the end section's nodes themselves.
+// An end without width (a stem) has its section put on y = 0, so the waterline of the hull
+// starts and ends on the centre plane, where the free surface needs it.
+//
+// Every sheet has its first direction along x and its second along the section from keel to
+// waterline; on the port side (y > 0) that turns the normal (1) of mesh_shapes.hpp into the
+// body, as on every torva-mesh hull.
+#include "hull.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+namespace torva::hull {
+
+namespace {
+
+enum class Kind { none, main, main_bulb, bulb };
+
+struct Cut {
+    Kind kind = Kind::none;
+    Polyline main;   // keel -> waterline
+    Polyline bulb;   // lower -> upper end on y = 0
+};
+
+std::string num(double v)
+{
+    std::ostringstream s;
+    s << v;
+    return s.str();
+}
+
+double length_of(const Polyline& p)
+{
+    double g = 0.0;
+    for (std::size_t i = 1; i < p.size(); ++i) g += std::hypot(p[i].y - p[i - 1].y, p[i].z - p[i - 1].z);
+    return g;
+}
+
+Cut classify(const std::vector<Polyline>& pieces, double x, double eps)
+{
+    Cut c;
+    int mains = 0, bulbs = 0;
+    const std::string at = "the section at x = " + num(x);
+    for (Polyline p : pieces) {
+        if (p.size() < 2 || length_of(p) <= eps) continue;
+        const YZ a = p.front(), b = p.back();
+        if (std::hypot(a.y - b.y, a.z - b.z) <= eps)
+            throw MeshError(at + " holds a closed loop: the body is not one hull (a column, pontoon or second hull "
+                            "that reaches neither the waterline nor the centre plane)");
+        auto end = [&](YZ e) {
+            if (std::abs(e.z) <= eps) return 'W';
+            if (std::abs(e.y) <= eps) return 'K';
+            throw MeshError(at + " ends in the open at y = " + num(e.y) + ", z = " + num(e.z) + ": the surface has a hole");
+        };
+        const char ea = end(a), eb = end(b);
+        if (ea == 'W' && eb == 'W')
+            throw MeshError(at + " has a piece from the waterline to the waterline: the body is not one hull "
+                            "(a catamaran, or columns of a semi-submersible)");
+        if (ea == 'K' && eb == 'K') {
+            if (a.z > b.z) std::reverse(p.begin(), p.end());
+            c.bulb = std::move(p);
+            ++bulbs;
+        } else {
+            if (ea == 'W') std::reverse(p.begin(), p.end());
+            c.main = std::move(p);
+            ++mains;
+        }
+    }
+    if (mains > 1 || bulbs > 1)
+        throw MeshError(at + " falls into " + std::to_string(mains + bulbs)
+                        + " pieces: the body is not one hull (several columns, pontoons or hulls)");
+    if (mains && bulbs && c.bulb.back().z > c.main.front().z)
+        throw MeshError(at + " has a piece on the centre plane above the keel: not one hull");
+    c.kind = mains ? (bulbs ? Kind::main_bulb : Kind::main) : (bulbs ? Kind::bulb : Kind::none);
+    return c;
+}
+
+// n + 1 points at equal arc length along p between the arc lengths s0 and s1.
+std::vector<YZ> resample(const Polyline& p, double s0, double s1, int n)
+{
+    std::vector<double> s(p.size(), 0.0);
+    for (std::size_t i = 1; i < p.size(); ++i) s[i] = s[i - 1] + std::hypot(p[i].y - p[i - 1].y, p[i].z - p[i - 1].z);
+    std::vector<YZ> out;
+    std::size_t j = 1;
+    for (int k = 0; k <= n; ++k) {
+        const double t = s0 + (s1 - s0) * k / n;
+        while (j + 1 < p.size() && s[j] < t) ++j;
+        const double len = s[j] - s[j - 1];
+        const double f = len > 0.0 ? std::clamp((t - s[j - 1]) / len, 0.0, 1.0) : 0.0;
+        out.push_back({p[j - 1].y + f * (p[j].y - p[j - 1].y), p[j - 1].z + f * (p[j].z - p[j - 1].z)});
+    }
+    return out;
+}
+
+// Arc length along p of the point of p nearest to q.
+double arc_at(const Polyline& p, YZ q)
+{
+    double best = 1e300, at = 0.0, s = 0.0;
+    for (std::size_t i = 1; i < p.size(); ++i) {
+        const double dy = p[i].y - p[i - 1].y, dz = p[i].z - p[i - 1].z, len2 = dy * dy + dz * dz;
+        const double t = len2 > 0.0 ? std::clamp(((q.y - p[i - 1].y) * dy + (q.z - p[i - 1].z) * dz) / len2, 0.0, 1.0) : 0.0;
+        const double ey = p[i - 1].y + t * dy - q.y, ez = p[i - 1].z + t * dz - q.z;
+        if (ey * ey + ez * ez < best) {
+            best = ey * ey + ez * ez;
+            at = s + t * std::sqrt(len2);
+        }
+        s += std::sqrt(len2);
+    }
+    return at;
+}
+
+// Stations x_0 .. x_n from a to b, clustered toward both ends (cosine spacing).
+std::vector<double> stations(double a, double b, int n)
+{
+    const auto t = mesh_tool::cosine_table(n);
+    std::vector<double> x(static_cast<std::size_t>(n) + 1);
+    for (int i = 0; i <= n; ++i) x[i] = a + 0.5 * (t[i] + 1.0) * (b - a);
+    x[0] = a;
+    x[n] = b;
+    return x;
+}
+
+Sheet sheet_of(const std::vector<double>& xs, const std::vector<std::vector<YZ>>& rows)
+{
+    const int n1 = static_cast<int>(xs.size()) - 1, n2 = static_cast<int>(rows[0].size()) - 1;
+    return mesh_tool::make_sheet(n1, n2, mesh_tool::kKindBody, [&](int a, int b) {
+        return Vec3{xs[a], rows[a][b].y, rows[a][b].z};
+    });
+}
+
+// Reverses the first direction when the panel normals, summed, point against `wanted`.
+void orient_toward(Sheet& s, Vec3 wanted)
+{
+    Vec3 sum;
+    for (int b = 0; b < s.np2; ++b)
+        for (int a = 0; a < s.np1; ++a) sum = sum + mesh_tool::panel_normal(s, a, b);
+    if (mesh_tool::dot(sum, wanted) >= 0.0) return;
+    Sheet r = s;
+    for (int b = 0; b <= s.np2; ++b)
+        for (int a = 0; a <= s.np1; ++a) r.node(a, b) = s.node(s.np1 - a, b);
+    s = r;
+}
+
+// The transom in the plane x: a Coons patch whose four sides are the lower and upper halves
+// of the end section (its nodes as they are), the waterline from the centre plane to the
+// section's top, and the centre line from the keel up to the waterline:
+//     X(u, v) = (1-u) S4(v) + u S2(v) + (1-v) S1(u) + v S3(u)
+//               - [(1-u)(1-v) X00 + u(1-v) X10 + (1-u) v X01 + u v X11].
+Sheet transom(const std::vector<YZ>& sec, double x, bool aft)
+{
+    const int nz = static_cast<int>(sec.size()) - 1, m = nz / 2;
+    auto S1 = [&](int u) { return sec[u]; };
+    auto S2 = [&](int v) { return sec[m + v]; };
+    auto S3 = [&](int u) { return u == m ? sec[nz] : YZ{sec[nz].y * u / m, 0.0}; };
+    auto S4 = [&](int v) { return v == 0 ? sec[0] : YZ{0.0, v == m ? 0.0 : sec[0].z * (1.0 - double(v) / m)}; };
+    Sheet s = mesh_tool::make_sheet(m, m, mesh_tool::kKindBody, [&](int iu, int iv) {
+        YZ p;
+        if (iv == 0) p = S1(iu);
+        else if (iu == m) p = S2(iv);
+        else if (iv == m) p = S3(iu);
+        else if (iu == 0) p = S4(iv);
+        else {
+            const double u = double(iu) / m, v = double(iv) / m;
+            const YZ a = S4(iv), b = S2(iv), c = S1(iu), d = S3(iu);
+            const YZ x00 = sec[0], x10 = sec[m], x01 = {0.0, 0.0}, x11 = sec[nz];
+            p.y = (1 - u) * a.y + u * b.y + (1 - v) * c.y + v * d.y
+                  - ((1 - u) * (1 - v) * x00.y + u * (1 - v) * x10.y + (1 - u) * v * x01.y + u * v * x11.y);
+            p.z = (1 - u) * a.z + u * b.z + (1 - v) * c.z + v * d.z
+                  - ((1 - u) * (1 - v) * x00.z + u * (1 - v) * x10.z + (1 - u) * v * x01.z + u * v * x11.z);
+        }
+        return Vec3{x, p.y, p.z};
+    });
+    orient_toward(s, {aft ? 1.0 : -1.0, 0.0, 0.0});
+    return s;
+}
+
+double max_y(const std::vector<YZ>& r)
+{
+    double m = 0.0;
+    for (const YZ& p : r) m = std::max(m, p.y);
+    return m;
+}
+
+}  // namespace
+
+std::vector<Sheet> regrid(const SectionFn& section, const HullExtent& e, const RegridParams& p,
+                          std::vector<std::string>& notes)
+{
+    if (p.nx < 2) throw MeshError("--nx must be at least 2");
+    if (p.nz < 2 || p.nz % 2 != 0) throw MeshError("--nz must be even and at least 2");
+    const double len = e.x_max - e.x_min;
+    if (!(len > 0.0)) throw MeshError("the hull has no length along x");
+    const double eps = 1e-9 * len;
+    auto cut = [&](double x) { return classify(section(x), x, eps); };
+
+    // Scan, then the changes of kind by bisection.
+    const int n_scan = 200;
+    const double a0 = e.x_min + e.end_offset, b0 = e.x_max - e.end_offset;
+    std::vector<double> xs(n_scan + 1);
+    std::vector<Kind> ks(n_scan + 1);
+    for (int i = 0; i <= n_scan; ++i) {
+        xs[i] = a0 + (b0 - a0) * i / n_scan;
+        ks[i] = cut(xs[i]).kind;
+    }
+    struct Change {
+        Kind from, to;
+        double left, right;   // last x of `from`, first x of `to`
+    };
+    std::vector<Change> changes;
+    for (int i = 0; i < n_scan; ++i) {
+        if (ks[i] == ks[i + 1]) continue;
+        double l = xs[i], r = xs[i + 1];
+        for (int it = 0; it < 48 && r - l > 1e-12 * len; ++it) {
+            const double m = 0.5 * (l + r);
+            (cut(m).kind == ks[i] ? l : r) = m;
+        }
+        changes.push_back({ks[i], ks[i + 1], l, r});
+    }
+    // The runs of kinds from stern to bow must read  none? main+ [main_bulb+ [bulb+]] none?.
+    std::vector<Kind> runs{ks[0]};
+    for (const Change& c : changes) runs.push_back(c.to);
+    double x_start = a0, x_end = b0;
+    if (runs.front() == Kind::none) {
+        runs.erase(runs.begin());
+        x_start = changes.front().right;
+        changes.erase(changes.begin());
+    }
+    if (!runs.empty() && runs.back() == Kind::none) {
+        runs.pop_back();
+        x_end = changes.back().left;
+        changes.pop_back();
+    }
+    const bool plain = runs.size() == 1 && runs[0] == Kind::main;
+    const bool bulb_flush = runs.size() == 2 && runs[0] == Kind::main && runs[1] == Kind::main_bulb;
+    const bool bulb_ahead = runs.size() == 3 && runs[0] == Kind::main && runs[1] == Kind::main_bulb && runs[2] == Kind::bulb;
+    if (!plain && !bulb_flush && !bulb_ahead)
+        throw MeshError("the sections along x do not describe one hull with at most a bulbous bow (a piece on the "
+                        "centre plane that parts from the hull and joins it again, or lies aft of the main "
+                        "hull): the body is not one hull");
+
+    std::vector<Sheet> sheets;
+    const int nz = p.nz;
+    if (plain) {
+        const auto x = stations(x_start, x_end, p.nx);
+        std::vector<std::vector<YZ>> rows;
+        for (double xi : x) {
+            const Cut c = cut(xi);
+            rows.push_back(resample(c.main, 0.0, length_of(c.main), nz));
+        }
+        for (auto& r : rows) {
+            r.front().y = 0.0;
+            r.back().z = 0.0;
+        }
+        double ymax = 0.0;
+        for (const auto& r : rows) ymax = std::max(ymax, max_y(r));
+        const bool stern_transom = max_y(rows.front()) > 0.01 * ymax;
+        const bool bow_transom = max_y(rows.back()) > 0.01 * ymax;
+        if (!stern_transom) for (YZ& q : rows.front()) q.y = 0.0;
+        if (!bow_transom) for (YZ& q : rows.back()) q.y = 0.0;
+        sheets.push_back(sheet_of(x, rows));
+        if (stern_transom) {
+            sheets.push_back(transom(rows.front(), x.front(), true));
+            notes.push_back("transom at x = " + num(x.front()) + ": a sheet of its own");
+        }
+        if (bow_transom) {
+            sheets.push_back(transom(rows.back(), x.back(), false));
+            notes.push_back("flat end at x = " + num(x.back()) + ": a sheet of its own");
+        }
+    } else {
+        // The bulb parts from the hull between x_s (one piece, a narrow neck) and the next x.
+        const Change& split = changes[0];
+        const double x_s = split.left;
+        const Cut right = cut(split.right);
+        const YZ neck{0.0, 0.5 * (right.bulb.back().z + right.main.front().z)};
+        const Cut at_s = cut(x_s);
+        const double f = arc_at(at_s.main, neck) / length_of(at_s.main);
+        const int nzb = std::clamp(static_cast<int>(std::lround(nz * f)), 1, nz - 1), nzu = nz - nzb;
+        const double upper_end = bulb_ahead ? changes[1].left : x_end;
+        const double bulb_end = x_end;
+
+        const int nxa = std::max(2, static_cast<int>(std::lround(p.nx * (x_s - x_start) / (x_end - x_start))));
+        const auto xa = stations(x_start, x_s, nxa);
+        std::vector<std::vector<YZ>> rows;
+        for (double xi : xa) {
+            Cut c = cut(xi);
+            if (xi == x_s) c = at_s;
+            const double g = length_of(c.main);
+            std::vector<YZ> lo = resample(c.main, 0.0, f * g, nzb), hi = resample(c.main, f * g, g, nzu);
+            lo.insert(lo.end(), hi.begin() + 1, hi.end());
+            lo.front().y = 0.0;
+            lo.back().z = 0.0;
+            rows.push_back(lo);
+        }
+        double ymax = 0.0;
+        for (const auto& r : rows) ymax = std::max(ymax, max_y(r));
+        const bool stern_transom = max_y(rows.front()) > 0.01 * ymax;
+        if (!stern_transom) for (YZ& q : rows.front()) q.y = 0.0;
+        sheets.push_back(sheet_of(xa, rows));
+        if (stern_transom) {
+            sheets.push_back(transom(rows.front(), xa.front(), true));
+            notes.push_back("transom at x = " + num(xa.front()) + ": a sheet of its own");
+        }
+
+        auto fore = [&](double x_last, int n_panels, bool take_bulb) {
+            const int n = std::max(2, static_cast<int>(std::lround(p.nx * (x_last - x_s) / (x_end - x_start))));
+            const auto xf = stations(x_s, x_last, n);
+            std::vector<std::vector<YZ>> fr;
+            const std::vector<YZ>& shared = rows.back();
+            fr.push_back(take_bulb ? std::vector<YZ>(shared.begin(), shared.begin() + nzb + 1)
+                                   : std::vector<YZ>(shared.begin() + nzb, shared.end()));
+            for (std::size_t i = 1; i < xf.size(); ++i) {
+                const Cut c = cut(xf[i]);
+                const Polyline& piece = take_bulb ? c.bulb : c.main;
+                if (piece.empty())
+                    throw MeshError("the section at x = " + num(xf[i]) + " lost its " + (take_bulb ? "bulb" : "upper hull"));
+                auto r = resample(piece, 0.0, length_of(piece), n_panels);
+                r.front().y = 0.0;
+                if (take_bulb) r.back().y = 0.0;
+                else r.back().z = 0.0;
+                fr.push_back(r);
+            }
+            for (YZ& q : fr.back()) q.y = 0.0;   // the stem, or the bulb's nose
+            return sheet_of(xf, fr);
+        };
+        sheets.push_back(fore(upper_end, nzu, false));
+        sheets.push_back(fore(bulb_end, nzb, true));
+        notes.push_back("bulbous bow forward of x = " + num(x_s) + ": a sheet of its own, "
+                        + std::to_string(nzb) + " of the " + std::to_string(nz) + " panels of a section on it");
+    }
+    return sheets;
+}
+
+// ---- offsets table ----------------------------------------------------------------------------
+
+OffsetsTable read_offsets(const std::string& path, double waterline)
+{
+    std::ifstream in(path);
+    if (!in) throw MeshError("cannot open '" + path + "'");
+    OffsetsTable t;
+    std::string line;
+    int lineno = 0;
+    bool header = true;
+    while (std::getline(in, line)) {
+        ++lineno;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find_first_not_of(" \t,") == std::string::npos || line[line.find_first_not_of(" \t")] == '#') continue;
+        std::vector<std::string> cells;
+        std::stringstream ls(line);
+        std::string cell;
+        while (std::getline(ls, cell, ',')) cells.push_back(cell);
+        const std::string at = path + ": line " + std::to_string(lineno);
+        auto number = [&](const std::string& c) {
+            char* end = nullptr;
+            const double v = std::strtod(c.c_str(), &end);
+            if (end == c.c_str() || std::string(end).find_first_not_of(" \t") != std::string::npos || !std::isfinite(v))
+                throw MeshError(at + ": '" + c + "' is not a number");
+            return v;
+        };
+        if (header) {
+            for (std::size_t i = 1; i < cells.size(); ++i) t.z.push_back(number(cells[i]) - waterline);
+            if (t.z.size() < 2) throw MeshError(at + ": the header needs a label and at least two heights z");
+            for (std::size_t i = 1; i < t.z.size(); ++i)
+                if (!(t.z[i] > t.z[i - 1])) throw MeshError(at + ": the heights must increase");
+            header = false;
+            continue;
+        }
+        if (cells.size() != t.z.size() + 1)
+            throw MeshError(at + ": " + std::to_string(cells.size()) + " cells, the header has " + std::to_string(t.z.size() + 1));
+        t.x.push_back(number(cells[0]));
+        if (t.x.size() > 1 && !(t.x.back() > t.x[t.x.size() - 2])) throw MeshError(at + ": the stations x must increase");
+        std::vector<double> row;
+        for (std::size_t i = 1; i < cells.size(); ++i) {
+            row.push_back(number(cells[i]));
+            if (row.back() < 0.0) throw MeshError(at + ": a half-breadth is negative");
+        }
+        t.y.push_back(row);
+    }
+    if (t.x.size() < 2) throw MeshError(path + ": the table needs at least two stations");
+    if (!(t.z.front() < 0.0)) throw MeshError(path + ": no height lies below the waterline");
+    return t;
+}
+
+SectionFn offsets_sections(const OffsetsTable& t)
+{
+    return [&t](double x) {
+        std::vector<Polyline> out;
+        if (x < t.x.front() || x > t.x.back()) return out;
+        const std::size_t i = std::min<std::size_t>(
+            static_cast<std::size_t>(std::upper_bound(t.x.begin(), t.x.end(), x) - t.x.begin()), t.x.size() - 1);
+        const double w = (x - t.x[i - 1]) / (t.x[i] - t.x[i - 1]);
+        // Half-breadths linear in x between the stations and in z between the heights, up to
+        // the waterline.
+        Polyline pts;
+        for (std::size_t j = 0; j < t.z.size(); ++j) {
+            const double yj = (1.0 - w) * t.y[i - 1][j] + w * t.y[i][j];
+            if (t.z[j] <= 0.0) pts.push_back({yj, t.z[j]});
+            if (j + 1 < t.z.size() && t.z[j] < 0.0 && t.z[j + 1] > 0.0) {
+                const double yk = (1.0 - w) * t.y[i - 1][j + 1] + w * t.y[i][j + 1];
+                const double s = -t.z[j] / (t.z[j + 1] - t.z[j]);
+                pts.push_back({yj + s * (yk - yj), 0.0});
+            }
+        }
+        // The keel: the last height below the first non-zero half-breadth, or the centre
+        // line under a flat bottom at the lowest height.
+        std::size_t k = 0;
+        while (k < pts.size() && pts[k].y == 0.0) ++k;
+        Polyline sec;
+        if (k == pts.size()) {
+            sec = {{0.0, pts.front().z}, {0.0, 0.0}};   // no breadth: a stem along the centre line
+        } else {
+            if (k == 0) sec.push_back({0.0, pts[0].z});
+            else sec.push_back(pts[k - 1]);
+            sec.insert(sec.end(), pts.begin() + static_cast<long>(k), pts.end());
+        }
+        out.push_back(std::move(sec));
+        return out;
+    };
+}
+
+}  // namespace torva::hull
