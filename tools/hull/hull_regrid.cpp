@@ -33,10 +33,11 @@ namespace torva::hull {
 
 namespace {
 
-enum class Kind { none, main, main_bulb, bulb };
+enum class Kind { none, main, main_bulb, bulb, odd };
 
 struct Cut {
     Kind kind = Kind::none;
+    std::string odd;   // why the section is not one hull's (kind odd)
     Polyline main;   // keel -> waterline
     Polyline bulb;   // lower -> upper end on y = 0
 };
@@ -55,26 +56,34 @@ double length_of(const Polyline& p)
     return g;
 }
 
-Cut classify(const std::vector<Polyline>& pieces, double x, double eps)
+// `noise`: pieces shorter than this are facets cut at a tip (a stem, a bulb's nose), where
+// the plane meets a few triangles only and their chords need not reach the centre plane.
+Cut classify(const std::vector<Polyline>& pieces, double x, double eps, double noise)
 {
     Cut c;
     int mains = 0, bulbs = 0;
     const std::string at = "the section at x = " + num(x);
     for (Polyline p : pieces) {
-        if (p.size() < 2 || length_of(p) <= eps) continue;
+        if (p.size() < 2 || length_of(p) <= noise) continue;
         const YZ a = p.front(), b = p.back();
-        if (std::hypot(a.y - b.y, a.z - b.z) <= eps)
-            throw MeshError(at + " holds a closed loop: the body is not one hull (a column, pontoon or second hull "
-                            "that reaches neither the waterline nor the centre plane)");
+        if (std::hypot(a.y - b.y, a.z - b.z) <= eps) {
+            c.kind = Kind::odd;
+            c.odd = at + " holds a closed loop: the body is not one hull (a column, pontoon or second hull "
+                         "that reaches neither the waterline nor the centre plane)";
+            return c;
+        }
         auto end = [&](YZ e) {
             if (std::abs(e.z) <= eps) return 'W';
             if (std::abs(e.y) <= eps) return 'K';
             throw MeshError(at + " ends in the open at y = " + num(e.y) + ", z = " + num(e.z) + ": the surface has a hole");
         };
         const char ea = end(a), eb = end(b);
-        if (ea == 'W' && eb == 'W')
-            throw MeshError(at + " has a piece from the waterline to the waterline: the body is not one hull "
-                            "(a catamaran, or columns of a semi-submersible)");
+        if (ea == 'W' && eb == 'W') {
+            c.kind = Kind::odd;
+            c.odd = at + " has a piece from the waterline to the waterline: the body is not one hull "
+                         "(a catamaran, or columns of a semi-submersible)";
+            return c;
+        }
         if (ea == 'K' && eb == 'K') {
             if (a.z > b.z) std::reverse(p.begin(), p.end());
             c.bulb = std::move(p);
@@ -85,11 +94,17 @@ Cut classify(const std::vector<Polyline>& pieces, double x, double eps)
             ++mains;
         }
     }
-    if (mains > 1 || bulbs > 1)
-        throw MeshError(at + " falls into " + std::to_string(mains + bulbs)
-                        + " pieces: the body is not one hull (several columns, pontoons or hulls)");
-    if (mains && bulbs && c.bulb.back().z > c.main.front().z)
-        throw MeshError(at + " has a piece on the centre plane above the keel: not one hull");
+    if (mains > 1 || bulbs > 1) {
+        c.kind = Kind::odd;
+        c.odd = at + " falls into " + std::to_string(mains + bulbs)
+                + " pieces: the body is not one hull (several columns, pontoons or hulls)";
+        return c;
+    }
+    if (mains && bulbs && c.bulb.back().z > c.main.front().z) {
+        c.kind = Kind::odd;
+        c.odd = at + " has a piece on the centre plane above the keel: the body is not one hull";
+        return c;
+    }
     c.kind = mains ? (bulbs ? Kind::main_bulb : Kind::main) : (bulbs ? Kind::bulb : Kind::none);
     return c;
 }
@@ -210,16 +225,28 @@ std::vector<Sheet> regrid(const SectionFn& section, const HullExtent& e, const R
     const double len = e.x_max - e.x_min;
     if (!(len > 0.0)) throw MeshError("the hull has no length along x");
     const double eps = 1e-9 * len;
-    auto cut = [&](double x) { return classify(section(x), x, eps); };
+    auto cut = [&](double x) { return classify(section(x), x, eps, 2e-3 * len); };
 
     // Scan, then the changes of kind by bisection.
     const int n_scan = 200;
     const double a0 = e.x_min + e.end_offset, b0 = e.x_max - e.end_offset;
     std::vector<double> xs(n_scan + 1);
     std::vector<Kind> ks(n_scan + 1);
+    std::vector<std::string> why(n_scan + 1);
     for (int i = 0; i <= n_scan; ++i) {
         xs[i] = a0 + (b0 - a0) * i / n_scan;
-        ks[i] = cut(xs[i]).kind;
+        const Cut c = cut(xs[i]);
+        ks[i] = c.kind;
+        why[i] = c.odd;
+    }
+    // A faceted tip (a nose whose last vertex lies off the centre plane) cuts into small odd
+    // sections over the last percent of the length: those count as no section.  Anywhere
+    // else an odd section means the body is not one hull.
+    for (int i = 0; i <= n_scan; ++i) {
+        if (ks[i] != Kind::odd) continue;
+        const bool tip = xs[i] - a0 < 0.01 * len || b0 - xs[i] < 0.01 * len;
+        if (!tip) throw MeshError(why[i]);
+        ks[i] = Kind::none;
     }
     struct Change {
         Kind from, to;
@@ -231,7 +258,9 @@ std::vector<Sheet> regrid(const SectionFn& section, const HullExtent& e, const R
         double l = xs[i], r = xs[i + 1];
         for (int it = 0; it < 48 && r - l > 1e-12 * len; ++it) {
             const double m = 0.5 * (l + r);
-            (cut(m).kind == ks[i] ? l : r) = m;
+            Kind k = cut(m).kind;
+            if (k == Kind::odd) k = Kind::none;
+            (k == ks[i] ? l : r) = m;
         }
         changes.push_back({ks[i], ks[i + 1], l, r});
     }
@@ -252,10 +281,13 @@ std::vector<Sheet> regrid(const SectionFn& section, const HullExtent& e, const R
     const bool plain = runs.size() == 1 && runs[0] == Kind::main;
     const bool bulb_flush = runs.size() == 2 && runs[0] == Kind::main && runs[1] == Kind::main_bulb;
     const bool bulb_ahead = runs.size() == 3 && runs[0] == Kind::main && runs[1] == Kind::main_bulb && runs[2] == Kind::bulb;
-    if (!plain && !bulb_flush && !bulb_ahead)
-        throw MeshError("the sections along x do not describe one hull with at most a bulbous bow (a piece on the "
-                        "centre plane that parts from the hull and joins it again, or lies aft of the main "
-                        "hull): the body is not one hull");
+    if (!plain && !bulb_flush && !bulb_ahead) {
+        static const char* names[] = {"nothing", "hull", "hull and bulb", "bulb", "odd"};
+        std::string seen = names[static_cast<int>(ks[0])] + std::string(" from x = ") + num(a0);
+        for (const Change& c : changes) seen += ", " + std::string(names[static_cast<int>(c.to)]) + " from x = " + num(c.right);
+        throw MeshError("the sections along x do not describe one hull with at most a bulbous bow (stern to bow: "
+                        + seen + "): the body is not one hull");
+    }
 
     std::vector<Sheet> sheets;
     const int nz = p.nz;
