@@ -62,7 +62,7 @@ void bulb_hull(const std::string& step, const std::string& stl, double L)
     }
     std::printf("volume %.12g\n", volume);
     gmsh::write(step);
-    gmsh::option::setNumber("Mesh.MeshSizeMax", 0.01 * L);
+    gmsh::option::setNumber("Mesh.MeshSizeMax", 0.02 * L);
     gmsh::model::mesh::generate(2);
     gmsh::write(stl);
 }

@@ -131,33 +131,41 @@ Vec3 CadModel::project(Vec3 p, double z0) const
     // Alternate between the nearest point of the exact surface and the plane x = p.x (and the
     // keel's y = 0 or the waterline's z = z0): the distance along x that each step leaves
     // shrinks by the square of the surface normal's x component, so a few steps suffice away
-    // from a bow or stern that faces along x.
+    // from a bow or stern that faces along x.  The face is chosen once, among all faces that
+    // are not lids (in y = 0 or in the waterplane), and kept while the node converges.
     const bool keel = p.y == 0.0, waterline = p.z == z0;
-    Vec3 q = p;
-    for (int it = 0; it < 40; ++it) {
-        double best = 1e300;
-        Vec3 c = q;
-        for (std::size_t k = 0; k < faces_.size(); ++k) {
-            // Lids (faces in y = 0 or in the waterplane) are not hull.
-            const auto& b = boxes_[k];
-            const double flat = 1e-5 * diag_;
-            if ((b[4] - b[1] < flat && std::abs(b[1]) < flat) || (b[5] - b[2] < flat && std::abs(b[5] - z0) < flat))
-                continue;
-            const int tag = faces_[k];
-            std::vector<double> near, uv;
-            gmsh::model::getClosestPoint(2, tag, {q.x, q.y, q.z}, near, uv);
-            if (near.size() < 3) continue;
-            const Vec3 r{near[0], near[1], near[2]};
-            const Vec3 d = r - q;
-            if (mesh_tool::dot(d, d) < best) {
-                best = mesh_tool::dot(d, d);
-                c = r;
-            }
+    const double flat = 1e-5 * diag_;
+    auto nearest_on = [](int tag, const Vec3& q, Vec3& r) {
+        std::vector<double> near, uv;
+        gmsh::model::getClosestPoint(2, tag, {q.x, q.y, q.z}, near, uv);
+        if (near.size() < 3) return false;
+        r = {near[0], near[1], near[2]};
+        return true;
+    };
+    int face = -1;
+    double best = 1e300;
+    Vec3 c = p;
+    for (std::size_t k = 0; k < faces_.size(); ++k) {
+        const auto& b = boxes_[k];
+        if ((b[4] - b[1] < flat && std::abs(b[1]) < flat) || (b[5] - b[2] < flat && std::abs(b[5] - z0) < flat))
+            continue;
+        Vec3 r;
+        if (!nearest_on(faces_[k], p, r)) continue;
+        const Vec3 d = r - p;
+        if (mesh_tool::dot(d, d) < best) {
+            best = mesh_tool::dot(d, d);
+            face = faces_[k];
+            c = r;
         }
-        Vec3 next{p.x, keel ? 0.0 : c.y, waterline ? z0 : c.z};
+    }
+    if (face < 0) return p;
+    Vec3 q = p;
+    for (int it = 0; it < 60; ++it) {
+        const Vec3 next{p.x, keel ? 0.0 : c.y, waterline ? z0 : c.z};
         const Vec3 step = next - q;
         q = next;
-        if (mesh_tool::dot(step, step) < 1e-26 * (1.0 + mesh_tool::dot(p, p))) break;
+        if (mesh_tool::dot(step, step) < 1e-24 * diag_ * diag_) break;
+        if (!nearest_on(face, q, c)) break;
     }
     return q;
 }

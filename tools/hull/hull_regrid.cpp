@@ -126,6 +126,65 @@ std::vector<YZ> resample(const Polyline& p, double s0, double s1, int n)
     return out;
 }
 
+// The point at arc length t along p (s: the arc lengths of p's points).
+YZ point_at(const Polyline& p, const std::vector<double>& s, double t)
+{
+    const std::size_t j = std::clamp<std::size_t>(
+        static_cast<std::size_t>(std::lower_bound(s.begin(), s.end(), t) - s.begin()), 1, p.size() - 1);
+    const double len = s[j] - s[j - 1];
+    const double f = len > 0.0 ? std::clamp((t - s[j - 1]) / len, 0.0, 1.0) : 0.0;
+    return {p[j - 1].y + f * (p[j].y - p[j - 1].y), p[j - 1].z + f * (p[j].z - p[j - 1].z)};
+}
+
+// n + 1 points along p between the arc lengths s0 and s1 that keep its knuckles: a chine, the
+// edge of a flat bottom or of a skeg.  Resampling at equal arc length would cut such a corner
+// and lose the volume of the triangle it leaves out; here a point of p where the curve turns
+// by more than 30 degrees (measured between points a quarter of a panel away on either side,
+// so that the kinks of a faceted section do not count) becomes a node, and the panels are
+// shared among the stretches between knuckles in proportion to their lengths.
+std::vector<YZ> resample_keeping_knuckles(const Polyline& p, double s0, double s1, int n)
+{
+    std::vector<double> s(p.size(), 0.0);
+    for (std::size_t i = 1; i < p.size(); ++i) s[i] = s[i - 1] + std::hypot(p[i].y - p[i - 1].y, p[i].z - p[i - 1].z);
+    const double h = 0.25 * (s1 - s0) / n;
+    std::vector<std::pair<double, double>> knuckles;   // (arc length, turn)
+    for (std::size_t i = 1; i + 1 < p.size(); ++i) {
+        if (s[i] - s0 < 2.0 * h || s1 - s[i] < 2.0 * h) continue;
+        const YZ a = point_at(p, s, s[i] - h), b = point_at(p, s, s[i] + h);
+        const double ay = p[i].y - a.y, az = p[i].z - a.z, by = b.y - p[i].y, bz = b.z - p[i].z;
+        const double turn = std::atan2(std::abs(ay * bz - az * by), ay * by + az * bz);
+        if (turn < 0.5236) continue;
+        if (!knuckles.empty() && s[i] - knuckles.back().first < 2.0 * h) {
+            if (turn > knuckles.back().second) knuckles.back() = {s[i], turn};
+            continue;
+        }
+        knuckles.push_back({s[i], turn});
+    }
+    std::vector<double> cuts{s0};
+    for (const auto& k : knuckles) cuts.push_back(k.first);
+    cuts.push_back(s1);
+    const int m = static_cast<int>(cuts.size()) - 1;
+    if (m > n) return resample(p, s0, s1, n);
+    // Panels per stretch: one each, the rest by largest remainder of the length share.
+    std::vector<int> count(m, 1);
+    std::vector<std::pair<double, int>> rest;
+    int given = m;
+    for (int k = 0; k < m; ++k) {
+        const double share = (n - m) * (cuts[k + 1] - cuts[k]) / (s1 - s0);
+        count[k] += static_cast<int>(share);
+        given += static_cast<int>(share);
+        rest.push_back({share - std::floor(share), k});
+    }
+    std::sort(rest.rbegin(), rest.rend());
+    for (int k = 0; given < n; ++k, ++given) ++count[rest[static_cast<std::size_t>(k) % rest.size()].second];
+    std::vector<YZ> out;
+    for (int k = 0; k < m; ++k) {
+        std::vector<YZ> part = resample(p, cuts[k], cuts[k + 1], count[k]);
+        out.insert(out.end(), part.begin() + (k == 0 ? 0 : 1), part.end());
+    }
+    return out;
+}
+
 // Arc length along p of the point of p nearest to q.
 double arc_at(const Polyline& p, YZ q)
 {
@@ -296,7 +355,7 @@ std::vector<Sheet> regrid(const SectionFn& section, const HullExtent& e, const R
         std::vector<std::vector<YZ>> rows;
         for (double xi : x) {
             const Cut c = cut(xi);
-            rows.push_back(resample(c.main, 0.0, length_of(c.main), nz));
+            rows.push_back(resample_keeping_knuckles(c.main, 0.0, length_of(c.main), nz));
         }
         for (auto& r : rows) {
             r.front().y = 0.0;
@@ -336,7 +395,8 @@ std::vector<Sheet> regrid(const SectionFn& section, const HullExtent& e, const R
             Cut c = cut(xi);
             if (xi == x_s) c = at_s;
             const double g = length_of(c.main);
-            std::vector<YZ> lo = resample(c.main, 0.0, f * g, nzb), hi = resample(c.main, f * g, g, nzu);
+            std::vector<YZ> lo = resample_keeping_knuckles(c.main, 0.0, f * g, nzb),
+                            hi = resample_keeping_knuckles(c.main, f * g, g, nzu);
             lo.insert(lo.end(), hi.begin() + 1, hi.end());
             lo.front().y = 0.0;
             lo.back().z = 0.0;
@@ -364,7 +424,7 @@ std::vector<Sheet> regrid(const SectionFn& section, const HullExtent& e, const R
                 const Polyline& piece = take_bulb ? c.bulb : c.main;
                 if (piece.empty())
                     throw MeshError("the section at x = " + num(xf[i]) + " lost its " + (take_bulb ? "bulb" : "upper hull"));
-                auto r = resample(piece, 0.0, length_of(piece), n_panels);
+                auto r = resample_keeping_knuckles(piece, 0.0, length_of(piece), n_panels);
                 r.front().y = 0.0;
                 if (take_bulb) r.back().y = 0.0;
                 else r.back().z = 0.0;
