@@ -229,7 +229,7 @@ TEST(HullImport, FpsoAgreesWithItsPanelsAtTwoResolutions)
         ASSERT_EQ(run.exit_code, 0) << run.output;
         const Sheets s = read_mesh(dir.file("f.ssg"));
         EXPECT_EQ(s.symmetry, 1);
-        EXPECT_EQ(s.dims.size(), 2u) << "the hull and its transom";
+        EXPECT_EQ(s.dims.size(), 3u) << "side, flat bottom and transom";
         const auto [a, v] = measure(s);
         EXPECT_NEAR(a / area, 1.0, r.tolerance) << r.grid;
         EXPECT_NEAR(v / volume, 1.0, r.tolerance) << r.grid;
@@ -274,6 +274,7 @@ TEST(HullImport, OffsetsOfABargeGiveItsVolumeAndAFreeSurface)
     auto r = run_in(dir, mesh_tool(), "offsets barge.csv --nx 10 --nz 8 --fs-radius 12 --out b.ssg --fs-out fs.ssg");
     ASSERT_EQ(r.exit_code, 0) << r.output;
     const Sheets s = read_mesh(dir.file("b.ssg"));
+    EXPECT_EQ(s.dims.size(), 4u) << "side, flat bottom and two ends";
     const auto [a, v] = measure(s);
     EXPECT_NEAR(v, 10 * 1.5 * 2, 1e-9);              // half of L B T
     EXPECT_NEAR(a, 10 * 1.5 + 10 * 2 + 2 * 3.0, 1e-9);   // bottom, side, two ends

@@ -185,6 +185,25 @@ std::vector<YZ> resample_keeping_knuckles(const Polyline& p, double s0, double s
     return out;
 }
 
+// The flat bottom of a section: the arc length from the keel along which it stays at the
+// keel's height (within eps), to the point where it leaves it; 0 when it leaves at once.
+double flat_bottom_edge(const Polyline& p, double eps)
+{
+    double s = 0.0;
+    for (std::size_t i = 1; i < p.size(); ++i) {
+        if (std::abs(p[i].z - p[0].z) > eps) break;
+        s += std::hypot(p[i].y - p[i - 1].y, p[i].z - p[i - 1].z);
+    }
+    return s;
+}
+
+double point_y(const Polyline& p, double t)
+{
+    std::vector<double> s(p.size(), 0.0);
+    for (std::size_t i = 1; i < p.size(); ++i) s[i] = s[i - 1] + std::hypot(p[i].y - p[i - 1].y, p[i].z - p[i - 1].z);
+    return point_at(p, s, t).y;
+}
+
 // Arc length along p of the point of p nearest to q.
 double arc_at(const Polyline& p, YZ q)
 {
@@ -352,22 +371,81 @@ std::vector<Sheet> regrid(const SectionFn& section, const HullExtent& e, const R
     const int nz = p.nz;
     if (plain) {
         const auto x = stations(x_start, x_end, p.nx);
-        std::vector<std::vector<YZ>> rows;
+        std::vector<Polyline> secs;
+        std::vector<double> flat;   // arc length of the flat bottom's edge, 0 where there is none
+        double ymax = 0.0;
         for (double xi : x) {
-            const Cut c = cut(xi);
-            rows.push_back(resample_keeping_knuckles(c.main, 0.0, length_of(c.main), nz));
+            secs.push_back(cut(xi).main);
+            flat.push_back(flat_bottom_edge(secs.back(), eps));
+            for (const YZ& q : secs.back()) ymax = std::max(ymax, q.y);
+        }
+        // The stations whose sections start with a flat stretch wider than 2 % of the largest
+        // half-breadth: the longest run of them carries a bottom sheet of its own.
+        int i0 = 0, i1 = -1;
+        for (int i = 0, start = 0; i <= p.nx; ++i) {
+            const bool wide = flat[i] > 0.0 && secs[i][0].y == 0.0 && point_y(secs[i], flat[i]) > 0.02 * ymax;
+            if (!wide) {
+                start = i + 1;
+                continue;
+            }
+            if (i - start > i1 - i0) {
+                i0 = start;
+                i1 = i;
+            }
+        }
+        // A sheet only one or two stations long gives the setup's spline sheets nothing to
+        // span: the run is stretched to the end instead.
+        if (i0 < 3) i0 = 0;
+        if (p.nx - i1 < 3) i1 = p.nx;
+        const bool bottom = i1 - i0 >= 3;
+        int nb = 0;
+        if (bottom) {
+            // Panels across the bottom: the share of its width in the girth at mid-run.
+            const int im = (i0 + i1) / 2;
+            nb = std::clamp(static_cast<int>(std::lround(nz * flat[im] / length_of(secs[im]))), 1, nz - 1);
+        }
+        std::vector<std::vector<YZ>> rows;
+        for (int i = 0; i <= p.nx; ++i) {
+            const Polyline& m = secs[i];
+            const double g = length_of(m);
+            if (!bottom) {
+                rows.push_back(resample_keeping_knuckles(m, 0.0, g, nz));
+            } else {
+                // Outside the run each section is split at the share of the girth that the
+                // run's end section gives its bottom, so the sheets meet node for node there.
+                const int ie = i < i0 ? i0 : (i > i1 ? i1 : i);
+                const double split = i == ie ? flat[i] : g * flat[ie] / length_of(secs[ie]);
+                std::vector<YZ> lo = resample(m, 0.0, split, nb), hi = resample_keeping_knuckles(m, split, g, nz - nb);
+                lo.insert(lo.end(), hi.begin() + 1, hi.end());
+                rows.push_back(lo);
+            }
         }
         for (auto& r : rows) {
             r.front().y = 0.0;
             r.back().z = 0.0;
         }
-        double ymax = 0.0;
-        for (const auto& r : rows) ymax = std::max(ymax, max_y(r));
         const bool stern_transom = max_y(rows.front()) > 0.01 * ymax;
         const bool bow_transom = max_y(rows.back()) > 0.01 * ymax;
         if (!stern_transom) for (YZ& q : rows.front()) q.y = 0.0;
         if (!bow_transom) for (YZ& q : rows.back()) q.y = 0.0;
-        sheets.push_back(sheet_of(x, rows));
+        if (!bottom) {
+            sheets.push_back(sheet_of(x, rows));
+        } else {
+            // Stations 0 .. i0 and i1 .. nx whole; in between the bottom (keel to its edge) and
+            // the side (edge to waterline), sharing the edge's nodes.
+            auto part = [&](int a, int b, int lo, int hi) {
+                const std::vector<double> xs(x.begin() + a, x.begin() + b + 1);
+                std::vector<std::vector<YZ>> r;
+                for (int i = a; i <= b; ++i) r.push_back(std::vector<YZ>(rows[i].begin() + lo, rows[i].begin() + hi + 1));
+                return sheet_of(xs, r);
+            };
+            if (i0 > 0) sheets.push_back(part(0, i0, 0, nz));
+            sheets.push_back(part(i0, i1, nb, nz));
+            sheets.push_back(part(i0, i1, 0, nb));
+            if (i1 < p.nx) sheets.push_back(part(i1, p.nx, 0, nz));
+            notes.push_back("flat bottom from x = " + num(x[i0]) + " to " + num(x[i1]) + ": a sheet of its own, "
+                            + std::to_string(nb) + " of the " + std::to_string(nz) + " panels of a section on it");
+        }
         if (stern_transom) {
             sheets.push_back(transom(rows.front(), x.front(), true));
             notes.push_back("transom at x = " + num(x.front()) + ": a sheet of its own");
