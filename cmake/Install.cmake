@@ -6,8 +6,9 @@
 #
 # Layout under the prefix (the .deb uses /usr):
 #   bin/torva_setup, bin/torva-mesh, bin/torva-inspect
-#   share/man/man1/torva_setup.1
-#   share/doc/torva-setup/{README.md, quickstart.md, examples/...}
+#   share/man/man1/torva_setup.1, torva-mesh.1 (and torva-inspect.1 where the tree has it)
+#   share/doc/torva-setup/{README.md, quickstart.md, spline-sheets.md, examples/...}
+#   (examples/fpso carries the FPSO panel mesh with its licence, LICENSE-MSS)
 include_guard(GLOBAL)
 include(GNUInstallDirs)
 
@@ -24,7 +25,12 @@ endforeach()
 install(TARGETS ${TORVA_INSTALLED_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(FILES "${TORVA_ROOT}/doc/torva_setup.1" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
-foreach(doc README.md doc/quickstart.md)
+foreach(page torva-mesh.1 torva-inspect.1)
+  if(EXISTS "${TORVA_ROOT}/doc/${page}")
+    install(FILES "${TORVA_ROOT}/doc/${page}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+  endif()
+endforeach()
+foreach(doc README.md doc/quickstart.md doc/spline-sheets.md)
   if(EXISTS "${TORVA_ROOT}/${doc}")
     install(FILES "${TORVA_ROOT}/${doc}" DESTINATION "${TORVA_DOC_DIR}")
   endif()

@@ -566,6 +566,7 @@ OffsetsTable read_offsets(const std::string& path, double waterline)
     }
     if (t.x.size() < 2) throw MeshError(path + ": the table needs at least two stations");
     if (!(t.z.front() < 0.0)) throw MeshError(path + ": no height lies below the waterline");
+    if (t.z.back() < 0.0) throw MeshError(path + ": the heights must reach the waterline");
     return t;
 }
 
