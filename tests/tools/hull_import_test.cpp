@@ -130,16 +130,23 @@ Facets wigley_facets(int nx, int nz)
     return f;
 }
 
-std::string gdf(const Facets& f, bool reversed = false)
+// The half hull (ISY = 1), or with `starboard` > 0 the whole body: the mirror image in y = 0
+// (corner order reversed to keep the normals outward) with its y scaled by `starboard`.
+std::string gdf(const Facets& f, bool reversed = false, double starboard = 0.0)
 {
     std::ostringstream o;
     o.precision(17);
-    o << "test hull\n1.0 9.81\n0 1\n" << f.tris.size() << "\n";
+    o << "test hull\n1.0 9.81\n0 " << (starboard > 0.0 ? 0 : 1) << "\n"
+      << f.tris.size() * (starboard > 0.0 ? 2 : 1) << "\n";
     for (auto t : f.tris) {
         if (reversed) std::swap(t[1], t[2]);
         for (int k : {t[0], t[1], t[2], t[2]})   // a triangle: the last vertex repeated
             o << f.nodes[k][0] << ' ' << f.nodes[k][1] << ' ' << f.nodes[k][2] << '\n';
     }
+    if (starboard > 0.0)
+        for (const auto& t : f.tris)
+            for (int k : {t[0], t[2], t[1], t[1]})
+                o << f.nodes[k][0] << ' ' << -starboard * f.nodes[k][1] << ' ' << f.nodes[k][2] << '\n';
     return o.str();
 }
 
@@ -182,6 +189,7 @@ TEST(HullImport, EveryMeshFormatGivesTheSameSheets)
     write_text(dir.file("w.gdf"), gdf(f));
     write_text(dir.file("w.dat"), dat(f));
     write_text(dir.file("w.stl"), stl(f));
+    write_text(dir.file("whole.gdf"), gdf(f, false, 1.0));   // written whole, imported as its half
     for (const char* conv : {"w.stl wb.stl bin", "w.stl w22.msh msh2", "w.stl w41.msh"})
         ASSERT_EQ(run_in(dir, fixture(), std::string("convert ") + conv).exit_code, 0) << conv;
     const char* opts = " --nx 16 --nz 8 --out ";
@@ -191,7 +199,7 @@ TEST(HullImport, EveryMeshFormatGivesTheSameSheets)
     // The facets' corners lie on the Wigley hull, so the sheets come close to its volume
     // 4/9 L B T / 2 (12 chords down a parabolic section lose about 1 %).
     EXPECT_NEAR(measure(ref).second, 2.0 / 9.0 * kL * kB * kT, 0.02 * 2.0 / 9.0 * kL * kB * kT);
-    for (const char* file : {"w.dat", "w.stl", "wb.stl", "w22.msh", "w41.msh"}) {
+    for (const char* file : {"w.dat", "w.stl", "wb.stl", "w22.msh", "w41.msh", "whole.gdf"}) {
         const auto r = run_in(dir, mesh_tool(), std::string("import ") + file + opts + "out.ssg");
         ASSERT_EQ(r.exit_code, 0) << file << '\n' << r.output;
         // Binary STL holds 32-bit floats: the same sheets to that rounding.
@@ -318,6 +326,7 @@ TEST(HullImport, BrokenInputsEndInAClearMessage)
         {"reversed", gdf(f, true), "", "the hull is reversed"},
         {"holes", gdf(holed), "", "the surface has holes"},
         {"nan", nan_gdf, "", "not a finite number"},
+        {"unsymmetric", gdf(f, false, 1.5), "", "not symmetric about y = 0"},
         {"columns", "two columns\n1 9.81\n0 0\n12\n" + box(0) + box(3), "", "separate bodies"},
         {"truncated", "hull\n1 9.81\n0 1\n5\n0 0 0 1 0 0\n", "", "the file ends in panel 1 of 5"},
         {"free surface inside the hull", gdf(f), " --fs-radius 0.5", "--fs-radius must exceed"},

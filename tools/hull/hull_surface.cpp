@@ -346,6 +346,30 @@ Prepared prepare(const Surface& in, const PrepareOptions& o, std::vector<std::st
         tags.swap(kept_tags);
     }
     compact(p.nodes, tris, tol, &tags);
+    // A panel given twice on the same nodes (the two sides of a fin of no thickness, or one
+    // written twice) encloses nothing: both copies go.
+    {
+        std::map<std::array<int, 3>, int> seen;
+        for (const Tri& t : tris) {
+            std::array<int, 3> k = t;
+            std::sort(k.begin(), k.end());
+            ++seen[k];
+        }
+        std::vector<Tri> kept;
+        std::vector<char> kept_tags;
+        for (std::size_t i = 0; i < tris.size(); ++i) {
+            std::array<int, 3> k = tris[i];
+            std::sort(k.begin(), k.end());
+            if (seen[k] > 1) continue;
+            kept.push_back(tris[i]);
+            kept_tags.push_back(tags[i]);
+        }
+        if (kept.size() < tris.size())
+            notes.push_back("dropped " + std::to_string(tris.size() - kept.size()) + " panels given twice on the same nodes");
+        tris.swap(kept);
+        tags.swap(kept_tags);
+        compact(p.nodes, tris, tol, &tags);
+    }
     if (tris.empty()) throw MeshError("no panel lies below the waterline");
 
     int joined = 0;
