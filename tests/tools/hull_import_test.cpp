@@ -334,7 +334,7 @@ TEST(HullImport, BrokenInputsEndInAClearMessage)
     TempDir dir("hull_broken");
     for (const auto& row : rows) {
         write_text(dir.file("bad.gdf"), row.text);
-        const auto r = run_in(dir, mesh_tool(), std::string("import bad.gdf --nx 8 --nz 4") + row.options);
+        const auto r = run_in(dir, mesh_tool(), std::string("import bad.gdf --nx 8 --nz 6") + row.options);
         EXPECT_NE(r.exit_code, 0) << row.name;
         EXPECT_NE(r.output.find(row.message), std::string::npos) << row.name << ": " << r.output;
         EXPECT_EQ(r.output.find("internal error"), std::string::npos) << row.name;

@@ -33,6 +33,10 @@ public:
         gmsh::logger::getLastError(last);
     } catch (...) {
     }
+    // The message may quote the file itself: nothing unprintable reaches the terminal.
+    for (char& c : last)
+        if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) c = '?';
+    if (last.size() > 200) last = last.substr(0, 200) + "...";
     throw MeshError("cannot read '" + path + "' as " + what + (last.empty() ? "" : ": " + last));
 }
 

@@ -293,13 +293,37 @@ double max_y(const std::vector<YZ>& r)
     return m;
 }
 
+// Settles the end section `end` of a sheet whose sections are `rows`: a transom when it has
+// width (beyond 1 % of the largest half-breadth) and depth (beyond 1 % of the deepest
+// section), returning true; a stern or bow that ends on the waterline (a ramp rising through
+// it) when it has width but no depth, put on z = 0; otherwise a stem, put on y = 0.
+bool end_shape(std::vector<YZ>& end, const std::vector<std::vector<YZ>>& rows, double ymax)
+{
+    double deepest = 0.0, depth = 0.0;
+    for (const auto& r : rows)
+        for (const YZ& q : r) deepest = std::max(deepest, -q.z);
+    for (const YZ& q : end) depth = std::max(depth, -q.z);
+    if (!(max_y(end) > 0.01 * ymax)) {
+        for (YZ& q : end) q.y = 0.0;
+        return false;
+    }
+    if (!(depth > 0.01 * deepest)) {
+        for (YZ& q : end) q.z = 0.0;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<Sheet> regrid(const SectionFn& section, const HullExtent& e, const RegridParams& p,
                           std::vector<std::string>& notes)
 {
-    if (p.nx < 2) throw MeshError("--nx must be at least 2");
-    if (p.nz < 2 || p.nz % 2 != 0) throw MeshError("--nz must be even and at least 2");
+    if (p.nx < 6) throw MeshError("--nx must be at least 6");
+    // Every sheet made here spans at least three panels in each direction (a transom nz / 2):
+    // the setup's spline pieces reach over neighbouring panels, and a sheet one panel wide
+    // leaves its system singular.
+    if (p.nz < 6 || p.nz % 2 != 0) throw MeshError("--nz must be even and at least 6");
     const double len = e.x_max - e.x_min;
     if (!(len > 0.0)) throw MeshError("the hull has no length along x");
     const double eps = 1e-9 * len;
@@ -402,7 +426,7 @@ std::vector<Sheet> regrid(const SectionFn& section, const HullExtent& e, const R
         if (bottom) {
             // Panels across the bottom: the share of its width in the girth at mid-run.
             const int im = (i0 + i1) / 2;
-            nb = std::clamp(static_cast<int>(std::lround(nz * flat[im] / length_of(secs[im]))), 1, nz - 1);
+            nb = std::clamp(static_cast<int>(std::lround(nz * flat[im] / length_of(secs[im]))), 3, nz - 3);
         }
         std::vector<std::vector<YZ>> rows;
         for (int i = 0; i <= p.nx; ++i) {
@@ -424,10 +448,8 @@ std::vector<Sheet> regrid(const SectionFn& section, const HullExtent& e, const R
             r.front().y = 0.0;
             r.back().z = 0.0;
         }
-        const bool stern_transom = max_y(rows.front()) > 0.01 * ymax;
-        const bool bow_transom = max_y(rows.back()) > 0.01 * ymax;
-        if (!stern_transom) for (YZ& q : rows.front()) q.y = 0.0;
-        if (!bow_transom) for (YZ& q : rows.back()) q.y = 0.0;
+        const bool stern_transom = end_shape(rows.front(), rows, ymax);
+        const bool bow_transom = end_shape(rows.back(), rows, ymax);
         if (!bottom) {
             sheets.push_back(sheet_of(x, rows));
         } else {
@@ -462,11 +484,11 @@ std::vector<Sheet> regrid(const SectionFn& section, const HullExtent& e, const R
         const YZ neck{0.0, 0.5 * (right.bulb.back().z + right.main.front().z)};
         const Cut at_s = cut(x_s);
         const double f = arc_at(at_s.main, neck) / length_of(at_s.main);
-        const int nzb = std::clamp(static_cast<int>(std::lround(nz * f)), 1, nz - 1), nzu = nz - nzb;
+        const int nzb = std::clamp(static_cast<int>(std::lround(nz * f)), 3, nz - 3), nzu = nz - nzb;
         const double upper_end = bulb_ahead ? changes[1].left : x_end;
         const double bulb_end = x_end;
 
-        const int nxa = std::max(2, static_cast<int>(std::lround(p.nx * (x_s - x_start) / (x_end - x_start))));
+        const int nxa = std::max(3, static_cast<int>(std::lround(p.nx * (x_s - x_start) / (x_end - x_start))));
         const auto xa = stations(x_start, x_s, nxa);
         std::vector<std::vector<YZ>> rows;
         for (double xi : xa) {
@@ -482,8 +504,7 @@ std::vector<Sheet> regrid(const SectionFn& section, const HullExtent& e, const R
         }
         double ymax = 0.0;
         for (const auto& r : rows) ymax = std::max(ymax, max_y(r));
-        const bool stern_transom = max_y(rows.front()) > 0.01 * ymax;
-        if (!stern_transom) for (YZ& q : rows.front()) q.y = 0.0;
+        const bool stern_transom = end_shape(rows.front(), rows, ymax);
         sheets.push_back(sheet_of(xa, rows));
         if (stern_transom) {
             sheets.push_back(transom(rows.front(), xa.front(), true));
@@ -491,7 +512,7 @@ std::vector<Sheet> regrid(const SectionFn& section, const HullExtent& e, const R
         }
 
         auto fore = [&](double x_last, int n_panels, bool take_bulb) {
-            const int n = std::max(2, static_cast<int>(std::lround(p.nx * (x_last - x_s) / (x_end - x_start))));
+            const int n = std::max(3, static_cast<int>(std::lround(p.nx * (x_last - x_s) / (x_end - x_start))));
             const auto xf = stations(x_s, x_last, n);
             std::vector<std::vector<YZ>> fr;
             const std::vector<YZ>& shared = rows.back();

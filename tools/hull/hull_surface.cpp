@@ -331,6 +331,14 @@ Prepared prepare(const Surface& in, const PrepareOptions& o, std::vector<std::st
         tags.push_back(1);
     }
     clip(p.nodes, tris, 2, 1.0, &tags);
+    {
+        // Two patches meeting on an edge that the waterline cuts each make a node there.
+        std::vector<Vec3> cut_nodes;
+        const std::vector<int> again = merge_nodes(p.nodes, tol, cut_nodes);
+        for (Tri& t : tris)
+            for (int& k : t) k = again[k];
+        p.nodes.swap(cut_nodes);
+    }
     p.half = in.half || lo[1] >= -tol;
     if (p.half) {
         // Lids in the centre plane of a closed half body belong to no wetted surface.
