@@ -10,14 +10,17 @@
 // Along x the sections go   main ... main [main+bulb ... main+bulb [bulb ... bulb]]  from
 // the stern to the bow.  The changes are found by bisection on x, and the hull becomes
 //   - the main sheet, from the stern to the station x_s where the bulb parts from the hull
-//     (or to the bow when there is no bulb), its sections resampled by arc length;
+//     (or to the bow when there is no bulb), its sections resampled by arc length; where the
+//     sections start with a flat bottom (or a skeg's), that stretch of stations is split into
+//     a bottom sheet and a side sheet sharing the nodes of the bottom's edge;
 //   - for a bulb, an upper sheet and a bulb sheet forward of x_s, both starting on the main
 //     sheet's last section, which is split at the neck between them: the three sheets share
 //     those nodes;
 //   - a transom sheet at an end whose section has width (beyond 1 % of the largest half
 //     beam), whose curved edges are the end section's nodes themselves.
 // An end without width (a stem) has its section put on y = 0, so the waterline of the hull
-// starts and ends on the centre plane, where the free surface needs it.
+// starts and ends on the centre plane, where the free surface needs it; an end with width but
+// no depth lies on the waterline and is put on z = 0.
 //
 // Every sheet has its first direction along x and its second along the section from keel to
 // waterline; on the port side (y > 0) that turns the normal (1) of mesh_shapes.hpp into the
@@ -293,6 +296,115 @@ double max_y(const std::vector<YZ>& r)
     return m;
 }
 
+// The rows (resampled sections) of the main hull at the stations x, and its flat-bottom run.
+// The stations whose sections start with a flat stretch wider than 2 % of the largest
+// half-breadth form runs; the longest carries a bottom sheet of its own, nb panels across.
+// Rows in the run are split at the bottom's edge; rows before it at the share of the girth
+// that the run's first section gives its bottom, rows after it likewise (so the sheets meet
+// node for node).  With a bulbous bow (neck > 0) the last row is split instead at the share
+// `neck` of its girth with nzb panels below, where the bulb's sheet takes over, and the rows
+// between the run and it go over from the one split to the other.
+struct MainRows {
+    std::vector<std::vector<YZ>> rows;
+    int i0 = 0, i1 = -1, nb = 0;   // the bottom run, when i1 > i0
+};
+
+MainRows main_rows(const std::vector<double>& x, const std::vector<Polyline>& secs, int nz, double ymax, double eps,
+                   double neck, int nzb)
+{
+    const int n = static_cast<int>(x.size()) - 1;
+    std::vector<double> flat;
+    for (const Polyline& sec : secs) flat.push_back(flat_bottom_edge(sec, eps));
+    MainRows m;
+    int i0 = 0, i1 = -1;
+    for (int i = 0, start = 0; i <= n; ++i) {
+        const bool wide = flat[i] > 0.0 && secs[i][0].y == 0.0 && point_y(secs[i], flat[i]) > 0.02 * ymax;
+        if (!wide) {
+            start = i + 1;
+            continue;
+        }
+        if (i - start > i1 - i0) {
+            i0 = start;
+            i1 = i;
+        }
+    }
+    // A sheet only one or two stations long gives the setup's spline sheets nothing to span:
+    // the run is stretched to the end instead (short of a bulb, which needs its own stretch).
+    if (i0 < 3) i0 = 0;
+    if (neck > 0.0) i1 = std::min(i1, n - 3);
+    else if (n - i1 < 3) i1 = n;
+    const bool bottom = i1 - i0 >= 3;
+    if (bottom) {
+        const int im = (i0 + i1) / 2;
+        m.nb = std::clamp(static_cast<int>(std::lround(nz * flat[im] / length_of(secs[im]))), 3, nz - 3);
+        if (neck > 0.0) m.nb = std::min(m.nb, nz - 3);
+        m.i0 = i0;
+        m.i1 = i1;
+    }
+    auto split_row = [&](const Polyline& sec, double at, int below) {
+        const double g = length_of(sec);
+        std::vector<YZ> lo = below == 0 ? std::vector<YZ>{} : resample(sec, 0.0, at, below);
+        if (below > 0 && neck > 0.0 && at == neck * g) lo = resample_keeping_knuckles(sec, 0.0, at, below);
+        std::vector<YZ> hi = resample_keeping_knuckles(sec, at, g, nz - below);
+        if (!lo.empty()) lo.insert(lo.end(), hi.begin() + 1, hi.end());
+        else lo = hi;
+        return lo;
+    };
+    for (int i = 0; i <= n; ++i) {
+        const Polyline& sec = secs[i];
+        const double g = length_of(sec);
+        std::vector<YZ> row;
+        if (!bottom) {
+            row = neck > 0.0 ? split_row(sec, neck * g, nzb) : resample_keeping_knuckles(sec, 0.0, g, nz);
+        } else if (i <= i1 || neck <= 0.0) {
+            const int ie = i < i0 ? i0 : (i > i1 ? i1 : i);
+            row = split_row(sec, i == ie ? flat[i] : g * flat[ie] / length_of(secs[ie]), m.nb);
+        } else if (i == n) {
+            row = split_row(sec, neck * g, nzb);
+        } else {
+            // Between the bottom's end (nb panels up to its share b) and the bulb's station (nzb
+            // up to the neck's share): each node's share of the girth goes over linearly in x.
+            const double b = flat[i1] / length_of(secs[i1]), w = (x[i] - x[i1]) / (x[n] - x[i1]);
+            std::vector<double> s(sec.size(), 0.0);
+            for (std::size_t j = 1; j < sec.size(); ++j)
+                s[j] = s[j - 1] + std::hypot(sec[j].y - sec[j - 1].y, sec[j].z - sec[j - 1].z);
+            auto share = [&](int k, int below, double at) {
+                return k <= below ? at * k / below : at + (1.0 - at) * (k - below) / (nz - below);
+            };
+            for (int k = 0; k <= nz; ++k)
+                row.push_back(point_at(sec, s, g * ((1.0 - w) * share(k, m.nb, b) + w * share(k, nzb, neck))));
+        }
+        row.front().y = 0.0;
+        row.back().z = 0.0;
+        m.rows.push_back(row);
+    }
+    return m;
+}
+
+// The main hull's sheets: one, or with a bottom run the stations before it, the bottom (keel
+// to its edge) and the side (edge to waterline) along it, and the stations after it.
+void push_main(const std::vector<double>& x, const MainRows& m, int nz, std::vector<Sheet>& sheets,
+               std::vector<std::string>& notes)
+{
+    const int n = static_cast<int>(x.size()) - 1;
+    auto part = [&](int a, int b, int lo, int hi) {
+        const std::vector<double> xs(x.begin() + a, x.begin() + b + 1);
+        std::vector<std::vector<YZ>> r;
+        for (int i = a; i <= b; ++i) r.push_back(std::vector<YZ>(m.rows[i].begin() + lo, m.rows[i].begin() + hi + 1));
+        return sheet_of(xs, r);
+    };
+    if (m.i1 <= m.i0) {
+        sheets.push_back(part(0, n, 0, nz));
+        return;
+    }
+    if (m.i0 > 0) sheets.push_back(part(0, m.i0, 0, nz));
+    sheets.push_back(part(m.i0, m.i1, m.nb, nz));
+    sheets.push_back(part(m.i0, m.i1, 0, m.nb));
+    if (m.i1 < n) sheets.push_back(part(m.i1, n, 0, nz));
+    notes.push_back("flat bottom from x = " + num(x[m.i0]) + " to " + num(x[m.i1]) + ": a sheet of its own, "
+                    + std::to_string(m.nb) + " of the " + std::to_string(nz) + " panels of a section on it");
+}
+
 // Settles the end section `end` of a sheet whose sections are `rows`: a transom when it has
 // width (beyond 1 % of the largest half-breadth) and depth (beyond 1 % of the deepest
 // section), returning true; a stern or bow that ends on the waterline (a ramp rising through
@@ -396,78 +508,16 @@ std::vector<Sheet> regrid(const SectionFn& section, const HullExtent& e, const R
     if (plain) {
         const auto x = stations(x_start, x_end, p.nx);
         std::vector<Polyline> secs;
-        std::vector<double> flat;   // arc length of the flat bottom's edge, 0 where there is none
         double ymax = 0.0;
         for (double xi : x) {
             secs.push_back(cut(xi).main);
-            flat.push_back(flat_bottom_edge(secs.back(), eps));
             for (const YZ& q : secs.back()) ymax = std::max(ymax, q.y);
         }
-        // The stations whose sections start with a flat stretch wider than 2 % of the largest
-        // half-breadth: the longest run of them carries a bottom sheet of its own.
-        int i0 = 0, i1 = -1;
-        for (int i = 0, start = 0; i <= p.nx; ++i) {
-            const bool wide = flat[i] > 0.0 && secs[i][0].y == 0.0 && point_y(secs[i], flat[i]) > 0.02 * ymax;
-            if (!wide) {
-                start = i + 1;
-                continue;
-            }
-            if (i - start > i1 - i0) {
-                i0 = start;
-                i1 = i;
-            }
-        }
-        // A sheet only one or two stations long gives the setup's spline sheets nothing to
-        // span: the run is stretched to the end instead.
-        if (i0 < 3) i0 = 0;
-        if (p.nx - i1 < 3) i1 = p.nx;
-        const bool bottom = i1 - i0 >= 3;
-        int nb = 0;
-        if (bottom) {
-            // Panels across the bottom: the share of its width in the girth at mid-run.
-            const int im = (i0 + i1) / 2;
-            nb = std::clamp(static_cast<int>(std::lround(nz * flat[im] / length_of(secs[im]))), 3, nz - 3);
-        }
-        std::vector<std::vector<YZ>> rows;
-        for (int i = 0; i <= p.nx; ++i) {
-            const Polyline& m = secs[i];
-            const double g = length_of(m);
-            if (!bottom) {
-                rows.push_back(resample_keeping_knuckles(m, 0.0, g, nz));
-            } else {
-                // Outside the run each section is split at the share of the girth that the
-                // run's end section gives its bottom, so the sheets meet node for node there.
-                const int ie = i < i0 ? i0 : (i > i1 ? i1 : i);
-                const double split = i == ie ? flat[i] : g * flat[ie] / length_of(secs[ie]);
-                std::vector<YZ> lo = resample(m, 0.0, split, nb), hi = resample_keeping_knuckles(m, split, g, nz - nb);
-                lo.insert(lo.end(), hi.begin() + 1, hi.end());
-                rows.push_back(lo);
-            }
-        }
-        for (auto& r : rows) {
-            r.front().y = 0.0;
-            r.back().z = 0.0;
-        }
+        MainRows m = main_rows(x, secs, nz, ymax, eps, 0.0, 0);
+        auto& rows = m.rows;
         const bool stern_transom = end_shape(rows.front(), rows, ymax);
         const bool bow_transom = end_shape(rows.back(), rows, ymax);
-        if (!bottom) {
-            sheets.push_back(sheet_of(x, rows));
-        } else {
-            // Stations 0 .. i0 and i1 .. nx whole; in between the bottom (keel to its edge) and
-            // the side (edge to waterline), sharing the edge's nodes.
-            auto part = [&](int a, int b, int lo, int hi) {
-                const std::vector<double> xs(x.begin() + a, x.begin() + b + 1);
-                std::vector<std::vector<YZ>> r;
-                for (int i = a; i <= b; ++i) r.push_back(std::vector<YZ>(rows[i].begin() + lo, rows[i].begin() + hi + 1));
-                return sheet_of(xs, r);
-            };
-            if (i0 > 0) sheets.push_back(part(0, i0, 0, nz));
-            sheets.push_back(part(i0, i1, nb, nz));
-            sheets.push_back(part(i0, i1, 0, nb));
-            if (i1 < p.nx) sheets.push_back(part(i1, p.nx, 0, nz));
-            notes.push_back("flat bottom from x = " + num(x[i0]) + " to " + num(x[i1]) + ": a sheet of its own, "
-                            + std::to_string(nb) + " of the " + std::to_string(nz) + " panels of a section on it");
-        }
+        push_main(x, m, nz, sheets, notes);
         if (stern_transom) {
             sheets.push_back(transom(rows.front(), x.front(), true));
             notes.push_back("transom at x = " + num(x.front()) + ": a sheet of its own");
@@ -490,22 +540,16 @@ std::vector<Sheet> regrid(const SectionFn& section, const HullExtent& e, const R
 
         const int nxa = std::max(3, static_cast<int>(std::lround(p.nx * (x_s - x_start) / (x_end - x_start))));
         const auto xa = stations(x_start, x_s, nxa);
-        std::vector<std::vector<YZ>> rows;
-        for (double xi : xa) {
-            Cut c = cut(xi);
-            if (xi == x_s) c = at_s;
-            const double g = length_of(c.main);
-            std::vector<YZ> lo = resample_keeping_knuckles(c.main, 0.0, f * g, nzb),
-                            hi = resample_keeping_knuckles(c.main, f * g, g, nzu);
-            lo.insert(lo.end(), hi.begin() + 1, hi.end());
-            lo.front().y = 0.0;
-            lo.back().z = 0.0;
-            rows.push_back(lo);
-        }
+        std::vector<Polyline> secs;
         double ymax = 0.0;
-        for (const auto& r : rows) ymax = std::max(ymax, max_y(r));
+        for (double xi : xa) {
+            secs.push_back(xi == x_s ? at_s.main : cut(xi).main);
+            for (const YZ& q : secs.back()) ymax = std::max(ymax, q.y);
+        }
+        MainRows m = main_rows(xa, secs, nz, ymax, eps, f, nzb);
+        auto& rows = m.rows;
         const bool stern_transom = end_shape(rows.front(), rows, ymax);
-        sheets.push_back(sheet_of(xa, rows));
+        push_main(xa, m, nz, sheets, notes);
         if (stern_transom) {
             sheets.push_back(transom(rows.front(), xa.front(), true));
             notes.push_back("transom at x = " + num(xa.front()) + ": a sheet of its own");
