@@ -49,7 +49,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Matrix setup for the Torva_Solve time-dom
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "torva_setup prepares the boundary-integral matrices, the basis flow and the free-surface "
     "filters that the time-domain solver Torva_Solve reads. torva-mesh writes spline-sheet mesh "
-    "files of simple bodies; torva-inspect checks a finished run and exports it for ParaView.")
+    "files of simple bodies and re-grids hulls read from panel meshes (GDF, NEMOH .dat, Gmsh .msh, "
+    "STL), CAD files (STEP, IGES) and offsets tables; torva-inspect checks a finished run and "
+    "exports it for ParaView.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "science")
