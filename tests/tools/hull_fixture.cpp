@@ -74,6 +74,8 @@ int main(int argc, char** argv)
     const std::vector<std::string> a(argv, argv + argc);
     gmsh::initialize();
     gmsh::option::setNumber("General.Terminal", 0);
+    // The bodies are made in metres, and their CAD files say so.
+    gmsh::option::setString("Geometry.OCCTargetUnit", "M");
     try {
         if (a.size() == 6 && a[1] == "wigley-step") {
             wigley_step(a[2], std::atof(argv[3]), std::atof(argv[4]), std::atof(argv[5]));

@@ -97,6 +97,9 @@ CadModel::CadModel(const std::string& path, double mesh_size_fraction)
     gmsh::option::setNumber("General.Terminal", 0);
     gmsh::option::setNumber("General.Verbosity", 1);
     try {
+        // Lengths in metres whatever unit the file declares (OpenCASCADE's own default would
+        // give millimetres, a hull drawn in metres a thousand times too large).
+        gmsh::option::setString("Geometry.OCCTargetUnit", "M");
         gmsh::vectorpair shapes;
         gmsh::model::occ::importShapes(path, shapes);
         gmsh::model::occ::synchronize();
