@@ -244,16 +244,20 @@ TEST(HullImport, FpsoAgreesWithItsPanelsAtTwoResolutions)
     }
 }
 
-TEST(HullImport, StepWigleyNodesLieOnTheExactSurface)
+TEST(HullImport, CadWigleyNodesLieOnTheExactSurface)
 {
-    TempDir dir("hull_step");
-    ASSERT_EQ(run_in(dir, fixture(), "wigley-step w.step 2 0.2 0.125").exit_code, 0);
-    const auto r = run_in(dir, mesh_tool(), "import w.step --nx 16 --nz 8 --out w.ssg");
-    ASSERT_EQ(r.exit_code, 0) << r.output;
-    const Sheets s = read_mesh(dir.file("w.ssg"));
-    double worst = 0.0;
-    for (const P3& p : s.nodes[0]) worst = std::max(worst, std::abs(p[1] - wigley_y(p[0], p[2])));
-    EXPECT_LT(worst, 1e-4 * kL);
+    TempDir dir("hull_cad");
+    for (const char* kind : {"step", "iges"}) {
+        const std::string file = std::string("w.") + kind;
+        ASSERT_EQ(run_in(dir, fixture(), std::string("wigley-") + kind + " " + file + " 2 0.2 0.125").exit_code, 0);
+        const auto r = run_in(dir, mesh_tool(), "import " + file + " --nx 16 --nz 8 --out w.ssg");
+        ASSERT_EQ(r.exit_code, 0) << r.output;
+        const Sheets s = read_mesh(dir.file("w.ssg"));
+        double worst = 0.0;
+        for (const P3& p : s.nodes[0]) worst = std::max(worst, std::abs(p[1] - wigley_y(p[0], p[2])));
+        EXPECT_LT(worst, 1e-4 * kL) << kind;
+        EXPECT_NEAR(s.nodes[0].back()[0], 0.5 * kL, 1e-4 * kL) << kind << ": lengths in metres";
+    }
 }
 
 TEST(HullImport, BulbSkegAndTransomKeepTheCadVolume)

@@ -98,10 +98,18 @@ CadModel::CadModel(const std::string& path, double mesh_size_fraction)
     gmsh::option::setNumber("General.Verbosity", 1);
     try {
         // Lengths in metres whatever unit the file declares (OpenCASCADE's own default would
-        // give millimetres, a hull drawn in metres a thousand times too large).
-        gmsh::option::setString("Geometry.OCCTargetUnit", "M");
+        // give millimetres, a hull drawn in metres a thousand times too large).  Its IGES
+        // reader takes no target unit: it gives millimetres, scaled here.
         gmsh::vectorpair shapes;
-        gmsh::model::occ::importShapes(path, shapes);
+        try {
+            gmsh::option::setString("Geometry.OCCTargetUnit", "M");
+            gmsh::model::occ::importShapes(path, shapes);
+        } catch (...) {
+            gmsh::option::setString("Geometry.OCCTargetUnit", "");
+            shapes.clear();
+            gmsh::model::occ::importShapes(path, shapes);
+            gmsh::model::occ::dilate(shapes, 0.0, 0.0, 0.0, 1e-3, 1e-3, 1e-3);
+        }
         gmsh::model::occ::synchronize();
         double x0, y0, z0, x1, y1, z1;
         gmsh::model::getBoundingBox(-1, -1, x0, y0, z0, x1, y1, z1);
