@@ -6,8 +6,9 @@
 #
 # Layout under the prefix (the .deb uses /usr):
 #   bin/torva_setup, bin/torva-mesh, bin/torva-inspect
-#   share/man/man1/torva_setup.1, torva-inspect.1
-#   share/doc/torva-setup/{README.md, quickstart.md, examples/...}
+#   share/man/man1/torva_setup.1, torva-mesh.1, torva-inspect.1
+#   share/doc/torva-setup/{README.md, quickstart.md, spline-sheets.md, examples/...}
+#   (examples/fpso carries the FPSO panel mesh with its licence, LICENSE-MSS)
 include_guard(GLOBAL)
 include(GNUInstallDirs)
 
@@ -24,8 +25,9 @@ endforeach()
 install(TARGETS ${TORVA_INSTALLED_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(FILES "${TORVA_ROOT}/doc/torva_setup.1" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
-install(FILES "${TORVA_ROOT}/doc/torva-inspect.1" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
-foreach(doc README.md doc/quickstart.md)
+install(FILES "${TORVA_ROOT}/doc/torva-mesh.1" "${TORVA_ROOT}/doc/torva-inspect.1"
+        DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+foreach(doc README.md doc/quickstart.md doc/spline-sheets.md)
   if(EXISTS "${TORVA_ROOT}/${doc}")
     install(FILES "${TORVA_ROOT}/${doc}" DESTINATION "${TORVA_DOC_DIR}")
   endif()
@@ -44,7 +46,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Matrix setup for the Torva_Solve time-dom
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "torva_setup prepares the boundary-integral matrices, the basis flow and the free-surface "
     "filters that the time-domain solver Torva_Solve reads. torva-mesh writes spline-sheet mesh "
-    "files of simple bodies; torva-inspect checks a finished run and exports it for ParaView.")
+    "files of simple bodies and re-grids hulls read from panel meshes (GDF, NEMOH .dat, Gmsh .msh, "
+    "STL), CAD files (STEP, IGES) and offsets tables; torva-inspect checks a finished run and "
+    "exports it for ParaView.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "science")

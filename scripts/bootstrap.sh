@@ -3,7 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 need=()
-for pkg in build-essential cmake gfortran libopenblas-dev libgtest-dev libbenchmark-dev python3-meshio; do
+for pkg in build-essential cmake gfortran libopenblas-dev libgtest-dev libbenchmark-dev python3-meshio \
+    libgmsh-dev libcgal-dev; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done
 if ((${#need[@]})); then

@@ -14,10 +14,14 @@
 //   - free-surface sheets are kind 3 with MP = 0, which keeps them out of those sums.
 // With --fs-out the free-surface sheets go to a second file (the run's FILE_FS), both files
 // carrying the same symmetry indicator; without it they follow the hull sheets in one file.
+#include "hull/hull.hpp"
 #include "mesh_shapes.hpp"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -47,6 +51,11 @@ const std::vector<ShapeInfo>& shapes()
          {"radius", "n", "fs-radius", "fs-nr", "fs-ratio"}},
         {"spheroid", "prolate spheroid along x, centred at (0, 0, -depth), submerged",
          {"length", "diameter", "depth", "nx", "n"}},
+        {"import", "a hull surface from a panel mesh or CAD file, re-gridded by sections",
+         {"format", "waterline", "nx", "nz", "merge-tol", "orientation", "cad-size", "fs-radius", "fs-nr",
+          "fs-ratio"}},
+        {"offsets", "a hull from an offsets table (CSV), re-gridded by sections",
+         {"waterline", "nx", "nz", "fs-radius", "fs-nr", "fs-ratio"}},
     };
     return list;
 }
@@ -83,8 +92,21 @@ void print_help(std::ostream& o)
          "    --length L [5]  --diameter d [1]  --depth D [5]   D > d/2\n"
          "    --nx N [16]     panels along x on the side sheets\n"
          "    --n N [4]       panels across y and z (even with --symmetry 1)\n"
+         "  import FILE  a hull surface re-gridded into sheets by sections x = const (see\n"
+         "              torva-mesh(1)); the half y >= 0 is written, with symmetry 1\n"
+         "    --format gdf|dat|msh|stl|step|iges   [from the file name's extension]\n"
+         "    --waterline Z [0]  the cut; the output has its waterline at z = 0\n"
+         "    --nx N [40]     stations, clustered toward bow and stern (>= 6)\n"
+         "    --nz N [16]     panels along each section, keel to waterline (even, >= 6)\n"
+         "    --merge-tol D   nodes closer than D are one [1e-6 of the diagonal]\n"
+         "    --orientation check|ignore [check]  refuse a mesh with its normals into the body\n"
+         "    --cad-size F [0.01]  STEP/IGES: facet size for the topology, a fraction of the\n"
+         "                    diagonal (the nodes themselves lie on the exact surface)\n"
+         "  offsets FILE  a hull from an offsets table: CSV, a header row 'label, z1, z2, ...'\n"
+         "              then rows 'x, y1, y2, ...' of half-breadths; options as for import\n"
+         "              (--waterline, --nx, --nz)\n"
          "\n"
-         "Free surface (wigley, box, hemisphere): an O-grid on z = 0 from the waterline out to\n"
+         "Free surface (wigley, box, hemisphere, import, offsets): an O-grid on z = 0 from the waterline out to\n"
          "a half circle (two halves for a whole body), sharing the hull's waterline nodes.\n"
          "    --fs-radius R [0]  outer radius about the origin; 0 writes no free surface\n"
          "    --fs-nr N [8]      panels along each radial line\n"
@@ -181,6 +203,7 @@ struct Model {
     std::vector<Sheet> hull;
     std::vector<Sheet> free_surface;
     std::string title;
+    int symmetry = -1;   // set by import and offsets, which decide it themselves
 };
 
 FreeSurfaceParams read_free_surface(const Options& o)
@@ -193,11 +216,140 @@ FreeSurfaceParams read_free_surface(const Options& o)
     return f;
 }
 
-Model build(const std::string& shape, const Options& o, bool half)
+std::string lower_extension(const std::string& path)
+{
+    std::string e = std::filesystem::path(path).extension().string();
+    for (char& c : e) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return e.empty() ? e : e.substr(1);
+}
+
+void print_notes(const std::vector<std::string>& notes)
+{
+    for (const std::string& n : notes) std::cout << "torva-mesh: " << n << '\n';
+}
+
+std::string percent(double a, double b)
+{
+    char t[32];
+    std::snprintf(t, sizeof t, "%+.3f %%", 100.0 * (a - b) / b);
+    return t;
+}
+
+// The largest distance between corresponding nodes of two sets of sheets, or infinity when
+// their grids differ.
+double sheets_distance(const std::vector<Sheet>& a, const std::vector<Sheet>& b)
+{
+    if (a.size() != b.size()) return INFINITY;
+    double d = 0.0;
+    for (std::size_t k = 0; k < a.size(); ++k) {
+        if (a[k].np1 != b[k].np1 || a[k].np2 != b[k].np2) return INFINITY;
+        for (std::size_t i = 0; i < a[k].nodes.size(); ++i) {
+            const Vec3 e = a[k].nodes[i] - b[k].nodes[i];
+            d = std::max(d, std::sqrt(dot(e, e)));
+        }
+    }
+    return d;
+}
+
+// import FILE and offsets FILE: the wetted half hull re-gridded into sheets.
+void build_imported(const std::string& shape, const std::string& file, const Options& o, Model& m)
+{
+    namespace h = torva::hull;
+    std::vector<std::string> notes;
+    h::RegridParams rp;
+    rp.nx = o.integer("nx", rp.nx, 2);
+    rp.nz = o.integer("nz", rp.nz, 2);
+    const double waterline = o.real("waterline", 0.0);
+    const auto t0 = std::chrono::steady_clock::now();
+    std::vector<Sheet> sheets;
+    h::Measures source;
+    std::string what;
+    if (shape == "offsets") {
+        const h::OffsetsTable table = h::read_offsets(file, waterline);
+        h::HullExtent e{table.x.front(), table.x.back(), 0.0};
+        sheets = h::regrid(h::offsets_sections(table), e, rp, notes);
+        what = "offsets table";
+    } else {
+        std::string format = o.text("format", lower_extension(file));
+        if (format == "stp") format = "step";
+        if (format == "igs") format = "iges";
+        if (format != "gdf" && format != "dat" && format != "msh" && format != "stl" && format != "step" && format != "iges")
+            throw UsageError("cannot tell the format of '" + file + "': give --format gdf|dat|msh|stl|step|iges");
+        if (!std::filesystem::is_regular_file(file)) throw MeshError("cannot open '" + file + "'");
+        h::PrepareOptions po;
+        po.waterline = waterline;
+        po.merge_tolerance = o.has("merge-tol") ? o.positive("merge-tol", 1.0) : -1.0;
+        po.check_orientation = o.choice("orientation", "check", {"check", "ignore"}) == "check";
+        std::unique_ptr<h::CadModel> cad;
+        h::Surface surface;
+        if (format == "gdf") surface = h::read_gdf(file, notes);
+        else if (format == "dat") surface = h::read_dat(file, notes);
+        else if (format == "msh" || format == "stl") surface = h::read_gmsh_mesh(file);
+        else {
+            cad = std::make_unique<h::CadModel>(file, o.positive("cad-size", 0.01));
+            surface = cad->triangulation();
+        }
+        const h::Prepared whole = h::prepare(surface, po, notes);
+        auto regrid_half = [&](const h::Prepared& half) {
+            const h::Slicer slice(half);
+            const h::HullExtent e{half.x_min, half.x_max, 1e-6 * (half.x_max - half.x_min)};
+            return h::regrid([&slice](double x) { return slice(x); }, e, rp, notes);
+        };
+        if (whole.half) {
+            sheets = regrid_half(whole);
+            source = whole.source;
+        } else {
+            // A whole body is written as its half y >= 0 when the half y <= 0, mirrored, gives
+            // the same sheets (within 1 % of the largest half-breadth).
+            const h::Prepared port = h::half_of(whole, false), starboard = h::half_of(whole, true);
+            sheets = regrid_half(port);
+            std::vector<std::string> ignored;
+            std::swap(notes, ignored);
+            const double d = sheets_distance(sheets, regrid_half(starboard));
+            std::swap(notes, ignored);
+            if (!(d <= 0.01 * whole.y_max))
+                throw MeshError("the hull is not symmetric about y = 0 (its halves differ by " + std::to_string(d)
+                                + "): re-gridding a whole unsymmetric body is not built; torva-mesh imports "
+                                  "hulls symmetric about y = 0");
+            notes.push_back("the body is symmetric about y = 0: its half y >= 0 is written, with symmetry 1");
+            source = port.source;
+        }
+        if (cad) {
+            for (Sheet& sh : sheets)
+                for (Vec3& v : sh.nodes) {
+                    const Vec3 q = cad->project({v.x, v.y, v.z + waterline}, waterline);
+                    v = {q.x, q.y, q.z - waterline};
+                    if (v.z == 0.0) v.z = 0.0;   // no -0 on the waterline
+                }
+        }
+        what = format + " surface, wetted part";
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    print_notes(notes);
+    const torva::hull::Measures got = torva::hull::measure_sheets(sheets);
+    std::ostringstream r;
+    r << "torva-mesh: sheets: wetted area " << got.area << ", displaced volume " << got.volume << " (half hull)";
+    if (source.area > 0.0)
+        r << "\ntorva-mesh: " << what << ": wetted area " << source.area << ", displaced volume " << source.volume
+          << "; sheets differ by " << percent(got.area, source.area) << " and " << percent(got.volume, source.volume);
+    std::cout << r.str() << "\ntorva-mesh: re-gridded in " << seconds << " s\n";
+    if (!(got.volume > 0.0)) throw std::logic_error("the re-gridded sheets have a displaced volume <= 0");
+    m.hull = std::move(sheets);
+    m.symmetry = 1;
+    m.title = "Hull from " + std::filesystem::path(file).filename().string() + ", " + std::to_string(rp.nx)
+              + " stations x " + std::to_string(rp.nz) + " panels, half (y >= 0)";
+}
+
+Model build(const std::string& shape, const Options& o, bool half, const std::string& file)
 {
     Model m;
     const std::string side = half ? ", half (y >= 0)" : "";
-    if (shape == "wigley") {
+    if (shape == "import" || shape == "offsets") {
+        if (o.has("symmetry") && !half)
+            throw UsageError(shape + " writes the half hull y >= 0 with symmetry 1: leave --symmetry out");
+        build_imported(shape, file, o, m);
+        half = true;
+    } else if (shape == "wigley") {
         WigleyParams w;
         w.length = o.positive("length", w.length);
         w.beam = o.positive("beam", w.beam);
@@ -272,6 +424,10 @@ Model build(const std::string& shape, const Options& o, bool half)
     return m;
 }
 
+// Beyond this many panels a run needs tens of gigabytes of journals and hours: torva-mesh
+// says so before anyone starts one.
+constexpr int kPanelWarning = 20000;
+
 int panel_count(const std::vector<Sheet>& sheets)
 {
     int n = 0;
@@ -308,8 +464,16 @@ int run(int argc, char** argv)
     if (!shape)
         throw UsageError("unknown shape '" + shape_name + "' (wigley, box, sphere, hemisphere, spheroid)");
 
+    std::string file;
+    int first_option = 2;
+    if (shape_name == "import" || shape_name == "offsets") {
+        if (argc < 3 || std::string(argv[2]).rfind("--", 0) == 0)
+            throw UsageError(shape_name + " needs a FILE: torva-mesh " + shape_name + " FILE [--option value ...]");
+        file = argv[2];
+        first_option = 3;
+    }
     std::map<std::string, std::string> given;
-    for (int i = 2; i < argc; ++i) {
+    for (int i = first_option; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             print_help(std::cout);
@@ -332,10 +496,10 @@ int run(int argc, char** argv)
     const int symmetry = o.integer("symmetry", 0, 0);
     if (symmetry > 1) throw UsageError("--symmetry must be 0 or 1");
     const Layout layout = o.choice("layout", "v2", {"v2", "old"}) == "v2" ? Layout::version2 : Layout::old;
-    Model m = build(shape->name, o, symmetry == 1);
+    Model m = build(shape->name, o, symmetry == 1, file);
 
     FileHeader h;
-    h.symmetry = symmetry;
+    h.symmetry = m.symmetry >= 0 ? m.symmetry : symmetry;
     h.title = o.text("title", m.title);
     // The setup keeps 200 characters of the title, and reads a title that looks like the
     // version line as that line in the old layout.
@@ -344,7 +508,13 @@ int run(int argc, char** argv)
     if (layout == Layout::old && looks_like_version_line(h.title))
         throw UsageError("in the old layout a title starting 'Version 2.0' would be read as the version line");
 
-    const std::string out = o.text("out", shape_name + ".ssg");
+    const std::string out = o.text("out", file.empty() ? shape_name + ".ssg"
+                                                    : std::filesystem::path(file).stem().string() + ".ssg");
+    const int panels = panel_count(m.hull) + panel_count(m.free_surface);
+    if (panels > kPanelWarning)
+        std::cerr << "torva-mesh: WARNING: " << panels << " panels (more than " << kPanelWarning
+                  << "): the setup's matrices and journals grow as the square of the panel count (the journals "
+                     "take about 27 N^2 bytes); run torva-inspect --estimate on the run's input first\n";
     if (o.has("fs-out")) {
         if (m.free_surface.empty())
             throw UsageError("--fs-out needs free-surface sheets (--fs-radius > 0)");
