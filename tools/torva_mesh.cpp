@@ -14,7 +14,9 @@
 //   - free-surface sheets are kind 3 with MP = 0, which keeps them out of those sums.
 // With --fs-out the free-surface sheets go to a second file (the run's FILE_FS), both files
 // carrying the same symmetry indicator; without it they follow the hull sheets in one file.
+#include "frame/run_stop.hpp"
 #include "hull/hull.hpp"
+#include "mesh/mesh_checks.hpp"
 #include "mesh_shapes.hpp"
 
 #include <cerrno>
@@ -447,6 +449,33 @@ void write_file(const std::string& path, const FileHeader& h, const std::vector<
               << panel_count(sheets) << " panels\n";
 }
 
+// Reads the files just written back through the setup's own mesh reader and runs the checks
+// that torva-inspect --check-mesh runs: what was written is what the setup will see, so a
+// sheet turned inside out or a free surface that misses its hull is reported here, before
+// anyone starts a run on it.  Returns the exit status: 1 when a check fails.
+int check_written(const std::string& hull_file, const std::string& fs_file)
+{
+    torva::PanelModel model;
+    std::string why;
+    try {
+        why = torva::read_mesh_for_checks(hull_file, fs_file, model);
+    } catch (const torva::RunStopped&) {
+        why = "the setup's mesh reader refuses it (its ERROR: line is above)";
+    }
+    if (!why.empty()) {
+        std::cerr << "torva-mesh: FAIL the written mesh cannot be read back: " << why << '\n';
+        return 1;
+    }
+    const torva::MeshCheckReport report = torva::check_mesh(model);
+    for (const std::string& line : torva::mesh_report_lines(report)) std::cout << line << '\n';
+    if (report.failures() > 0) {
+        std::cerr << "torva-mesh: " << report.failures()
+                  << " check(s) failed on the written mesh (the FAIL lines above); the files are kept\n";
+        return 1;
+    }
+    return 0;
+}
+
 int run(int argc, char** argv)
 {
     if (argc < 2) {
@@ -515,19 +544,21 @@ int run(int argc, char** argv)
         std::cerr << "torva-mesh: WARNING: " << panels << " panels (more than " << kPanelWarning
                   << "): the setup's matrices and journals grow as the square of the panel count (the journals "
                      "take about 27 N^2 bytes); run torva-inspect --estimate on the run's input first\n";
+    std::string fs_out;
     if (o.has("fs-out")) {
         if (m.free_surface.empty())
             throw UsageError("--fs-out needs free-surface sheets (--fs-radius > 0)");
         write_file(out, h, m.hull, layout);
         FileHeader fh = h;
         if (!o.has("title")) fh.title = m.title + ", free surface";
-        write_file(o.text("fs-out", ""), fh, m.free_surface, layout);
+        fs_out = o.text("fs-out", "");
+        write_file(fs_out, fh, m.free_surface, layout);
     } else {
         std::vector<Sheet> all = m.hull;
         all.insert(all.end(), m.free_surface.begin(), m.free_surface.end());
         write_file(out, h, all, layout);
     }
-    return 0;
+    return check_written(out, fs_out);
 }
 
 }  // namespace

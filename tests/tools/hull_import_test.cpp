@@ -285,6 +285,8 @@ TEST(HullImport, OffsetsOfABargeGiveItsVolumeAndAFreeSurface)
     write_text(dir.file("barge.csv"), "x\\z, -2, -1, 0, 1\n-5, 1.5, 1.5, 1.5, 1.5\n5, 1.5, 1.5, 1.5, 1.5\n");
     auto r = run_in(dir, mesh_tool(), "offsets barge.csv --nx 10 --nz 8 --fs-radius 12 --out b.ssg --fs-out fs.ssg");
     ASSERT_EQ(r.exit_code, 0) << r.output;
+    // The written files were read back and checked: the hull meets its free surface exactly.
+    EXPECT_NE(r.output.find("largest gap 0 "), std::string::npos) << r.output;
     const Sheets s = read_mesh(dir.file("b.ssg"));
     EXPECT_EQ(s.dims.size(), 4u) << "side, flat bottom and two ends";
     const auto [a, v] = measure(s);
