@@ -7,7 +7,7 @@
 #include <string>
 
 #include "driver/setup_driver.hpp"
-#include "equations/dense_linear_algebra.hpp"
+#include "linalg/dense_linear_algebra.hpp"
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"
 #include "frame/usage.hpp"

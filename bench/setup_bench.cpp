@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "equations/dense_linear_algebra.hpp"
+#include "linalg/dense_linear_algebra.hpp"
 #include "equations/seteqn.hpp"
 #include "frame/units.hpp"
 #include "mesh/mesh_file.hpp"

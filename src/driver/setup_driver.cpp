@@ -18,6 +18,7 @@
 #include "frame/list_directed.hpp"
 #include "frame/progress.hpp"
 #include "frame/run_stop.hpp"
+#include "frame/text_helpers.hpp"
 #include "frame/units.hpp"
 #include "input/get_namelist.hpp"
 #include "mesh/mesh_file.hpp"
@@ -28,8 +29,6 @@ namespace torva {
 namespace {
 
 constexpr int kNamelistLogUnit = 16;
-
-float cpu_seconds() { return static_cast<float>(std::clock()) / CLOCKS_PER_SEC; }
 
 // A line with nine blanks in front and an empty line after it.
 void announce(const char* text)

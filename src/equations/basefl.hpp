@@ -128,13 +128,6 @@ void solve_basis_flow(const PanelModel& model, int listing_unit, int symmetry, i
                       int m, std::span<const int> panel_list, const BasisFlowSettings& settings,
                       std::span<const float> prescribed_flux, BasisFlowArrays& arrays);
 
-// Extends `model` (n_sheets sheets, n_panels panels) by its mirror image in y = 0: sheets
-// s + n_sheets copy sheet s, panel p + N has the corners of panel p in reverse order (corner k
-// takes corner 5 - k) with y negated; then node table, active flags, geometry, surface
-// metric, moment tables and the interior-body list of the doubled mesh.  Tables too small
-// for the doubled mesh are enlarged.
-void mirror_panel_model(PanelModel& model);
-
 // Displaces `model` by mode shape `mode` from the saved corner records `saved` (12 per panel
 // of model.n_panels): collocation points restored from the saved corners, the step eps of
 // the header chosen on them, corners set to saved + eps shape (those with |saved z| >= 1e-4

@@ -6,12 +6,13 @@
 #include <new>
 #include <string>
 
-#include "equations/dense_linear_algebra.hpp"
-#include "equations/ordered_product.hpp"
+#include "linalg/dense_linear_algebra.hpp"
+#include "linalg/ordered_product.hpp"
 #include "frame/allocation.hpp"
 #include "frame/list_directed.hpp"
 #include "frame/progress.hpp"
 #include "frame/run_stop.hpp"
+#include "frame/text_helpers.hpp"
 #include "frame/threads.hpp"
 #include "frame/units.hpp"
 
@@ -29,8 +30,6 @@ constexpr float kFreeTermWeights[9] = {6.28318f,  37.69908f, 6.28318f,  37.69908
 // transposition into the column-major amat moves whole cache lines, small enough that the
 // block buffers stay in the cache hierarchy.
 constexpr int kBlockRows = 32;
-
-float cpu_seconds() { return static_cast<float>(std::clock()) / CLOCKS_PER_SEC; }
 
 // Where unknown r sits: its sheet, and its 1-based grid position (a, b) in the padded sheet.
 struct RowPlace {

@@ -79,10 +79,11 @@
 #include <string>
 #include <string_view>
 
-#include "equations/dense_linear_algebra.hpp"
+#include "linalg/dense_linear_algebra.hpp"
 #include "frame/allocation.hpp"
 #include "frame/list_directed.hpp"
 #include "frame/run_stop.hpp"
+#include "frame/text_helpers.hpp"
 #include "frame/threads.hpp"
 #include "frame/units.hpp"
 #include "integrals/field_quadrature.hpp"
@@ -110,8 +111,6 @@ constexpr std::string_view kBoundaryTimeLabel = "time spent on boundary conditio
 constexpr std::string_view kFactorTimeLabel = "time spent on matrix factorization:  ";
 static_assert(kPanelTimeLabel.size() == 37 && kBoundaryTimeLabel.size() == 37 && kFactorTimeLabel.size() == 37);
 
-float cpu_seconds() { return static_cast<float>(std::clock()) / CLOCKS_PER_SEC; }
-
 // Message lines of several list-directed items are written as one line: stop_run adds the
 // leading blank itself.
 std::string items_line(const std::string& line) { return line.substr(1); }
@@ -133,14 +132,18 @@ struct QuadratureColumns {
 void quadrature_column(const QuadratureColumns& q, int panel_number, ColumnPass pass, ColumnInfluenceArrays& a)
 {
     const auto i = static_cast<std::size_t>(to_panel_index(panel_number));
-    if (pass == ColumnPass::direct) {
-        // The panel's "image" in the plane through its own reference point is the panel.
-        const float depth = -q.direct.colloc[3 * i + 2];
-        vquadr_spline(q.listing_unit, q.symmetry, panel_number, q.n, q.direct, q.geometry[i], a.panel_sum,
-                      a.weighted_sum, a.panel_diff, a.weighted_diff, q.switches, kFreeTermWeights, depth);
-    } else {
-        vquadr_spline(q.listing_unit, q.symmetry, panel_number, q.n, q.image, q.geometry[i], a.panel_sum,
-                      a.weighted_sum, a.panel_diff, a.weighted_diff, q.switches, kFreeTermWeights, q.sea_depth);
+    try {
+        if (pass == ColumnPass::direct) {
+            // The panel's "image" in the plane through its own reference point is the panel.
+            const float depth = -q.direct.colloc[3 * i + 2];
+            vquadr_spline(q.symmetry, panel_number, q.n, q.direct, q.geometry[i], a.panel_sum, a.weighted_sum,
+                          a.panel_diff, a.weighted_diff, q.switches, kFreeTermWeights, depth);
+        } else {
+            vquadr_spline(q.symmetry, panel_number, q.n, q.image, q.geometry[i], a.panel_sum, a.weighted_sum,
+                          a.panel_diff, a.weighted_diff, q.switches, kFreeTermWeights, q.sea_depth);
+        }
+    } catch (const std::bad_alloc&) {
+        stop_run_on(q.listing_unit, {kVquadrMemoryMessage});
     }
 }
 
@@ -469,8 +472,9 @@ ColumnInfluenceRoutine select_column_influence(const PanelModel& model, int list
         routine.fill = [tables, listing_unit, symmetry, infmeth, n, sea_depth](int p, ColumnPass pass,
                                                                               ColumnInfluenceArrays& a) {
             const float depth = pass == ColumnPass::direct ? kNoBottom : sea_depth;
-            getic2a(tables, listing_unit, symmetry, infmeth, p, n, a.panel_sum, a.weighted_sum, a.panel_diff,
-                    a.weighted_diff, depth);
+            if (const auto failure = getic2a(tables, symmetry, infmeth, p, n, a.panel_sum, a.weighted_sum,
+                                             a.panel_diff, a.weighted_diff, depth))
+                stop_run_on(listing_unit, integration_failure_report(*failure));
         };
     } else if (infmeth == 0) {
         // getic2b takes a bottom at z = -depth for every depth >= 0; SEA_DEPTH <= 0 means deep

@@ -15,7 +15,6 @@
 #include <new>
 #include <stdexcept>
 
-#include "frame/run_stop.hpp"
 #include "integrals/vector_lanes.hpp"
 
 namespace torva {
@@ -33,15 +32,15 @@ namespace {
 constexpr int kDensityA[kDensityModes] = {0, 1, 0, 2, 0, 1};
 constexpr int kDensityB[kDensityModes] = {0, 0, 1, 0, 2, 1};
 
+// Sizes the work arrays.  A size beyond what a vector can hold is reported like any other
+// allocation failure, as std::bad_alloc, which the caller turns into kVquadrMemoryMessage.
 template <class Fn>
-void with_work_memory(int listing_unit, Fn&& allocate)
+void with_work_memory(Fn&& allocate)
 {
     try {
         allocate();
-    } catch (const std::bad_alloc&) {
-        stop_run_on(listing_unit, {kVquadrMemoryMessage});
     } catch (const std::length_error&) {
-        stop_run_on(listing_unit, {kVquadrMemoryMessage});
+        throw std::bad_alloc();
     }
 }
 
@@ -147,7 +146,7 @@ QuadraturePanels quadrature_panels(const PanelModel& model)
     return {model.colloc, model.frame, model.xi, model.eta, model.moments, model.active};
 }
 
-void vquadr(int listing_unit, int panel_number, int n, const QuadraturePanels& panels,
+void vquadr(int panel_number, int n, const QuadraturePanels& panels,
             std::span<float> result, float depth)
 {
     const bool mirrored = panel_number < 0;
@@ -174,7 +173,7 @@ void vquadr(int listing_unit, int panel_number, int n, const QuadraturePanels& p
     const auto count = static_cast<std::size_t>(n);
     std::vector<double> xi, eta, zeta;
     std::vector<int> near, intermediate, far;
-    with_work_memory(listing_unit, [&] {
+    with_work_memory([&] {
         xi.resize(count);
         eta.resize(count);
         zeta.resize(count);
@@ -220,19 +219,19 @@ void vquadr(int listing_unit, int panel_number, int n, const QuadraturePanels& p
     }
 }
 
-void vquadr(int listing_unit, int panel_number, int n, const PanelModel& model,
+void vquadr(int panel_number, int n, const PanelModel& model,
             std::span<float> result, float depth)
 {
-    vquadr(listing_unit, panel_number, n, quadrature_panels(model), result, depth);
+    vquadr(panel_number, n, quadrature_panels(model), result, depth);
 }
 
 // ---- row variant ----------------------------------------------------------------------------
 
-RowPanels make_row_panels(const QuadraturePanels& panels, int n, int listing_unit)
+RowPanels make_row_panels(const QuadraturePanels& panels, int n)
 {
     RowPanels rows;
     const auto count = static_cast<std::size_t>(n);
-    with_work_memory(listing_unit, [&] {
+    with_work_memory([&] {
         for (auto& v : rows.centre) v.resize(count);
         for (auto& v : rows.frame) v.resize(count);
         for (auto& v : rows.moment) v.resize(count);
@@ -261,9 +260,9 @@ RowPanels make_row_panels(const QuadraturePanels& panels, int n, int listing_uni
     return rows;
 }
 
-RowPanels make_row_panels(const PanelModel& model, int listing_unit)
+RowPanels make_row_panels(const PanelModel& model)
 {
-    return make_row_panels(quadrature_panels(model), model.n_panels, listing_unit);
+    return make_row_panels(quadrature_panels(model), model.n_panels);
 }
 
 namespace {
@@ -398,11 +397,11 @@ void far_sweep(float fx, float fy, float fz, std::size_t count, const RowPanels&
 
 }  // namespace
 
-void vquadr_row(int listing_unit, const std::array<float, 3>& field, int n,
+void vquadr_row(const std::array<float, 3>& field, int n,
                 const RowPanels& panels, std::span<float> result, RowWorkspace& work)
 {
     const auto count = static_cast<std::size_t>(n);
-    with_work_memory(listing_unit, [&] {
+    with_work_memory([&] {
         work.xi.resize(count);
         work.eta.resize(count);
         work.zeta.resize(count);
@@ -447,11 +446,11 @@ void vquadr_row(int listing_unit, const std::array<float, 3>& field, int n,
     }
 }
 
-void vquadr_row(int listing_unit, const std::array<float, 3>& field, int n,
+void vquadr_row(const std::array<float, 3>& field, int n,
                 const RowPanels& panels, std::span<float> result)
 {
     RowWorkspace work;
-    vquadr_row(listing_unit, field, n, panels, result, work);
+    vquadr_row(field, n, panels, result, work);
 }
 
 // ---- row variant, 8 panels at a time ---------------------------------------------------------
@@ -608,11 +607,11 @@ void intermediate_lanes_generic(float* packed, std::size_t stride) { intermediat
 
 }  // namespace
 
-void vquadr_row_vectorised(int listing_unit, const std::array<float, 3>& field, int n, const RowPanels& panels,
+void vquadr_row_vectorised(const std::array<float, 3>& field, int n, const RowPanels& panels,
                            std::span<float> result, RowWorkspace& work)
 {
     const auto count = static_cast<std::size_t>(n);
-    with_work_memory(listing_unit, [&] {
+    with_work_memory([&] {
         work.xi.resize(count);
         work.eta.resize(count);
         work.zeta.resize(count);
@@ -649,7 +648,7 @@ void vquadr_row_vectorised(int listing_unit, const std::array<float, 3>& field, 
     const std::size_t listed = work.intermediate.size();
     if (listed == 0) return;
     const std::size_t stride = (listed + lanes::kWidth - 1) / lanes::kWidth * lanes::kWidth;
-    with_work_memory(listing_unit, [&] {
+    with_work_memory([&] {
         if (work.packed.size() < kPackedSlots * stride) work.packed.resize(kPackedSlots * stride);
     });
     float* packed = work.packed.data();
@@ -888,7 +887,7 @@ void weighted_row(std::span<const float> panel, std::span<float> weighted, int n
 
 }  // namespace
 
-void vquadr_spline(int listing_unit, int symmetry, int panel_number, int n,
+void vquadr_spline(int symmetry, int panel_number, int n,
                    const QuadraturePanels& panels, const PieceGeometry& geometry,
                    std::span<float> panel_sum, std::span<float> weighted_sum,
                    std::span<float> panel_diff, std::span<float> weighted_diff,
@@ -896,10 +895,10 @@ void vquadr_spline(int listing_unit, int symmetry, int panel_number, int n,
                    float depth)
 {
     const auto count = static_cast<std::size_t>(n);
-    vquadr(listing_unit, panel_number, n, panels, panel_sum, depth);
+    vquadr(panel_number, n, panels, panel_sum, depth);
     if (symmetry == 1) {
         std::span<float> image = weighted_sum.first(count * kDensityColumns);
-        vquadr(listing_unit, -panel_number, n, panels, image, depth);
+        vquadr(-panel_number, n, panels, image, depth);
         for (std::size_t k = 0; k < count * kDensityColumns; ++k) {
             const float direct = panel_sum[k];
             panel_diff[k] = direct - image[k];
@@ -917,13 +916,13 @@ void vquadr_spline(int listing_unit, int symmetry, int panel_number, int n,
     }
 }
 
-void vquadr_spline(const PanelModel& model, int listing_unit, int symmetry, int panel_number,
+void vquadr_spline(const PanelModel& model, int symmetry, int panel_number,
                    int n, std::span<float> panel_sum, std::span<float> weighted_sum,
                    std::span<float> panel_diff, std::span<float> weighted_diff,
                    const std::array<int, 3>& switches, const std::array<float, 9>& weights,
                    float depth)
 {
-    vquadr_spline(listing_unit, symmetry, panel_number, n, quadrature_panels(model),
+    vquadr_spline(symmetry, panel_number, n, quadrature_panels(model),
                   piece_geometry(model, panel_number), panel_sum, weighted_sum, panel_diff,
                   weighted_diff, switches, weights, depth);
 }

@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 
+#include "frame/fortran_real.hpp"
+
 namespace torva {
 
 class MeshRecords {
@@ -81,9 +83,8 @@ private:
     std::string token_;              // storage for a token built from a repeat
 };
 
-// Free-format number parsing (exposed for tests).  Return false when `text` is not a value
+// Free-format integer parsing (exposed for tests; reals: frame/fortran_real.hpp).  Return false when `text` is not a value
 // of the kind; `out_of_range` is set when it is one but does not fit.
 [[nodiscard]] bool parse_fortran_int(std::string_view text, int& value, bool& out_of_range);
-[[nodiscard]] bool parse_fortran_real(std::string_view text, float& value, bool& out_of_range);
 
 }  // namespace torva

@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "../../tools/mesh_shapes.hpp"
-#include "equations/dense_linear_algebra.hpp"
+#include "linalg/dense_linear_algebra.hpp"
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"
 #include "integrals/influence_coefficients.hpp"

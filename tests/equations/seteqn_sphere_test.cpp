@@ -19,7 +19,7 @@
 #include <cstring>
 
 #include "driver/grid_tables.hpp"
-#include "equations/dense_linear_algebra.hpp"
+#include "linalg/dense_linear_algebra.hpp"
 #include "frame/units.hpp"
 #include "mesh/mesh_file.hpp"
 #include "mesh/mesh_text.hpp"

@@ -1,7 +1,7 @@
 // Dense linear algebra: LAPACK call patterns against independent truths (a chosen solution,
 // the identity, the normal equations in double) and gauss_jordan_solve against hand-worked
 // inverses and its two stop messages.
-#include "equations/dense_linear_algebra.hpp"
+#include "linalg/dense_linear_algebra.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // summed in float with k ascending and each product rounded before it is added.  The plain
 // loop here is the independent statement of that order; the blocked kernel shares nothing
 // with it (packing, tiles, k blocks, zero-term skipping, threads).
-#include "equations/ordered_product.hpp"
+#include "linalg/ordered_product.hpp"
 
 #include <gtest/gtest.h>
 
