@@ -158,7 +158,8 @@ void run_setup()
     announce("Setting up the boundary integral equation ...");
     progress("assembling the boundary-integral system, N = " + std::to_string(model.n_panels));
     const std::array<int, 3> ispline = {params.ISPLINE[0], params.ISPLINE[1], 1};
-    const SeteqnUnits su{kListingUnit, kJou1Unit, kJou1aUnit, kJou2Unit, kJou4Unit};
+    UnitJournal journal(kListingUnit);
+    const SeteqnOutput su{kListingUnit, journal};
     if (params.INFORDER == 1)
         seteqn(model, su, model.header.symmetry, model.n_sheets, model.n_panels, ispline, params.INFMETH,
                params.INFINVS, sea_depth);
@@ -178,7 +179,7 @@ void run_setup()
     }
     ProgressReporter basis_flow("solving the basis flow");
     basis_flow.announce();
-    basefl(model, kListingUnit, kJou3Unit, kJou4Unit, model.header.symmetry, model.n_sheets, model.n_panels,
+    basefl(model, kListingUnit, journal, model.header.symmetry, model.n_sheets, model.n_panels,
            model.link_record_count, model.n_interior_body, params.IFLUX_DB, params.NPANFLUX, params.KPANFLUX,
            params.IPANFLUX, params.JPANFLUX, params.FPANFLUX, params.INFNMR, n_kernel, sea_depth, params.IFSBC,
            kModeCount);

@@ -476,38 +476,9 @@ float displace_panel_model(PanelModel& model, std::span<const float> saved, int 
 
 namespace {
 
-// Empties .jou4 of what the equation systems wrote: a sequential file rewound and written
-// ends after the new records, which a file reopened for replacement gives.
-void discard_journal(int unit, int listing_unit)
-{
-    const std::string name = units().name_of(unit);
-    if (name.empty()) {   // a scratch file: it cannot be reopened by name, rewinding must do
-        units().rewind(unit);
-        return;
-    }
-    units().close(unit);
-    OpenOptions options;
-    options.status = "REPLACE";
-    options.form = FileForm::unformatted;
-    if (units().open(unit, name, options) != kIostatOk)
-        stop_run_on(listing_unit, {"ERROR: Could not open jou-file", trimmed(name)});
-}
-
-std::vector<float> read_jou3_record(int unit, int n, int listing_unit)
-{
-    units().rewind(unit);
-    const std::optional<std::vector<std::byte>> record = units().read_record(unit);
-    const std::size_t expected = static_cast<std::size_t>(7) * static_cast<std::size_t>(n) * sizeof(float);
-    if (!record || record->size() != expected)
-        stop_run_on(listing_unit, {"ERROR: basefl could not read back its .jou3 record"});
-    std::vector<float> values(static_cast<std::size_t>(7) * static_cast<std::size_t>(n));
-    std::memcpy(values.data(), record->data(), expected);
-    return values;
-}
-
 }  // namespace
 
-void basefl(const PanelModel& model, int listing_unit, int jou3_unit, int jou4_unit, int symmetry,
+void basefl(const PanelModel& model, int listing_unit, Journal& journal, int symmetry,
             int nsheet, int n, int link_count, int m, int iflux_db, int npanflux,
             std::span<const int> kpanflux, std::span<const int> ipanflux,
             std::span<const int> jpanflux, std::span<const float> fpanflux, int infnmr,
@@ -543,9 +514,10 @@ void basefl(const PanelModel& model, int listing_unit, int jou3_unit, int jou4_u
     // 5. Free-surface derivatives.
     free_surface_derivatives(model, n, arrays.u, arrays.v, ux, vy, uvs);
 
-    // 6. The .jou3 record.
+    // 6. The jou3 record; the mode derivatives below difference against it.
+    std::vector<float> base(static_cast<std::size_t>(7) * static_cast<std::size_t>(std::max(n, 0)));
     {
-        std::vector<float> record(static_cast<std::size_t>(7) * static_cast<std::size_t>(std::max(n, 0)));
+        std::vector<float>& record = base;
         for (std::size_t i = 0; i < static_cast<std::size_t>(std::max(n, 0)); ++i) {
             float* r = &record[7 * i];
             r[0] = arrays.phi[i];
@@ -556,14 +528,14 @@ void basefl(const PanelModel& model, int listing_unit, int jou3_unit, int jou4_u
             r[5] = vy[i];
             r[6] = arrays.weight[i];
         }
-        units().write_record(jou3_unit, bytes_of(record));
+        journal.write_record(JournalFile::jou3, bytes_of(record));
     }
 
     if (!mode_terms)
         return;
 
     // 7. Mode derivatives on a private copy of the mesh.
-    discard_journal(jou4_unit, listing_unit);
+    journal.start_over(JournalFile::jou4);
     PanelModel work = model;
     std::vector<float> work_fluxes = fluxes;
     int work_symmetry = symmetry;
@@ -593,7 +565,6 @@ void basefl(const PanelModel& model, int listing_unit, int jou3_unit, int jou4_u
                          settings, work_fluxes, arrays);
         units().write_line(listing_unit, list_directed("mode", mode));
 
-        const std::vector<float> base = read_jou3_record(jou3_unit, n, listing_unit);
         const auto base_of = [&base](int p, int component) { return base[7 * static_cast<std::size_t>(p) + 1 + static_cast<std::size_t>(component)]; };
         std::vector<float> du(static_cast<std::size_t>(n_work)), dv(du.size()), dw(du.size());
         for (int k = 0; k < m_mesh; ++k) {
@@ -618,7 +589,7 @@ void basefl(const PanelModel& model, int listing_unit, int jou3_unit, int jou4_u
             record[3 * i + 1] = source ? dv[i] : arrays.v[i];
             record[3 * i + 2] = source ? dw[i] : arrays.w[i];
         }
-        units().write_record(jou4_unit, bytes_of(record));
+        journal.write_record(JournalFile::jou4, bytes_of(record));
     }
 }
 

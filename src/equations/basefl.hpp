@@ -46,6 +46,7 @@
 #include <span>
 #include <vector>
 
+#include "equations/journal.hpp"
 #include "integrals/influence_coefficients.hpp"
 #include "mesh/panel_model.hpp"
 
@@ -140,7 +141,7 @@ float displace_panel_model(PanelModel& model, std::span<const float> saved, int 
 // source panels.  Writes one .jou3 record of 7 N reals (phi, u, v, w, ux, vy, weight per
 // panel) and, with IFSBC = 3, one .jou4 record of 3 N reals per mode 3, 4, 5 (after
 // discarding what .jou4 held).  Every failure stops the run.
-void basefl(const PanelModel& model, int listing_unit, int jou3_unit, int jou4_unit, int symmetry,
+void basefl(const PanelModel& model, int listing_unit, Journal& journal, int symmetry,
             int nsheet, int n, int link_count, int m, int iflux_db, int npanflux,
             std::span<const int> kpanflux, std::span<const int> ipanflux,
             std::span<const int> jpanflux, std::span<const float> fpanflux, int infnmr,

@@ -122,15 +122,9 @@ struct RowWorkspace {
     std::vector<float> packed;    // vquadr_row_vectorised: the intermediate pairs, gathered
 };
 
-// One field point against every panel, in single precision.  Rows of inactive panels are
-// zeroed.  `result` is n x 12, column-major.
-void vquadr_row(const std::array<float, 3>& field, int n,
-                const RowPanels& panels, std::span<float> result, RowWorkspace& work);
-void vquadr_row(const std::array<float, 3>& field, int n,
-                const RowPanels& panels, std::span<float> result);
-
-// vquadr_row's result, bit for bit, with the far and intermediate series evaluated for 8
-// panels at a time (the main system's row loop runs this one).
+// One field point against every panel, in single precision, the far and intermediate
+// series evaluated for 8 panels at a time.  Rows of inactive panels are zeroed.  `result`
+// is n x 12, column-major.  Each value is the one the per-panel formulas give, bit for bit.
 void vquadr_row_vectorised(const std::array<float, 3>& field, int n,
                            const RowPanels& panels, std::span<float> result, RowWorkspace& work);
 
