@@ -7,26 +7,18 @@
 //     phi n dS.  And the same number from seteqn, the row-wise system, on the same mesh.
 //   - A wall below the sphere (the sea bottom) raises the added mass by the first image
 //     dipole: 1 + 3/16 (R/h)^3 moving parallel to the wall, 1 + 3/8 (R/h)^3 towards it.
-//   - Gauss's solid angle: the dipole integral of a constant density over a closed surface
-//     is 2 pi at a point on it and 0 outside, while the single layer of a unit density on a
-//     sphere is 4 pi R at its surface and 4 pi R^2 / d at a distance d from its centre.
-//   - The quadrature-based column against the adaptive one (a second integration method).
-//   - The journal files read by a gfortran program; the stops of the system.
+//   - The journal records (counts, lengths, independence of the thread count; the framing is
+//     read by gfortran in seteqn_test.cpp, through the same writer); the stops of the system.
 #include "equations/seteqn1.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
-#include <map>
 #include <mutex>
 #include <numbers>
-#include <set>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>

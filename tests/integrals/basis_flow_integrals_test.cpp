@@ -182,41 +182,6 @@ TEST(basis_flow_integrals, drivers_match_the_closed_form_flat_panel)
     }
 }
 
-// On the wall z = 0 the surface image doubles the potential and cancels the vertical
-// velocity exactly; on y = 0 with symmetry the y-image cancels v exactly.
-TEST(fstgrd1, wall_and_symmetry_plane_are_exact_mirrors)
-{
-    const auto corners = tilted_trapezoid({0.6, 0.8, -0.9});
-    const std::vector<BasisFlowSource> sources = {basis_flow_source(corners, sides_of(corners))};
-    const std::vector<float> strength = {0.7f};
-    // One point near the panel (adaptive), one far (a class rule), both on z = 0 and y = 0.
-    const std::vector<float> points = {0.5f, 0.0f, 0.0f, 6.0f, 0.0f, 0.0f};
-    std::vector<int> l0(2), l1(2), l2(2), l3(2);
-    BasisFlowScratch scratch;
-
-    std::vector<std::array<double, 4>> wall(2);
-    fstgrd1_block(sources, strength, points, 0, 2, basis_flow_images(0, 0, -1.0), {l0, l1, l2, l3}, scratch, wall);
-    std::vector<std::array<double, 4>> direct(2);
-    const std::vector<FieldImage> direct_only = {FieldImage{}};
-    fstgrd1_block(sources, strength, points, 0, 2, direct_only, {l0, l1, l2, l3}, scratch, direct);
-    for (int k = 0; k < 2; ++k) {
-        EXPECT_EQ(wall[static_cast<std::size_t>(k)][3], 0.0) << "w at point " << k;
-        EXPECT_DOUBLE_EQ(wall[static_cast<std::size_t>(k)][0], 2.0 * direct[static_cast<std::size_t>(k)][0]);
-    }
-
-    std::vector<std::array<double, 4>> mirrored(2);
-    fstgrd1_block(sources, strength, points, 0, 2, basis_flow_images(1, 0, -1.0), {l0, l1, l2, l3}, scratch, mirrored);
-    for (int k = 0; k < 2; ++k) {
-        EXPECT_EQ(mirrored[static_cast<std::size_t>(k)][2], 0.0) << "v at point " << k;
-        EXPECT_EQ(mirrored[static_cast<std::size_t>(k)][3], 0.0) << "w at point " << k;
-    }
-
-    // N_KERNEL 0 with a bottom given adds nothing: bit for bit the deep-water values.
-    std::vector<std::array<double, 4>> no_kernel(2);
-    fstgrd1_block(sources, strength, points, 0, 2, basis_flow_images(0, 0, 2.0), {l0, l1, l2, l3}, scratch, no_kernel);
-    EXPECT_EQ(no_kernel, wall);
-}
-
 // The matrix of two panels: off-diagonal elements are n_j . grad G_i at c_j with the surface
 // image (closed form, 5e-4), the diagonal is 2 pi minus the image term (a flat panel's own
 // principal value along its normal is 0), computed here by the adaptive driver at the image

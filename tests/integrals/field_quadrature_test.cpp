@@ -287,31 +287,6 @@ TEST(field_quadrature, row_variant_matches_vquadr_for_the_same_pairs)
     }
 }
 
-// B-spline pieces against the spline functions: for a point density at (xi, eta) the
-// density values are (1, xi, eta, xi^2, eta^2, xi eta), and the pieces must be the
-// degree <= 2 part of 64 b_i(s) b_j(t).  On t = 0 or s = 0 that part is the whole product
-// (the dropped terms s^2 t, s t^2, s^2 t^2 vanish), so there it equals (4) itself.
-double b_spline(int i, double u)
-{
-    return i == 0 ? (u * u - u) / 2 + 0.125 : i == 1 ? 0.75 - u * u : (u * u + u) / 2 + 0.125;
-}
-
-TEST(field_quadrature, pieces_of_a_point_density_are_the_spline_weights_on_the_axes)
-{
-    const PieceGeometry g{1.3, 0.9, 0.2, 1.0 / std::sqrt(1.0 + 0.04)};
-    const std::array<float, 9> t = {1, 6, 1, 6, 36, 6, 1, 6, 1};
-    for (const std::array<double, 2> st : {std::array<double, 2>{0.3, 0.0}, {-0.45, 0.0}, {0.0, 0.2}, {0.0, -0.5}}) {
-        // Invert s = (xi - m eta)/a, t = eta/(b c).
-        const double eta = st[1] * g.b * g.c;
-        const double xi = st[0] * g.a + g.m * eta;
-        const std::array<double, 6> dens = {1.0, xi, eta, xi * xi, eta * eta, xi * eta};
-        const std::array<double, 9> w = spline_piece_values(dens, g, {1, 1, 1}, t);
-        for (int j = 0; j < 3; ++j)
-            for (int i = 0; i < 3; ++i)
-                EXPECT_NEAR(w[static_cast<std::size_t>(i + 3 * j)], 64 * b_spline(i, st[0]) * b_spline(j, st[1]), 1e-12);
-    }
-}
-
 // The wrapper with symmetry: a field point in y = 0 sees the mirrored panel as the panel
 // itself, so its difference rows are exactly zero and its sum rows twice the direct value;
 // the nine weighted sources of every row add up to 64 times the constant column.

@@ -195,26 +195,6 @@ TEST(getic2, closed_surface_dipole_row_gives_the_solid_angle)
     EXPECT_GT(column_sum(outside.psum, n, kDipoleColumn, true), 1.0);   // not trivially zero
 }
 
-// Off the plane, the sums and differences are those of two separate evaluations at F and
-// at (F_x, -F_y, F_z): three float roundings, so 2^-23 of the larger magnitude.
-TEST(getic2, image_is_the_field_point_mirrored_in_y)
-{
-    const PanelModel sheet = curved_sheet();
-    const int n = sheet.n_panels;
-    const std::array<float, 3> f{0.7f, 0.9f, -0.3f};
-    const Arrays sym = run_getic2(sheet, 1, 3, 0, f);
-    const Arrays at_f = run_getic2(sheet, 0, 3, 0, f);
-    const Arrays at_image = run_getic2(sheet, 0, 3, 0, {f[0], -f[1], f[2]});
-    for (const int column : {kSourceColumn, kDipoleColumn}) {
-        for (int row = 0; row < n; ++row) {
-            const double a = at(at_f.psum, n, row, column), b = at(at_image.psum, n, row, column);
-            const double tol = 0x1p-22 * (std::fabs(a) + std::fabs(b));
-            EXPECT_NEAR(at(sym.psum, n, row, column), a + b, tol);
-            EXPECT_NEAR(at(sym.pdiff, n, row, column), a - b, tol);
-        }
-    }
-}
-
 // Method 2 cannot integrate at a panel's own centre unless the own-panel rule is used: a
 // field point exactly at the centre of a panel that is not named as the own panel fails,
 // and getic2 hands back the failure, whose report names the corners and the point.
@@ -278,41 +258,6 @@ TEST(getic2a, columns_are_the_rows_of_getic2_and_gather_into_its_nodes)
             EXPECT_NEAR(at(row.wsum, n, m, kSourceColumn), gathered_source[m], 1e-5 * scale + 81 * 0x1p-24 * scale);
             EXPECT_NEAR(at(row.wsum, n, m, kDipoleColumn), gathered_dipole[m], 1e-5 * scale + 81 * 0x1p-24 * scale);
         }
-    }
-}
-
-// depth > 0 moves every field point to its bottom image (x, y, -z - 2 depth); depth 0 is
-// no bottom for getic2a, so it gives the direct column bit for bit.  Unknown method codes
-// give zeros, the own panel included.
-TEST(getic2a, positive_depth_gives_the_bottom_image_and_zero_depth_none)
-{
-    const PanelModel sheet = curved_sheet();
-    const int n = sheet.n_panels;
-    const int panel = 9;
-    const Arrays direct = run_getic2a(sheet, 0, 3, panel, -1.0f);
-    const Arrays zero = run_getic2a(sheet, 0, 3, panel, 0.0f);
-    EXPECT_EQ(direct.psum, zero.psum);
-    EXPECT_EQ(direct.wsum, zero.wsum);
-
-    const float depth = 2.0f;
-    const Arrays image = run_getic2a(sheet, 0, 3, panel, depth);
-    const auto p = integration_corners(std::span(sheet.corners).subspan(to_panel_index(panel) * 12, 12));
-    for (int j = 0; j < n; ++j) {
-        if (sheet.active[j] == 0 || j == to_panel_index(panel))
-            continue;
-        const auto c = colloc_of(sheet, to_panel_number(j));
-        const Vec3d fb{c[0], c[1], -double(c[2]) - 2.0 * depth};
-        const PanelIntegrals expected = panel_integrals(3, fb, p[0], p[1], p[2], p[3]);
-        EXPECT_FLOAT_EQ(at(image.psum, n, j, kSourceColumn), static_cast<float>(expected.source));
-        EXPECT_FLOAT_EQ(at(image.psum, n, j, kDipoleColumn), static_cast<float>(expected.dipole));
-        EXPECT_GT(std::fabs(at(image.psum, n, j, kDipoleColumn) - at(direct.psum, n, j, kDipoleColumn)), 1e-4);
-    }
-    const Arrays none = run_getic2a(sheet, 1, 5, panel, -1.0f, 7.0f);
-    for (int row = 0; row < n; ++row) {
-        EXPECT_EQ(at(none.psum, n, row, kSourceColumn), 0.0f);
-        EXPECT_EQ(at(none.psum, n, row, kDipoleColumn), 0.0f);
-        for (int column = 1; column <= 18; ++column)
-            EXPECT_EQ(at(none.wsum, n, row, column), 0.0f);
     }
 }
 

@@ -149,26 +149,6 @@ TEST(panel_integrals_w9, pieces_add_up_to_sixty_four_times_the_panel)
     }
 }
 
-TEST(own_panel_split, strict_three_to_one_test_and_equal_physical_centre)
-{
-    // Axis-aligned with binary fractions, so that |A| = 3 |B| holds exactly.
-    const auto panel_of = [](double hx, double hy) {
-        const FlatRectangle rect{{0.0, 0.0, 0.0}, {1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}, hx, hy};
-        const auto c = rect.corners();
-        return make_bilinear_panel(c[0], c[1], c[2], c[3]);
-    };
-    // alpha = |A| = 2 hx: 3:1 exactly is still the square rule.
-    EXPECT_EQ(own_panel_split(panel_of(0.75, 0.25)).axis, 0);
-    EXPECT_EQ(own_panel_split(panel_of(0.25, 0.75)).axis, 0);
-    const OwnPanelSplit long_s = own_panel_split(panel_of(0.75 + 0x1p-40, 0.25));
-    EXPECT_EQ(long_s.axis, 1);
-    // The centre part |s| <= rho is as long (2 rho alpha) as it is wide (beta).
-    EXPECT_NEAR(2.0 * long_s.rho * 1.5, 0.5, 1e-11);
-    const OwnPanelSplit long_t = own_panel_split(panel_of(0.2, 1.0));
-    EXPECT_EQ(long_t.axis, 2);
-    EXPECT_NEAR(2.0 * long_t.rho * 2.0, 0.4, 1e-14);
-}
-
 // At its centre a flat rectangle's source integral is the closed form above and its dipole
 // integral vanishes (N . R = 0 in the plane; rounding leaves ~1e-16 of the source).  The
 // cases cover the square rule (1:1, 3:1 exactly) and the strip split in s and in t.  The

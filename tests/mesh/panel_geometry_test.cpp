@@ -60,52 +60,7 @@ TEST(panel_geometry, rectangle_moments_match_closed_form)
     EXPECT_FLOAT_EQ(g.colloc[1], 2.0f);
 }
 
-// Moments of the trapezoid P3 = (0,0), P2 = (4,0), P1 = (3,2), P4 = (1,2) about the vertex
-// mean (2, 1): in (xi, eta) = (x - 2, y - 1) it spans eta in [-1, 1] and xi from
-// (eta+1)/2 - 2 to 2 - (eta+1)/2.  M(m,n) = int eta^n (xR^(m+1) - xL^(m+1))/(m+1) d eta is a
-// polynomial of degree <= 5 in eta: 3-point Gauss-Legendre is exact.
-double trapezoid_moment(int m, int n)
-{
-    const double nodes[3] = {-std::sqrt(0.6), 0.0, std::sqrt(0.6)};
-    const double weights[3] = {5.0 / 9.0, 8.0 / 9.0, 5.0 / 9.0};
-    double sum = 0.0;
-    for (int q = 0; q < 3; ++q) {
-        const double eta = nodes[q];
-        const double xl = (eta + 1) / 2 - 2, xr = 2 - (eta + 1) / 2;
-        sum += weights[q] * std::pow(eta, n) * (std::pow(xr, m + 1) - std::pow(xl, m + 1)) / (m + 1);
-    }
-    return sum;
-}
-
 const std::array<std::array<double, 3>, 4> kTrapezoid = {{{3, 2, 0}, {4, 0, 0}, {0, 0, 0}, {1, 2, 0}}};
-
-TEST(panel_geometry, trapezoid_moments_match_quadrature)
-{
-    const PanelGeometry g = panel_geometry(corner_record(kTrapezoid));
-    EXPECT_NEAR(g.moments[0], 6.0f, 4 * kEps * 6);        // (4 + 2)/2 * 2
-    for (int n = 0; n <= 4; ++n)
-        for (int m = 0; m + n <= 4; ++m)
-            // values up to 2^4 * 6 ~ 100 in magnitude: allow 4 eps relative to 100
-            EXPECT_NEAR(g.moments[moment_index(m, n)], trapezoid_moment(m, n), 4 * kEps * 100)
-                << "M(" << m << "," << n << ")";
-    // The vertex mean is not the area centroid: the first moment in eta is non-zero.
-    EXPECT_LT(g.moments[moment_index(0, 1)], -0.1f);
-    // Frame: e1 = x, e2 = y, n = z; local corners are (x - 2, y - 1).
-    const float frame[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    for (int k = 0; k < 9; ++k)
-        EXPECT_FLOAT_EQ(g.frame[k], frame[k]) << k;
-    const float xi[4] = {1, 2, -2, -1}, eta[4] = {1, -1, -1, 1};
-    for (int k = 0; k < 4; ++k) {
-        EXPECT_FLOAT_EQ(g.xi[k], xi[k]);
-        EXPECT_FLOAT_EQ(g.eta[k], eta[k]);
-    }
-    // Midlines in (xi, eta): side 3-4 midpoint (-1.5, 0) to side 1-2 midpoint (1.5, 0);
-    // side 2-3 midpoint (0, -1) to side 4-1 midpoint (0, 1).
-    EXPECT_FLOAT_EQ(g.midline_len1, 3.0f);
-    EXPECT_FLOAT_EQ(g.midline_len2, 2.0f);
-    EXPECT_FLOAT_EQ(g.sides[0], std::sqrt(5.0f));
-    EXPECT_FLOAT_EQ(g.sides[1], 4.0f);
-}
 
 TEST(panel_geometry, moments_and_normal_follow_a_rigid_motion)
 {
