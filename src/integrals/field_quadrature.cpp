@@ -21,22 +21,6 @@ namespace torva {
 
 using namespace field_series;
 
-namespace {
-
-// Sizes the work arrays.  A size beyond what a vector can hold is reported like any other
-// allocation failure, as std::bad_alloc, which the caller turns into kVquadrMemoryMessage.
-template <class Fn>
-void with_work_memory(Fn&& allocate)
-{
-    try {
-        allocate();
-    } catch (const std::length_error&) {
-        throw std::bad_alloc();
-    }
-}
-
-}  // namespace
-
 // ---- the three regimes ------------------------------------------------------------------------
 
 template <class Real>

@@ -3,11 +3,25 @@
 // in the same order whether T is float or a vector of 8 floats.  Internal to integrals/.
 #pragma once
 
+#include <new>
 #include <span>
+#include <stdexcept>
 
 #include "integrals/field_quadrature.hpp"
 
 namespace torva::field_series {
+
+// Sizes the work arrays.  A size beyond what a vector can hold is reported like any other
+// allocation failure, as std::bad_alloc, which the caller turns into kVquadrMemoryMessage.
+template <class Fn>
+inline void with_work_memory(Fn&& allocate)
+{
+    try {
+        allocate();
+    } catch (const std::length_error&) {
+        throw std::bad_alloc();
+    }
+}
 
 // Slot of M(m, n) in the 15-value table (n outer, m inner, m + n <= 4).
 [[nodiscard]] constexpr int moment_slot(int m, int n) noexcept

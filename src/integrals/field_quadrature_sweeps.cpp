@@ -14,24 +14,10 @@ namespace torva {
 
 using namespace field_series;
 
-namespace {
-
-// Sizes the work arrays; see field_quadrature.cpp.
-template <class Fn>
-void with_work_memory(Fn&& allocate)
-{
-    try {
-        allocate();
-    } catch (const std::length_error&) {
-        throw std::bad_alloc();
-    }
-}
-
-}  // namespace
-
 // ---- row variant, 8 panels at a time ---------------------------------------------------------
 //
-// vquadr_row_vectorised gives vquadr_row's result bit for bit: the far sweep runs the same
+// vquadr_row_vectorised gives the per-panel formulas' result bit for bit (tests hold that
+// scalar row pass, vquadr_row_reference.hpp, to compare): the far sweep runs the same
 // far_coefficients / far_density operations on vectors of 8 panels, the intermediate list
 // runs expand<5>'s recurrence and sums on vectors of 8 gathered pairs, and the near list
 // calls near_density_integrals itself.  The sweep also notes which panels need more than the
