@@ -31,6 +31,7 @@
 #include "frame/units.hpp"
 #include "input/namelist_reader.hpp"
 #include "input/run_parameters.hpp"
+#include "mesh/mesh_fault.hpp"
 #include "mesh/mesh_file.hpp"
 #include "mesh/panel_model.hpp"
 
@@ -184,6 +185,11 @@ bool read_model(const RunParameters& params, PanelModel& model)
             return false;
         }
         classify_panels(model);
+    } catch (const MeshFault& fault) {
+        for (const std::string& line : fault.lines) std::cerr << line << '\n';
+        std::cerr << "torva-inspect: the setup's mesh reader rejects " << file_ssg
+                  << (file_fs == kNoSecondMeshFile ? std::string() : " + " + file_fs) << '\n';
+        return false;
     } catch (const RunStopped&) {
         // The readers' message is on stderr already.
         std::cerr << "torva-inspect: the setup's mesh reader rejects " << file_ssg

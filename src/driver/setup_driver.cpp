@@ -21,6 +21,7 @@
 #include "frame/text_helpers.hpp"
 #include "frame/units.hpp"
 #include "input/get_namelist.hpp"
+#include "mesh/mesh_fault.hpp"
 #include "mesh/mesh_file.hpp"
 #include "mesh/panel_model.hpp"
 
@@ -115,32 +116,38 @@ void run_setup()
     float sea_depth = params.SEA_DEPTH;
     if (sea_depth != 0.0f) sea_depth /= alength;
 
-    // 9-10. Sizing pass.
-    if (io.open(kMeshUnit, file_ssg, old_text) != kIostatOk)
-        stop_run({"ERROR: Unable to open mesh ssg file", params.FILE_SSG});
-    const MeshSizes sizes = size_mesh(kMeshUnit, file_fs);
-    io.close(kMeshUnit);
-
-    // 11-12. The panel model, sized for the mirrored mesh when the basis flow will mirror.
+    // 9-15. The mesh.  The mesh module reports a bad mesh as a MeshFault, whose lines stop
+    // the run here.
     PanelModel model;
-    const bool mirrored = params.IFSBC == 3 && sizes.symmetry == 1;
-    allocate_panel_model(model, std::max(sizes.n_panels, 0), sizes.n_sheets, mirrored);
-
-    // 13. Reading.
-    int status = 0;
-    if (file_fs == kNoSecondMeshFile) {
+    try {
+        // 9-10. Sizing pass.
         if (io.open(kMeshUnit, file_ssg, old_text) != kIostatOk)
             stop_run({"ERROR: Unable to open mesh ssg file", params.FILE_SSG});
-        status = read_mesh_one_file(kMeshUnit, alength, model);
-    } else {
-        status = read_mesh_two_files(kMeshUnit, file_ssg, file_fs, alength, model);
-    }
-    if (status == 1) stop_run({"ERROR: Too many spline sheets."});
+        const MeshSizes sizes = size_mesh(kMeshUnit, file_fs);
+        io.close(kMeshUnit);
 
-    // 14-15. Classification and the moment tables; the reading's work arrays go.
-    classify_panels(model);
-    fill_moment_tables(model);
-    release_mesh_work_arrays(model);
+        // 11-12. The panel model, sized for the mirrored mesh when the basis flow will mirror.
+        const bool mirrored = params.IFSBC == 3 && sizes.symmetry == 1;
+        allocate_panel_model(model, std::max(sizes.n_panels, 0), sizes.n_sheets, mirrored);
+
+        // 13. Reading.
+        int status = 0;
+        if (file_fs == kNoSecondMeshFile) {
+            if (io.open(kMeshUnit, file_ssg, old_text) != kIostatOk)
+                stop_run({"ERROR: Unable to open mesh ssg file", params.FILE_SSG});
+            status = read_mesh_one_file(kMeshUnit, alength, model);
+        } else {
+            status = read_mesh_two_files(kMeshUnit, file_ssg, file_fs, alength, model);
+        }
+        if (status == 1) stop_run({"ERROR: Too many spline sheets."});
+
+        // 14-15. Classification and the moment tables; the reading's work arrays go.
+        classify_panels(model);
+        fill_moment_tables(model);
+        release_mesh_work_arrays(model);
+    } catch (const MeshFault& fault) {
+        stop_run(fault.lines);
+    }
 
     // 16. Grid summary.
     const GridExtents extents = compute_grid_extents(model);

@@ -22,16 +22,10 @@
 #include <string>
 #include <vector>
 
+#include "mesh/mesh_fault.hpp"
 #include "mesh/panel_model.hpp"
 
 namespace torva {
-
-// A fault of the mesh found by the connectivity: the lines of its message, which the caller
-// writes when it stops the run.  The connectivity itself neither writes the listing nor
-// stops.
-struct MeshFault {
-    std::vector<std::string> lines;
-};
 
 inline constexpr int kConnectivityInfoUnit = 400;
 inline constexpr const char* kConnectivityInfoName = "connectivity.info";

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "frame/list_directed.hpp"
-#include "frame/run_stop.hpp"
+#include "mesh/mesh_fault.hpp"
 #include "frame/units.hpp"
 #include "mesh/mesh_records.hpp"
 #include "mesh/panel_geometry.hpp"
@@ -289,13 +289,13 @@ void finish_model(PanelModel& model)
 void check_alength(float alength)
 {
     if (!(alength > 0.0f) || !std::isfinite(alength))
-        stop_run({"ERROR: ALENGTH must be a positive length to scale the mesh by; it is "
+        throw MeshFault({"ERROR: ALENGTH must be a positive length to scale the mesh by; it is "
                   + format_item(alength)});
 }
 
 [[noreturn]] void stop_unable_to_open(const char* what, const std::string& name)
 {
-    stop_run({std::string("ERROR: Unable to open ") + what, name});
+    throw MeshFault({std::string("ERROR: Unable to open ") + what, name});
 }
 
 void open_old(int unit, const std::string& name, const char* what)

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "frame/fortran_real.hpp"
-#include "frame/run_stop.hpp"
+#include "mesh/mesh_fault.hpp"
 #include "frame/text_helpers.hpp"
 #include "frame/units.hpp"
 
@@ -84,7 +84,7 @@ bool MeshRecords::fetch_record()
 
 void MeshRecords::fail(std::string_view problem) const
 {
-    stop_run({"ERROR: Mesh file " + quoted(file_name_) + ", record "
+    throw MeshFault({"ERROR: Mesh file " + quoted(file_name_) + ", record "
               + std::to_string(record_number_) + ": " + std::string(problem) + "; expected "
               + statement_});
 }

@@ -8,7 +8,7 @@
 // without its letter); integers are an optional sign and digits; logicals begin with T or F,
 // optionally after a period (T, .TRUE., f, .false.).
 //
-// Every failure stops the run with one "ERROR:" line naming the file, the record number
+// Every failure throws MeshFault with one "ERROR:" line naming the file, the record number
 // (counting from 1) and what the statement expected.  Two list-directed features are refused
 // rather than honoured, because in a mesh they only ever mean a damaged record: a null value
 // (two commas in a row), which would leave the item at whatever it held before, and "/",
@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+#include "mesh/mesh_fault.hpp"
 #include "frame/fortran_real.hpp"
 
 namespace torva {
@@ -62,7 +63,7 @@ public:
     [[nodiscard]] int record_number() const noexcept { return record_number_; }
     [[nodiscard]] const std::string& file_name() const noexcept { return file_name_; }
 
-    // Stops the run with "ERROR: Mesh file <name>, record <r>: <problem>; expected <what>".
+    // Throws MeshFault with "ERROR: Mesh file <name>, record <r>: <problem>; expected <what>".
     [[noreturn]] void fail(std::string_view problem) const;
 
 private:

@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "frame/run_stop.hpp"
+#include "mesh/mesh_fault.hpp"
 
 namespace torva {
 
@@ -50,7 +50,7 @@ void release(std::vector<T>& v)
                          + " panels, ";
     detail += available >= 0 ? std::to_string(available) + " bytes available"
                              : std::string("available memory unknown");
-    stop_run({"ERROR: Insufficient memory for allocation of arrays.", detail});
+    throw MeshFault({"ERROR: Insufficient memory for allocation of arrays.", detail});
 }
 
 }  // namespace

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "mesh/mesh_fault.hpp"
+
 namespace torva {
 
 // 1-based panel number <-> 0-based vector index.  The only place the base changes.
@@ -161,7 +163,7 @@ void for_each_capacity_table(Model& m, F&& f)
 // `n_sheets` sheets.  With `mirrored` (IFSBC 3 on a half hull) the sheet and panel tables get
 // room for twice the sheets and panels and sheet_capacity is 2 * n_sheets; the work arrays
 // stay at n_panels.  n_sheets and n_panels of the model are left 0 for the reader to count.
-// Checks the need against the memory available first, and stops the run
+// Checks the need against the memory available first, and throws MeshFault
 // ("ERROR: Insufficient memory for allocation of arrays.", then the byte counts) when it
 // cannot fit or the allocation fails.
 void allocate_panel_model(PanelModel& model, int n_panels, int n_sheets, bool mirrored);

@@ -271,16 +271,16 @@ TEST_F(MeshFiles, missing_files_stop_with_their_names)
     try {
         (void)size_mesh(kMeshUnit, missing);
         FAIL() << "a missing FILE_FS was sized";
-    } catch (const RunStopped& stop) {
-        EXPECT_EQ(stop.lines, (std::vector<std::string>{"ERROR: Unable to open mesh fs file", missing}));
+    } catch (const MeshFault& fault) {
+        EXPECT_EQ(fault.lines, (std::vector<std::string>{"ERROR: Unable to open mesh fs file", missing}));
     }
     PanelModel m;
     allocate_panel_model(m, 16, 1, false);
     try {
         (void)read_mesh_two_files(kMeshUnit, missing, hull, 1.0f, m);
         FAIL() << "a missing FILE_SSG was read";
-    } catch (const RunStopped& stop) {
-        EXPECT_EQ(stop.lines, (std::vector<std::string>{"ERROR: Unable to open mesh ssg file", missing}));
+    } catch (const MeshFault& fault) {
+        EXPECT_EQ(fault.lines, (std::vector<std::string>{"ERROR: Unable to open mesh ssg file", missing}));
     }
 }
 

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "frame/run_stop.hpp"
+#include "mesh/mesh_fault.hpp"
 #include "mesh/mesh_file.hpp"
 #include "mesh/panel_model.hpp"
 #include "reliability/corpus.hpp"
@@ -39,6 +40,9 @@ std::unique_ptr<Outcome> read_mesh(const std::string& bytes, const std::string& 
     } catch (const RunStopped& stop) {
         out->stopped = true;
         out->stop = stop;
+    } catch (const MeshFault& fault) {
+        out->stopped = true;
+        out->stop.lines = fault.lines;
     }
     return out;
 }
