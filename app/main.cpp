@@ -9,9 +9,9 @@
 #include <string>
 
 #include "driver/setup_driver.hpp"
-#include "equations/dense_linear_algebra.hpp"
 #include "frame/command_line.hpp"
 #include "frame/list_directed.hpp"
+#include "linalg/dense_linear_algebra.hpp"
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"
 #include "frame/usage.hpp"

@@ -14,9 +14,9 @@
 #include <random>
 #include <vector>
 
-#include "equations/dense_linear_algebra.hpp"
+#include "linalg/dense_linear_algebra.hpp"
 #include "filter/bspline_filter.hpp"
-#include "equations/ordered_product.hpp"
+#include "linalg/ordered_product.hpp"
 
 #if defined(_OPENMP)
 #include <omp.h>

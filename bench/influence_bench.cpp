@@ -81,7 +81,7 @@ void bm_getic2(benchmark::State& state)
     const auto i = static_cast<std::size_t>(torva::to_panel_index(kMiddlePanel)) * 3;
     const std::array<float, 3> f{m.colloc[i], m.colloc[i + 1], m.colloc[i + 2]};
     for (auto _ : state) {
-        torva::getic2(m, torva::kListingUnit, 1, method, kMiddlePanel, f, n, ps, ns, pd, nd);
+        (void)torva::getic2(m, 1, method, kMiddlePanel, f, n, ps, ns, pd, nd);
         benchmark::DoNotOptimize(ps.data());
     }
     set_pair_counter(state);
@@ -94,7 +94,7 @@ void bm_getic2a(benchmark::State& state)
     const int n = m.n_panels;
     std::vector<float> ps(n * 12), ws(n * 18), pd(n * 12), wd(n * 18);
     for (auto _ : state) {
-        torva::getic2a(m, torva::kListingUnit, 1, 3, kMiddlePanel, n, ps, ws, pd, wd, -1.0f);
+        (void)torva::getic2a(m, 1, 3, kMiddlePanel, n, ps, ws, pd, wd, -1.0f);
         benchmark::DoNotOptimize(ps.data());
     }
     set_pair_counter(state);
@@ -113,7 +113,7 @@ void bm_getic2b(benchmark::State& state)
         lists[c] = work[c];
     }
     for (auto _ : state) {
-        torva::getic2b(m, torva::kListingUnit, 1, kMiddlePanel, n, lists, ps, ws, pd, wd, -1.0f);
+        torva::getic2b(m, [](std::string_view) {}, 1, kMiddlePanel, n, lists, ps, ws, pd, wd, -1.0f);
         benchmark::DoNotOptimize(ps.data());
     }
     set_pair_counter(state);

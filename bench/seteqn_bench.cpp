@@ -13,6 +13,7 @@
 
 #include "../tools/mesh_shapes.hpp"
 #include "equations/seteqn.hpp"
+#include "driver/journal.hpp"
 #include "equations/seteqn1.hpp"
 #include "frame/units.hpp"
 #include "mesh/mesh_file.hpp"
@@ -87,9 +88,10 @@ void BM_seteqn1_assembly(benchmark::State& state)
         torva::select_column_influence(model, 6, 0, infmeth, {1, 1, 1}, depth);
     int active = 0;
     for (int p = 0; p < model.n_panels; ++p) active += model.active[p] != 0;
+    torva::UnitJournal journal(6);
     for (auto _ : state) {
         torva::PanelwiseSystem sys = torva::assemble_panelwise_system(
-            model, torva::SeteqnUnits{}, 0, model.n_sheets, model.n_panels, influence, 1, depth);
+            model, torva::SeteqnOutput{6, journal}, 0, model.n_sheets, model.n_panels, influence, 1, depth);
         benchmark::DoNotOptimize(sys.amat.data());
     }
     state.counters["N"] = model.n_panels;
@@ -112,7 +114,8 @@ void BM_seteqn1_whole(benchmark::State& state)
     const torva::PanelModel& model = cached_model(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         const ScratchJournals journals;
-        torva::seteqn1(model, torva::SeteqnUnits{}, 0, model.n_sheets, model.n_panels, {1, 1, 1}, -1, 1, 1, -1.0f);
+        torva::UnitJournal journal(6);
+        torva::seteqn1(model, torva::SeteqnOutput{6, journal}, 0, model.n_sheets, model.n_panels, {1, 1, 1}, -1, 1, 1, -1.0f);
     }
     state.counters["N"] = model.n_panels;
 }

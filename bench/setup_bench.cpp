@@ -25,7 +25,8 @@
 #include <thread>
 #include <vector>
 
-#include "equations/dense_linear_algebra.hpp"
+#include "linalg/dense_linear_algebra.hpp"
+#include "driver/journal.hpp"
 #include "equations/seteqn.hpp"
 #include "frame/units.hpp"
 #include "mesh/mesh_file.hpp"
@@ -80,7 +81,8 @@ int main(int argc, char** argv)
     o.status = "REPLACE";
     units().open(6, (dir / "b.LIS").string(), o);
     o.form = FileForm::unformatted;
-    const SeteqnUnits su;
+    UnitJournal journal(6);
+    const SeteqnOutput su{6, journal};
     for (const auto& [unit, name] : {std::pair{11, "b.jou1"}, {15, "b.jou1a"}, {12, "b.jou2"}, {14, "b.jou4"}})
         units().open(unit, (dir / name).string(), o);
 

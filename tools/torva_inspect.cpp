@@ -37,6 +37,7 @@
 #include "driver/run_estimate.hpp"
 #include "frame/threads.hpp"
 #include "mesh/mesh_checks.hpp"
+#include "mesh/mesh_fault.hpp"
 #include "mesh/mesh_file.hpp"
 #include "mesh/panel_model.hpp"
 
@@ -242,6 +243,11 @@ bool read_model(const RunParameters& params, PanelModel& model)
             return false;
         }
         classify_panels(model);
+    } catch (const MeshFault& fault) {
+        for (const std::string& line : fault.lines) std::cerr << line << '\n';
+        std::cerr << "torva-inspect: the setup's mesh reader rejects " << file_ssg
+                  << (file_fs == kNoSecondMeshFile ? std::string() : " + " + file_fs) << '\n';
+        return false;
     } catch (const RunStopped&) {
         // The readers' message is on stderr already.
         std::cerr << "torva-inspect: the setup's mesh reader rejects " << file_ssg

@@ -40,6 +40,58 @@ int open_journal_files(int listing_unit, const std::string& filejou, const std::
     return 0;
 }
 
+UnitJournal::UnitJournal(int listing_unit, std::array<int, kJournalFileCount> file_units)
+    : listing_unit_(listing_unit), units_(file_units)
+{
+}
+
+void UnitJournal::write_record(JournalFile file, std::span<const std::byte> record)
+{
+    units().write_record(unit(file), record);
+}
+
+void UnitJournal::write_records(JournalFile file, std::span<const std::byte> data, std::size_t record_bytes)
+{
+    units().write_records(unit(file), data, record_bytes);
+}
+
+void UnitJournal::write_behind(JournalFile file, JournalJob job)
+{
+    units().write_behind(unit(file), [job = std::move(job)](UnitTable::RecordSink& records) {
+        struct Sink final : JournalRecordSink {
+            UnitTable::RecordSink& records;
+            explicit Sink(UnitTable::RecordSink& r) : records(r) {}
+            void write(std::span<const std::byte> record) override { records.write(record); }
+        } sink(records);
+        job(sink);
+    });
+}
+
+void UnitJournal::rewind(JournalFile file) { units().rewind(unit(file)); }
+
+std::optional<std::vector<std::byte>> UnitJournal::read_record(JournalFile file)
+{
+    return units().read_record(unit(file));
+}
+
+void UnitJournal::start_over(JournalFile file)
+{
+    const int u = unit(file);
+    const std::string name = units().name_of(u);
+    if (name.empty()) {   // a scratch file: it cannot be reopened by name, rewinding must do
+        units().rewind(u);
+        return;
+    }
+    units().close(u);
+    OpenOptions options;
+    options.status = "REPLACE";
+    options.form = FileForm::unformatted;
+    if (units().open(u, name, options) != kIostatOk)
+        stop_run_on(listing_unit_, {"ERROR: Could not open jou-file", trimmed(name)});
+}
+
+std::string UnitJournal::name(JournalFile file) const { return units().name_of(unit(file)); }
+
 void close_journal_files()
 {
     for (const auto& jf : kJournalFiles) units().close(jf.unit);

@@ -9,9 +9,12 @@
 //     .jou4  14   velocity and basis-flow records
 #pragma once
 
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "equations/journal.hpp"
 
 namespace torva {
 
@@ -21,12 +24,12 @@ inline constexpr int kJou2Unit = 12;
 inline constexpr int kJou3Unit = 13;
 inline constexpr int kJou4Unit = 14;
 
-struct JournalFile {
+struct JournalFileUnit {
     const char* suffix;
     int unit;
 };
 // In the order in which they are opened.
-inline constexpr JournalFile kJournalFiles[5] = {
+inline constexpr JournalFileUnit kJournalFiles[5] = {
     {".jou1", kJou1Unit}, {".jou1a", kJou1aUnit}, {".jou2", kJou2Unit},
     {".jou3", kJou3Unit}, {".jou4", kJou4Unit}};
 
@@ -36,6 +39,29 @@ inline constexpr JournalFile kJournalFiles[5] = {
 // opened (its name and the system's reason go to `failure` when given).
 int open_journal_files(int listing_unit, const std::string& filejou, const std::string& filestatus,
                        std::string* failure = nullptr);
+
+// The journal on the five units above, once they are open: records framed by the unit
+// table; a job written behind goes to the unit table's helper thread.  start_over reopens
+// the file with status REPLACE (a scratch file, which has no name to reopen, is rewound
+// instead) and stops the run on `listing_unit` when it cannot.
+class UnitJournal final : public Journal {
+public:
+    explicit UnitJournal(int listing_unit,
+                         std::array<int, kJournalFileCount> file_units = {kJou1Unit, kJou1aUnit, kJou2Unit,
+                                                                          kJou3Unit, kJou4Unit});
+    void write_record(JournalFile file, std::span<const std::byte> record) override;
+    void write_records(JournalFile file, std::span<const std::byte> data, std::size_t record_bytes) override;
+    void write_behind(JournalFile file, JournalJob job) override;
+    void rewind(JournalFile file) override;
+    std::optional<std::vector<std::byte>> read_record(JournalFile file) override;
+    void start_over(JournalFile file) override;
+    [[nodiscard]] std::string name(JournalFile file) const override;
+
+private:
+    [[nodiscard]] int unit(JournalFile file) const { return units_[static_cast<std::size_t>(file)]; }
+    int listing_unit_;
+    std::array<int, kJournalFileCount> units_;
+};
 
 // Closes .jou1, .jou1a, .jou2, .jou3, .jou4 in this order.
 void close_journal_files();

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <random>
 
-#include "equations/dense_linear_algebra.hpp"
+#include "linalg/dense_linear_algebra.hpp"
 #include "equations/seteqn.hpp"
 #include "equations/seteqn1.hpp"
 #include "filter/bspline_filter.hpp"

@@ -19,9 +19,11 @@
 #include "frame/list_directed.hpp"
 #include "frame/progress.hpp"
 #include "frame/run_stop.hpp"
+#include "frame/text_helpers.hpp"
 #include "frame/units.hpp"
 #include "input/get_namelist.hpp"
 #include "input/parameter_limits.hpp"
+#include "mesh/mesh_fault.hpp"
 #include "mesh/mesh_file.hpp"
 #include "mesh/panel_model.hpp"
 
@@ -30,8 +32,6 @@ namespace torva {
 namespace {
 
 constexpr int kNamelistLogUnit = 16;
-
-float cpu_seconds() { return static_cast<float>(std::clock()) / CLOCKS_PER_SEC; }
 
 // A line with nine blanks in front and an empty line after it.
 void announce(const char* text)
@@ -113,32 +113,38 @@ void run_setup()
     if (sea_depth != 0.0f) sea_depth /= alength;
     if (sea_depth == 0.0f) sea_depth = -1.0f;   // depth 0 is deep water, as every negative depth
 
-    // 9-10. Sizing pass.
-    if (io.open(kMeshUnit, file_ssg, old_text) != kIostatOk)
-        stop_run({"ERROR: Unable to open mesh ssg file", params.FILE_SSG});
-    const MeshSizes sizes = size_mesh(kMeshUnit, file_fs);
-    io.close(kMeshUnit);
-
-    // 11-12. The panel model, sized for the mirrored mesh when the basis flow will mirror.
+    // 9-15. The mesh.  The mesh module reports a bad mesh as a MeshFault, whose lines stop
+    // the run here.
     PanelModel model;
-    const bool mirrored = params.IFSBC == 3 && sizes.symmetry == 1;
-    allocate_panel_model(model, std::max(sizes.n_panels, 0), sizes.n_sheets, mirrored);
-
-    // 13. Reading.
-    int status = 0;
-    if (file_fs == kNoSecondMeshFile) {
+    try {
+        // 9-10. Sizing pass.
         if (io.open(kMeshUnit, file_ssg, old_text) != kIostatOk)
             stop_run({"ERROR: Unable to open mesh ssg file", params.FILE_SSG});
-        status = read_mesh_one_file(kMeshUnit, alength, model);
-    } else {
-        status = read_mesh_two_files(kMeshUnit, file_ssg, file_fs, alength, model);
-    }
-    if (status == 1) stop_run({"ERROR: Too many spline sheets."});
+        const MeshSizes sizes = size_mesh(kMeshUnit, file_fs);
+        io.close(kMeshUnit);
 
-    // 14-15. Classification and the moment tables; the reading's work arrays go.
-    classify_panels(model);
-    fill_moment_tables(model);
-    release_mesh_work_arrays(model);
+        // 11-12. The panel model, sized for the mirrored mesh when the basis flow will mirror.
+        const bool mirrored = params.IFSBC == 3 && sizes.symmetry == 1;
+        allocate_panel_model(model, std::max(sizes.n_panels, 0), sizes.n_sheets, mirrored);
+
+        // 13. Reading.
+        int status = 0;
+        if (file_fs == kNoSecondMeshFile) {
+            if (io.open(kMeshUnit, file_ssg, old_text) != kIostatOk)
+                stop_run({"ERROR: Unable to open mesh ssg file", params.FILE_SSG});
+            status = read_mesh_one_file(kMeshUnit, alength, model);
+        } else {
+            status = read_mesh_two_files(kMeshUnit, file_ssg, file_fs, alength, model);
+        }
+        if (status == 1) stop_run({"ERROR: Too many spline sheets."});
+
+        // 14-15. Classification and the moment tables; the reading's work arrays go.
+        classify_panels(model);
+        fill_moment_tables(model);
+        release_mesh_work_arrays(model);
+    } catch (const MeshFault& fault) {
+        stop_run(fault.lines);
+    }
 
     // 16. Grid summary.
     const GridExtents extents = compute_grid_extents(model);
@@ -164,7 +170,8 @@ void run_setup()
     announce("Setting up the boundary integral equation ...");
     progress("assembling the boundary-integral system, N = " + std::to_string(model.n_panels));
     const std::array<int, 3> ispline = {params.ISPLINE[0], params.ISPLINE[1], 1};
-    const SeteqnUnits su{kListingUnit, kJou1Unit, kJou1aUnit, kJou2Unit, kJou4Unit};
+    UnitJournal journal(kListingUnit);
+    const SeteqnOutput su{kListingUnit, journal};
     if (params.INFORDER == 1)
         seteqn(model, su, model.header.symmetry, model.n_sheets, model.n_panels, ispline, params.INFMETH,
                params.INFINVS, sea_depth);
@@ -178,7 +185,7 @@ void run_setup()
     if (count_images) io.write_line(kListingUnit, list_directed("n_kernel", n_kernel));
     ProgressReporter basis_flow("solving the basis flow");
     basis_flow.announce();
-    basefl(model, kListingUnit, kJou3Unit, kJou4Unit, model.header.symmetry, model.n_sheets, model.n_panels,
+    basefl(model, kListingUnit, journal, model.header.symmetry, model.n_sheets, model.n_panels,
            model.link_record_count, model.n_interior_body, params.IFLUX_DB, params.NPANFLUX, params.KPANFLUX,
            params.IPANFLUX, params.JPANFLUX, params.FPANFLUX, params.INFNMR, n_kernel, sea_depth, params.IFSBC,
            kModeCount);

@@ -6,10 +6,11 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string>
 
-#include "equations/dense_linear_algebra.hpp"
+#include "linalg/dense_linear_algebra.hpp"
 #include "equations/mode_shapes.hpp"
 #include "frame/allocation.hpp"
 #include "frame/list_directed.hpp"
@@ -19,6 +20,7 @@
 #include "integrals/basis_flow_integrals.hpp"
 #include "integrals/source_kernel.hpp"
 #include "mesh/panel_geometry.hpp"
+#include "mesh/panel_mirror.hpp"
 
 
 namespace torva {
@@ -368,6 +370,19 @@ void allocate_basis_flow_arrays(BasisFlowArrays& arrays, int n, int m, int listi
         allocate_or_stop(list, mm, message, listing_unit);
 }
 
+namespace {
+
+// The integrals' diagnostic lines go to the listing, when it is open.
+DiagnosticSink listing_sink(int unit)
+{
+    return [unit](std::string_view line) {
+        if (units().is_open(unit))
+            units().write_line(unit, line);
+    };
+}
+
+}  // namespace
+
 void solve_basis_flow(const PanelModel& model, int listing_unit, int symmetry, int n, int link_count,
                       int m, std::span<const int> panel_list, const BasisFlowSettings& settings,
                       std::span<const float> prescribed_flux, BasisFlowArrays& arrays)
@@ -391,100 +406,19 @@ void solve_basis_flow(const PanelModel& model, int listing_unit, int symmetry, i
 
     const std::span<const float> strengths = std::span<const float>(arrays.source_vector).first(list.size());
     if (settings.infnmr == 0) {
-        fstgrd1(basis_flow_geometry(model), listing_sink(listing_unit), listing_unit, model.colloc, n, list,
-                strengths, arrays.phi, arrays.u, arrays.v, arrays.w, symmetry, settings.n_kernel,
-                settings.sea_depth);
+        try {
+            fstgrd1(basis_flow_geometry(model), listing_sink(listing_unit), model.colloc, n, list, strengths,
+                    arrays.phi, arrays.u, arrays.v, arrays.w, symmetry, settings.n_kernel, settings.sea_depth);
+        } catch (const std::bad_alloc&) {
+            stop_run_on(listing_unit, {kFstgrd1MemoryMessage});
+        }
     } else if (settings.infnmr == 1) {
         kernel_basis_flow_field(model, symmetry, n, list, strengths, arrays.phi, arrays.u, arrays.v,
                                 arrays.w, settings.n_kernel, settings.sea_depth);
     }
 }
 
-// ---- mirrored and displaced meshes ----------------------------------------------------------
-
-namespace {
-
-template <class T>
-void ensure_size(std::vector<T>& table, std::size_t count)
-{
-    if (table.size() < count)
-        table.resize(count, T{});
-}
-
-// Makes every per-panel and per-sheet table of `model` hold at least `panels` panels and
-// `sheets` sheets.
-void ensure_capacity(PanelModel& model, int panels, int sheets)
-{
-    const auto c = static_cast<std::size_t>(panels);
-    const auto s = static_cast<std::size_t>(sheets);
-    for (std::vector<int>* t : {&model.np1, &model.np2, &model.np, &model.kp, &model.mp})
-        ensure_size(*t, s);
-    ensure_size(model.corners, kCornerStride * c);
-    ensure_size(model.active, c);
-    ensure_size(model.node_table, kNodeTableStride * c);
-    ensure_size(model.colloc, 3 * c);
-    for (std::vector<float>* t : {&model.frame, &model.midline_frame, &model.inv_midline_frame, &model.metric_inv})
-        ensure_size(*t, 9 * c);
-    for (std::vector<float>* t : {&model.xi, &model.eta, &model.sides})
-        ensure_size(*t, 4 * c);
-    ensure_size(model.moments, kMomentCount * c);
-    ensure_size(model.gnormal, kModeCount * c);
-    for (std::vector<float>* t : {&model.midline_len1, &model.midline_len2, &model.midline_slope, &model.midline_cos})
-        ensure_size(*t, c);
-    ensure_size(model.moment2, 2 * c);
-    ensure_size(model.moment13, 13 * c);
-    ensure_size(model.interior_body, c);
-    model.panel_capacity = std::max(model.panel_capacity, panels);
-    model.sheet_capacity = std::max(model.sheet_capacity, sheets);
-}
-
-}  // namespace
-
-void mirror_panel_model(PanelModel& model)
-{
-    const int ns = model.n_sheets;
-    const int n = model.n_panels;
-    ensure_capacity(model, 2 * n, 2 * ns);
-    for (int s = 0; s < ns; ++s) {
-        const auto from = static_cast<std::size_t>(s), to = static_cast<std::size_t>(s + ns);
-        model.np1[to] = model.np1[from];
-        model.np2[to] = model.np2[from];
-        model.np[to] = model.np[from];
-        model.kp[to] = model.kp[from];
-        model.mp[to] = model.mp[from];
-    }
-    // Mirroring in y = 0 turns the panels' handedness; reversing the corner order (1 <-> 4,
-    // 2 <-> 3, i.e. the first grid direction) turns it back, so the mirrored normal is the
-    // mirror image of the original one (still into the body).
-    for (int p = 0; p < n; ++p) {
-        const float* src = &model.corners[at(p, kCornerStride)];
-        float* dst = &model.corners[at(p + n, kCornerStride)];
-        for (int k = 0; k < 4; ++k) {
-            dst[k] = src[3 - k];
-            dst[4 + k] = -src[4 + 3 - k];
-            dst[8 + k] = src[8 + 3 - k];
-        }
-    }
-    model.n_sheets = 2 * ns;
-    model.n_panels = 2 * n;
-    fill_node_table(model, ns);
-    set_active_flags(model, ns);
-    compute_panel_geometry(model, n, 2 * n);
-    compute_surface_metric(model, ns);
-    fill_moment_tables(model);
-
-    // The interior-body list of the whole hull: active panels of body sheets, sheet order.
-    int count = 0;
-    int offset = 0;
-    for (int s = 0; s < model.n_sheets; offset += model.np[static_cast<std::size_t>(s)], ++s) {
-        if (model.kp[static_cast<std::size_t>(s)] != kSheetKindBody)
-            continue;
-        for (int p = offset; p < offset + model.np[static_cast<std::size_t>(s)]; ++p)
-            if (model.active[static_cast<std::size_t>(p)] != 0)
-                model.interior_body[static_cast<std::size_t>(count++)] = to_panel_number(p);
-    }
-    model.n_interior_body = count;
-}
+// ---- displaced meshes ----------------------------------------------------------------------
 
 float displace_panel_model(PanelModel& model, std::span<const float> saved, int mode, int listing_unit)
 {
@@ -542,38 +476,9 @@ float displace_panel_model(PanelModel& model, std::span<const float> saved, int 
 
 namespace {
 
-// Empties .jou4 of what the equation systems wrote: a sequential file rewound and written
-// ends after the new records, which a file reopened for replacement gives.
-void discard_journal(int unit, int listing_unit)
-{
-    const std::string name = units().name_of(unit);
-    if (name.empty()) {   // a scratch file: it cannot be reopened by name, rewinding must do
-        units().rewind(unit);
-        return;
-    }
-    units().close(unit);
-    OpenOptions options;
-    options.status = "REPLACE";
-    options.form = FileForm::unformatted;
-    if (units().open(unit, name, options) != kIostatOk)
-        stop_run_on(listing_unit, {"ERROR: Could not open jou-file", trimmed(name)});
-}
-
-std::vector<float> read_jou3_record(int unit, int n, int listing_unit)
-{
-    units().rewind(unit);
-    const std::optional<std::vector<std::byte>> record = units().read_record(unit);
-    const std::size_t expected = static_cast<std::size_t>(7) * static_cast<std::size_t>(n) * sizeof(float);
-    if (!record || record->size() != expected)
-        stop_run_on(listing_unit, {"ERROR: basefl could not read back its .jou3 record"});
-    std::vector<float> values(static_cast<std::size_t>(7) * static_cast<std::size_t>(n));
-    std::memcpy(values.data(), record->data(), expected);
-    return values;
-}
-
 }  // namespace
 
-void basefl(const PanelModel& model, int listing_unit, int jou3_unit, int jou4_unit, int symmetry,
+void basefl(const PanelModel& model, int listing_unit, Journal& journal, int symmetry,
             int nsheet, int n, int link_count, int m, int iflux_db, int npanflux,
             std::span<const int> kpanflux, std::span<const int> ipanflux,
             std::span<const int> jpanflux, std::span<const float> fpanflux, int infnmr,
@@ -609,9 +514,10 @@ void basefl(const PanelModel& model, int listing_unit, int jou3_unit, int jou4_u
     // 5. Free-surface derivatives.
     free_surface_derivatives(model, n, arrays.u, arrays.v, ux, vy, uvs);
 
-    // 6. The .jou3 record.
+    // 6. The jou3 record; the mode derivatives below difference against it.
+    std::vector<float> base(static_cast<std::size_t>(7) * static_cast<std::size_t>(std::max(n, 0)));
     {
-        std::vector<float> record(static_cast<std::size_t>(7) * static_cast<std::size_t>(std::max(n, 0)));
+        std::vector<float>& record = base;
         for (std::size_t i = 0; i < static_cast<std::size_t>(std::max(n, 0)); ++i) {
             float* r = &record[7 * i];
             r[0] = arrays.phi[i];
@@ -622,14 +528,14 @@ void basefl(const PanelModel& model, int listing_unit, int jou3_unit, int jou4_u
             r[5] = vy[i];
             r[6] = arrays.weight[i];
         }
-        units().write_record(jou3_unit, bytes_of(record));
+        journal.write_record(JournalFile::jou3, bytes_of(record));
     }
 
     if (!mode_terms)
         return;
 
     // 7. Mode derivatives on a private copy of the mesh.
-    discard_journal(jou4_unit, listing_unit);
+    journal.start_over(JournalFile::jou4);
     PanelModel work = model;
     std::vector<float> work_fluxes = fluxes;
     int work_symmetry = symmetry;
@@ -659,7 +565,6 @@ void basefl(const PanelModel& model, int listing_unit, int jou3_unit, int jou4_u
                          settings, work_fluxes, arrays);
         units().write_line(listing_unit, list_directed("mode", mode));
 
-        const std::vector<float> base = read_jou3_record(jou3_unit, n, listing_unit);
         const auto base_of = [&base](int p, int component) { return base[7 * static_cast<std::size_t>(p) + 1 + static_cast<std::size_t>(component)]; };
         std::vector<float> du(static_cast<std::size_t>(n_work)), dv(du.size()), dw(du.size());
         for (int k = 0; k < m_mesh; ++k) {
@@ -684,7 +589,7 @@ void basefl(const PanelModel& model, int listing_unit, int jou3_unit, int jou4_u
             record[3 * i + 1] = source ? dv[i] : arrays.v[i];
             record[3 * i + 2] = source ? dw[i] : arrays.w[i];
         }
-        units().write_record(jou4_unit, bytes_of(record));
+        journal.write_record(JournalFile::jou4, bytes_of(record));
     }
 }
 

@@ -46,6 +46,7 @@
 #include <span>
 #include <vector>
 
+#include "equations/journal.hpp"
 #include "integrals/influence_coefficients.hpp"
 #include "mesh/panel_model.hpp"
 
@@ -128,13 +129,6 @@ void solve_basis_flow(const PanelModel& model, int listing_unit, int symmetry, i
                       int m, std::span<const int> panel_list, const BasisFlowSettings& settings,
                       std::span<const float> prescribed_flux, BasisFlowArrays& arrays);
 
-// Extends `model` (n_sheets sheets, n_panels panels) by its mirror image in y = 0: sheets
-// s + n_sheets copy sheet s, panel p + N has the corners of panel p in reverse order (corner k
-// takes corner 5 - k) with y negated; then node table, active flags, geometry, surface
-// metric, moment tables and the interior-body list of the doubled mesh.  Tables too small
-// for the doubled mesh are enlarged.
-void mirror_panel_model(PanelModel& model);
-
 // Displaces `model` by mode shape `mode` from the saved corner records `saved` (12 per panel
 // of model.n_panels): collocation points restored from the saved corners, the step eps of
 // the header chosen on them, corners set to saved + eps shape (those with |saved z| >= 1e-4
@@ -147,7 +141,7 @@ float displace_panel_model(PanelModel& model, std::span<const float> saved, int 
 // source panels.  Writes one .jou3 record of 7 N reals (phi, u, v, w, ux, vy, weight per
 // panel) and, with IFSBC = 3, one .jou4 record of 3 N reals per mode 3, 4, 5 (after
 // discarding what .jou4 held).  Every failure stops the run.
-void basefl(const PanelModel& model, int listing_unit, int jou3_unit, int jou4_unit, int symmetry,
+void basefl(const PanelModel& model, int listing_unit, Journal& journal, int symmetry,
             int nsheet, int n, int link_count, int m, int iflux_db, int npanflux,
             std::span<const int> kpanflux, std::span<const int> ipanflux,
             std::span<const int> jpanflux, std::span<const float> fpanflux, int infnmr,

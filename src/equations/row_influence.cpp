@@ -12,6 +12,7 @@
 // summed in a different order.
 #include <algorithm>
 #include <memory>
+#include <new>
 
 #include "equations/seteqn.hpp"
 #include "frame/run_stop.hpp"
@@ -103,6 +104,17 @@ void pieces_and_nodes(const QuadratureRow& row, const std::vector<float>& densit
     node_columns(row, pieces, node);
 }
 
+// The field quadrature's work arrays that cannot be had stop the run with its message.
+template <class Fn>
+auto or_stop_on_memory(int listing_unit, Fn&& quadrature)
+{
+    try {
+        return quadrature();
+    } catch (const std::bad_alloc&) {
+        stop_run_on(listing_unit, {kVquadrMemoryMessage});
+    }
+}
+
 void quadrature_row_influence(const QuadratureRow& row, const std::array<float, 3>& field, RowInfluenceArrays& a)
 {
     const std::size_t n = static_cast<std::size_t>(row.n);
@@ -111,10 +123,12 @@ void quadrature_row_influence(const QuadratureRow& row, const std::array<float, 
     if (a.pieces.size() != piece_floats) a.pieces.assign(piece_floats, 0.0f);
     if (row.symmetry == 1 && a.mirrored.size() != 12 * n) a.mirrored.assign(12 * n, 0.0f);
     // The panel arrays: the row variant at F (and at the mirror image).
-    vquadr_row_vectorised(row.listing_unit, field, row.n, row.panels, a.panel_sum, a.row_work);
+    or_stop_on_memory(row.listing_unit, [&] {
+        vquadr_row_vectorised(field, row.n, row.panels, a.panel_sum, a.row_work);
+        if (row.symmetry == 1)
+            vquadr_row_vectorised({field[0], -field[1], field[2]}, row.n, row.panels, a.mirrored, a.row_work);
+    });
     if (row.symmetry == 1) {
-        vquadr_row_vectorised(row.listing_unit, {field[0], -field[1], field[2]}, row.n, row.panels, a.mirrored,
-                              a.row_work);
         float* __restrict sum = a.panel_sum.data();
         float* __restrict diff = a.panel_diff.data();
         const float* __restrict image = a.mirrored.data();
@@ -137,8 +151,9 @@ RowInfluence select_row_influence(const PanelModel& model, int listing_unit, int
         const PanelTables tables = panel_tables(model);
         return [tables, listing_unit, symmetry, infmeth, n = model.n_panels](
                    const std::array<float, 3>& field, int row_number, RowInfluenceArrays& a) {
-            getic2(tables, listing_unit, symmetry, infmeth, row_number, field, n, a.panel_sum, a.node_sum,
-                   a.panel_diff, a.node_diff);
+            if (const auto failure = getic2(tables, symmetry, infmeth, row_number, field, n, a.panel_sum,
+                                            a.node_sum, a.panel_diff, a.node_diff))
+                stop_run_on(listing_unit, integration_failure_report(*failure));
         };
     }
     auto row = std::make_shared<QuadratureRow>();
@@ -148,7 +163,7 @@ RowInfluence select_row_influence(const PanelModel& model, int listing_unit, int
     row->symmetry = symmetry;
     row->gathering = infmeth < 0;
     row->switches = ispline;
-    row->panels = make_row_panels(model, listing_unit);
+    row->panels = or_stop_on_memory(listing_unit, [&] { return make_row_panels(model); });
     row->geometry = piece_lanes(model);
     row->node_table.assign(model.node_table.begin(), model.node_table.begin() + 9 * std::size_t(n));
     row->active.assign(model.active.begin(), model.active.begin() + n);

@@ -6,12 +6,14 @@
 #include <new>
 #include <string>
 
-#include "equations/dense_linear_algebra.hpp"
-#include "equations/ordered_product.hpp"
+#include "equations/system_output.hpp"
+#include "linalg/ordered_product.hpp"
 #include "frame/allocation.hpp"
 #include "frame/list_directed.hpp"
+#include "frame/lowest_failure.hpp"
 #include "frame/progress.hpp"
 #include "frame/run_stop.hpp"
+#include "frame/text_helpers.hpp"
 #include "frame/threads.hpp"
 #include "frame/units.hpp"
 
@@ -29,8 +31,6 @@ constexpr float kFreeTermWeights[9] = {6.28318f,  37.69908f, 6.28318f,  37.69908
 // transposition into the column-major amat moves whole cache lines, small enough that the
 // block buffers stay in the cache hierarchy.
 constexpr int kBlockRows = 32;
-
-float cpu_seconds() { return static_cast<float>(std::clock()) / CLOCKS_PER_SEC; }
 
 // Where unknown r sits: its sheet, and its 1-based grid position (a, b) in the padded sheet.
 struct RowPlace {
@@ -201,72 +201,18 @@ void ordered_matrix_product(int n, std::span<const float> a, std::span<const flo
     ordered_product(n, n, n, a.data(), n, b.data(), n, c.data(), n);
 }
 
-void seteqn(const PanelModel& model, const SeteqnUnits& units, int symmetry, int nsheet, int n,
+void seteqn(const PanelModel& model, const SeteqnOutput& out, int symmetry, int nsheet, int n,
             const std::array<int, 3>& ispline, int infmeth, int infinvs, float sea_depth)
 {
-    const RowInfluence influence = select_row_influence(model, units.listing, symmetry, infmeth, ispline);
-    seteqn(model, units, symmetry, nsheet, n, influence, infinvs, sea_depth);
+    const RowInfluence influence = select_row_influence(model, out.listing, symmetry, infmeth, ispline);
+    seteqn(model, out, symmetry, nsheet, n, influence, infinvs, sea_depth);
 }
 
-namespace {
 
-// Factorise or invert one system and write it to .jou2 (steps 1-3 of the output).
-void factorise_and_write(const SeteqnUnits& u, int n, std::vector<float>& amat, std::vector<int>& ipiv,
-                         std::vector<float>& sd, int infinvs, bool antisymmetric)
-{
-    UnitTable& io = units();
-    const int info = sgetrf(n, amat, ipiv);
-    if (info != 0) {
-        if (antisymmetric)
-            stop_run_on(u.listing, {list_directed("ERROR: error decomposing amata ", "in routine seteqn.").substr(1)});
-        stop_run_on(u.listing, {list_directed("ERROR: Error decomposing amat in routine", " seteqn.", info).substr(1)});
-    }
-    const std::size_t nn = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
-    if (infinvs > 0) {
-        // The factors leave for the file while the run goes on; the writer owns them now.
-        io.write_behind(u.jou2, [factors = std::move(amat), pivots = ipiv](UnitTable::RecordSink& sink) {
-            sink.write(bytes_of(factors));
-            sink.write(bytes_of(pivots));
-        });
-        return;
-    }
-    if (sgetri(n, amat, ipiv) != 0) {
-        if (antisymmetric) stop_run_on(u.listing, {list_directed("ERROR: inversing amata", " in seteqn").substr(1)});
-        stop_run_on(u.listing, {"ERROR: inversing amat in seteqn"});
-    }
-    if (infinvs == 0) {
-        io.write_record(u.jou2, bytes_of(amat));
-        return;
-    }
-    // inverse times B: B read back row by row from the right-hand-side file.
-    if (sd.empty()) allocate_or_stop(sd, nn, {"ERROR: Error allocating sd in seteqn"}, u.listing);
-    const int rhs_unit = antisymmetric ? u.jou1a : u.jou1;
-    io.rewind(rhs_unit);
-    for (int r = 0; r < n; ++r) {
-        const auto rec = io.read_record(rhs_unit);
-        if (!rec || rec->size() != static_cast<std::size_t>(n) * sizeof(float))
-            stop_run_on(u.listing, {"ERROR: right-hand-side record " + std::to_string(r + 1) + " of " +
-                                    io.name_of(rhs_unit) + " is missing or has the wrong length"});
-        const float* row = reinterpret_cast<const float*>(rec->data());
-        for (int c = 0; c < n; ++c) sd[static_cast<std::size_t>(r) + static_cast<std::size_t>(c) * n] = row[c];
-    }
-    // The product replaces B in sd column by column (each column of B is packed before its
-    // column of the product is written), so no scratch matrix is needed; the packed copy of
-    // the inverse that the ordered product makes is then the one further N x N of this phase.
-    try {
-        ordered_product(n, n, n, amat.data(), n, sd.data(), n, sd.data(), n);
-    } catch (const std::bad_alloc&) {
-        stop_run_on(u.listing, {"ERROR: Error allocating sd in seteqn"});
-    }
-    io.write_record(u.jou2, bytes_of(sd));
-}
-
-}  // namespace
-
-void assemble_system(const PanelModel& model, const SeteqnUnits& u, int symmetry, int nsheet, int n,
+void assemble_system(const PanelModel& model, const SeteqnOutput& u, int symmetry, int nsheet, int n,
                      const RowInfluence& influence, float sea_depth, std::span<float> amat, std::span<float> amata)
 {
-    UnitTable& io = units();
+    Journal& journal = u.journal;
     const bool symmetric = symmetry == 1;
     const std::size_t N = static_cast<std::size_t>(n);
     const std::vector<std::string> no_memory = {list_directed("ERROR: Insufficient memory for arrays in", " seteqn.").substr(1)};
@@ -372,12 +318,14 @@ void assemble_system(const PanelModel& model, const SeteqnUnits& u, int symmetry
     auto write_block = [&](const BlockBuffers& block, int r0) {
         const int rows = std::min(kBlockRows, n - r0);
         for (int i = 0; i < rows; ++i) {
-            io.write_record(u.jou1, std::as_bytes(std::span(&block.brow_rows[static_cast<std::size_t>(i) * N], N)));
+            journal.write_record(JournalFile::jou1,
+                                 std::as_bytes(std::span(&block.brow_rows[static_cast<std::size_t>(i) * N], N)));
             if (symmetric)
-                io.write_record(u.jou1a, std::as_bytes(std::span(&block.browa_rows[static_cast<std::size_t>(i) * N], N)));
+                journal.write_record(JournalFile::jou1a,
+                                     std::as_bytes(std::span(&block.browa_rows[static_cast<std::size_t>(i) * N], N)));
             // The row's velocity records lie back to back: framed and written in one call.
-            io.write_records(u.jou4, bytes_of(block.velocity[static_cast<std::size_t>(i)]),
-                             record_floats * sizeof(float));
+            journal.write_records(JournalFile::jou4, bytes_of(block.velocity[static_cast<std::size_t>(i)]),
+                                  record_floats * sizeof(float));
         }
         for (std::size_t c = 0; c < N; ++c) {
             float* col = &amat[c * N + static_cast<std::size_t>(r0)];
@@ -394,12 +342,12 @@ void assemble_system(const PanelModel& model, const SeteqnUnits& u, int symmetry
     // then joins them; the barrier at the end of the row loop makes block b complete before
     // it is written.  The files therefore receive the blocks in order, whatever the number of
     // threads.  A stop inside the region cannot leave it as an exception: the one of the
-    // lowest row is kept (the same whatever the thread count) and raised after the region,
+    // lowest row is kept (LowestFailure) and raised after the region,
     // when the blocks before the failing one have been written; a failed write likewise.
     const int block_count = (n + kBlockRows - 1) / kBlockRows;
     ProgressReporter progress("assembling the main system", "rows");   // stderr, terminals only
-    std::exception_ptr failure, write_failure;
-    int failed_row = n;
+    LowestFailure failure;   // the lowest failing row
+    std::exception_ptr write_failure;
     int written = 0;   // blocks written
 #pragma omp parallel
     {
@@ -424,38 +372,35 @@ void assemble_system(const PanelModel& model, const SeteqnUnits& u, int symmetry
                     assemble_row(blocks[b % 2], r0 + i, i, t);
                     progress.advance(n);
                 } catch (...) {
-#pragma omp critical(seteqn_failure)
-                    if (r0 + i < failed_row) {
-                        failed_row = r0 + i;
-                        failure = std::current_exception();
-                    }
+                    failure.keep(r0 + i, std::current_exception());
                 }
             }
             // Every thread reads the flags after the barrier that ends the row loop, and no
             // thread goes on (where the next block's writer may set write_failure) before all
             // have read them: otherwise one thread could see a failure the others missed and
             // leave while they wait for it at the next barrier.
-            const bool stop_now = failure || write_failure;
+            const bool stop_now = failure.failed() || write_failure;
 #pragma omp barrier
             if (stop_now) break;
         }
     }
     if (write_failure) std::rethrow_exception(write_failure);
-    if (failure) {
-        try {
-            std::rethrow_exception(failure);
-        } catch (const RunStopped& stop) {
-            reraise_stop(stop);
-        }
-    }
+    failure.raise();
     if (written < block_count) write_block(blocks[(block_count - 1) % 2], (block_count - 1) * kBlockRows);
     progress.finish();
 }
 
-void seteqn(const PanelModel& model, const SeteqnUnits& u, int symmetry, int nsheet, int n,
+void seteqn(const PanelModel& model, const SeteqnOutput& u, int symmetry, int nsheet, int n,
             const RowInfluence& influence, int infinvs, float sea_depth)
 {
     UnitTable& io = units();
+    // The texts of the listing when the factorisation fails, as seteqn words them.
+    const FactorisationTexts texts{
+        [](int info) { return list_directed("ERROR: Error decomposing amat in routine", " seteqn.", info).substr(1); },
+        "ERROR: inversing amat in seteqn", {"ERROR: Error allocating sd in seteqn"}};
+    const FactorisationTexts texts_a{
+        [](int) { return list_directed("ERROR: error decomposing amata ", "in routine seteqn.").substr(1); },
+        list_directed("ERROR: inversing amata", " in seteqn").substr(1), {"ERROR: Error allocating sd in seteqn"}};
     const bool symmetric = symmetry == 1;
     const std::size_t N = static_cast<std::size_t>(n);
     const std::vector<std::string> no_memory = {list_directed("ERROR: Insufficient memory for arrays in", " seteqn.").substr(1)};
@@ -478,14 +423,14 @@ void seteqn(const PanelModel& model, const SeteqnUnits& u, int symmetry, int nsh
     {
         ProgressReporter lu(infinvs > 0 ? "factorising amat" : "inverting amat");
         lu.announce();
-        factorise_and_write(u, n, amat, ipiv, sd, infinvs, false);
+        factorise_and_write(u.listing, u.journal, JournalFile::jou1, n, amat, ipiv, sd, infinvs, texts);
         lu.finish();
     }
     amat = std::vector<float>();
     if (symmetric) {
         ProgressReporter lu(infinvs > 0 ? "factorising amata" : "inverting amata");
         lu.announce();
-        factorise_and_write(u, n, amata, ipiv, sd, infinvs, true);
+        factorise_and_write(u.listing, u.journal, JournalFile::jou1a, n, amata, ipiv, sd, infinvs, texts_a);
         lu.finish();
     }
     const float t_end = cpu_seconds();

@@ -34,6 +34,7 @@
 #include <span>
 #include <vector>
 
+#include "equations/journal.hpp"
 #include "integrals/field_quadrature.hpp"
 #include "integrals/source_kernel.hpp"
 #include "mesh/panel_model.hpp"
@@ -67,23 +68,25 @@ using RowInfluence =
 void getvel(std::span<const KernelPanel> panels, int symmetry, const std::array<float, 3>& field, int column,
             float sea_depth, std::vector<float>& record);
 
-struct SeteqnUnits {
-    int listing = 6, jou1 = 11, jou1a = 15, jou2 = 12, jou4 = 14;
+// Where a system goes: the listing unit (timings, stop messages) and the journal.
+struct SeteqnOutput {
+    int listing;
+    Journal& journal;
 };
 
 // Assembles, scales, factorises or inverts and writes the system(s).  Stops the run on any
 // failure with the listing messages of the system.
-void seteqn(const PanelModel& model, const SeteqnUnits& units, int symmetry, int nsheet, int n,
+void seteqn(const PanelModel& model, const SeteqnOutput& out, int symmetry, int nsheet, int n,
             const std::array<int, 3>& ispline, int infmeth, int infinvs, float sea_depth);
 
 // The same with the influence routine given (tests pass their own).
-void seteqn(const PanelModel& model, const SeteqnUnits& units, int symmetry, int nsheet, int n,
+void seteqn(const PanelModel& model, const SeteqnOutput& out, int symmetry, int nsheet, int n,
             const RowInfluence& influence, int infinvs, float sea_depth);
 
 // The row pass alone: fills amat (and amata with symmetry 1; n x n, column-major, zero on
-// entry) row by row, scaled, and writes the right-hand-side rows to .jou1/.jou1a and the
-// velocity records to .jou4.  seteqn = assemble_system + factorisation.
-void assemble_system(const PanelModel& model, const SeteqnUnits& units, int symmetry, int nsheet, int n,
+// entry) row by row, scaled, and writes the right-hand-side rows to jou1/jou1a and the
+// velocity records to jou4.  seteqn = assemble_system + factorisation.
+void assemble_system(const PanelModel& model, const SeteqnOutput& out, int symmetry, int nsheet, int n,
                      const RowInfluence& influence, float sea_depth, std::span<float> amat, std::span<float> amata);
 
 // C = A B for n x n column-major float matrices, each element summed over j ascending in

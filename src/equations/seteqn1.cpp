@@ -79,10 +79,12 @@
 #include <string>
 #include <string_view>
 
-#include "equations/dense_linear_algebra.hpp"
+#include "equations/system_output.hpp"
 #include "frame/allocation.hpp"
 #include "frame/list_directed.hpp"
+#include "frame/lowest_failure.hpp"
 #include "frame/run_stop.hpp"
+#include "frame/text_helpers.hpp"
 #include "frame/threads.hpp"
 #include "frame/units.hpp"
 #include "integrals/field_quadrature.hpp"
@@ -110,8 +112,6 @@ constexpr std::string_view kBoundaryTimeLabel = "time spent on boundary conditio
 constexpr std::string_view kFactorTimeLabel = "time spent on matrix factorization:  ";
 static_assert(kPanelTimeLabel.size() == 37 && kBoundaryTimeLabel.size() == 37 && kFactorTimeLabel.size() == 37);
 
-float cpu_seconds() { return static_cast<float>(std::clock()) / CLOCKS_PER_SEC; }
-
 // Message lines of several list-directed items are written as one line: stop_run adds the
 // leading blank itself.
 std::string items_line(const std::string& line) { return line.substr(1); }
@@ -133,14 +133,18 @@ struct QuadratureColumns {
 void quadrature_column(const QuadratureColumns& q, int panel_number, ColumnPass pass, ColumnInfluenceArrays& a)
 {
     const auto i = static_cast<std::size_t>(to_panel_index(panel_number));
-    if (pass == ColumnPass::direct) {
-        // The panel's "image" in the plane through its own reference point is the panel.
-        const float depth = -q.direct.colloc[3 * i + 2];
-        vquadr_spline(q.listing_unit, q.symmetry, panel_number, q.n, q.direct, q.geometry[i], a.panel_sum,
-                      a.weighted_sum, a.panel_diff, a.weighted_diff, q.switches, kFreeTermWeights, depth);
-    } else {
-        vquadr_spline(q.listing_unit, q.symmetry, panel_number, q.n, q.image, q.geometry[i], a.panel_sum,
-                      a.weighted_sum, a.panel_diff, a.weighted_diff, q.switches, kFreeTermWeights, q.sea_depth);
+    try {
+        if (pass == ColumnPass::direct) {
+            // The panel's "image" in the plane through its own reference point is the panel.
+            const float depth = -q.direct.colloc[3 * i + 2];
+            vquadr_spline(q.symmetry, panel_number, q.n, q.direct, q.geometry[i], a.panel_sum, a.weighted_sum,
+                          a.panel_diff, a.weighted_diff, q.switches, kFreeTermWeights, depth);
+        } else {
+            vquadr_spline(q.symmetry, panel_number, q.n, q.image, q.geometry[i], a.panel_sum, a.weighted_sum,
+                          a.panel_diff, a.weighted_diff, q.switches, kFreeTermWeights, q.sea_depth);
+        }
+    } catch (const std::bad_alloc&) {
+        stop_run_on(q.listing_unit, {kVquadrMemoryMessage});
     }
 }
 
@@ -192,7 +196,7 @@ std::uint64_t panel_slot_bytes(int n, bool image_pass)
 
 struct LoopContext {
     const PanelModel& model;
-    const SeteqnUnits& units;
+    const SeteqnOutput& units;
     const ColumnInfluenceRoutine& influence;
     PanelwiseSystem& system;
     int symmetry;
@@ -328,28 +332,17 @@ void panel_loop(const LoopContext& ctx, std::vector<PanelSlot>& slots)
     for (int p0 = 0; p0 < n; p0 += block) {
         const int count = std::min(block, n - p0);
         // A stop inside the parallel region cannot leave it as an exception: the stop of the
-        // lowest failing panel is kept (the same whatever the thread count) and raised after.
-        std::exception_ptr failure;
-        int failed = n;
+        // lowest failing panel is kept and raised after.
+        LowestFailure failure;
 #pragma omp parallel for schedule(dynamic, 1)
         for (int i = 0; i < count; ++i) {
             try {
                 compute_panel(ctx, p0 + i, slots[static_cast<std::size_t>(i)]);
             } catch (...) {
-#pragma omp critical(seteqn1_failure)
-                if (p0 + i < failed) {
-                    failed = p0 + i;
-                    failure = std::current_exception();
-                }
+                failure.keep(p0 + i, std::current_exception());
             }
         }
-        if (failure) {
-            try {
-                std::rethrow_exception(failure);
-            } catch (const RunStopped& stop) {
-                reraise_stop(stop);
-            }
-        }
+        failure.raise();
         for (int i = 0; i < count; ++i) {
             const PanelSlot& w = slots[static_cast<std::size_t>(i)];
             for (const auto* lines : {&w.direct.warnings, &w.image.warnings})
@@ -357,7 +350,8 @@ void panel_loop(const LoopContext& ctx, std::vector<PanelSlot>& slots)
                     if (io.is_open(ctx.units.listing)) io.write_line(ctx.units.listing, line);
             std::size_t at = 0;
             for (const int len : w.velocity_lengths) {
-                io.write_record(ctx.units.jou4, std::as_bytes(std::span(&w.velocity[at], static_cast<std::size_t>(len))));
+                ctx.units.journal.write_record(JournalFile::jou4,
+                                               std::as_bytes(std::span(&w.velocity[at], static_cast<std::size_t>(len))));
                 at += static_cast<std::size_t>(len);
             }
         }
@@ -395,9 +389,8 @@ void scale_rows(int n, std::vector<float>& a, std::vector<float>& b)
 
 // Rows of the column-major b, one record each, in row order.  Rows are gathered in blocks so
 // that the columns are read in cache lines, not one float per line.
-void write_rows(int unit, int n, const std::vector<float>& b)
+void write_rows(Journal& journal, JournalFile file, int n, const std::vector<float>& b)
 {
-    UnitTable& io = units();
     const std::size_t N = static_cast<std::size_t>(n);
     constexpr std::size_t kRowBlock = 64;
     std::vector<float> rows(kRowBlock * N);
@@ -405,48 +398,8 @@ void write_rows(int unit, int n, const std::vector<float>& b)
         const std::size_t count = std::min(kRowBlock, N - r0);
         for (std::size_t c = 0; c < N; ++c)
             for (std::size_t i = 0; i < count; ++i) rows[i * N + c] = b[r0 + i + c * N];
-        for (std::size_t i = 0; i < count; ++i) io.write_record(unit, std::as_bytes(std::span(&rows[i * N], N)));
+        for (std::size_t i = 0; i < count; ++i) journal.write_record(file, std::as_bytes(std::span(&rows[i * N], N)));
     }
-}
-
-// Factorise or invert one system and write it to .jou2.
-void factorise_and_write(const SeteqnUnits& u, int n, std::vector<float>& a, std::vector<float>& b,
-                         std::vector<int>& ipiv, int infinvs, bool antisymmetric)
-{
-    UnitTable& io = units();
-    const int info = sgetrf(n, a, ipiv);
-    if (info != 0) {
-        if (antisymmetric)
-            stop_run_on(u.listing, {items_line(list_directed("ERROR: Error decomposing amata in seteqn1.", info))});
-        stop_run_on(u.listing, {items_line(list_directed("ERROR: Error decomposing amat in routine seteqn1.", info))});
-    }
-    if (infinvs > 0) {
-        io.write_record(u.jou2, bytes_of(a));
-        io.write_record(u.jou2, bytes_of(ipiv));
-        return;
-    }
-    if (sgetri(n, a, ipiv) != 0)
-        stop_run_on(u.listing, {antisymmetric ? "error inversing amata in seteqn1." : "error inversing amat in seteqn1."});
-    if (infinvs == 0) {
-        io.write_record(u.jou2, bytes_of(a));
-        return;
-    }
-    // inverse times B, B read back from the right-hand-side file into b's rows.
-    const std::size_t N = static_cast<std::size_t>(n);
-    const int rhs_unit = antisymmetric ? u.jou1a : u.jou1;
-    io.rewind(rhs_unit);
-    for (std::size_t r = 0; r < N; ++r) {
-        const auto rec = io.read_record(rhs_unit);
-        if (!rec || rec->size() != N * sizeof(float))
-            stop_run_on(u.listing, {"ERROR: right-hand-side record " + std::to_string(r + 1) + " of " +
-                                    io.name_of(rhs_unit) + " is missing or has the wrong length"});
-        const float* row = reinterpret_cast<const float*>(rec->data());
-        for (std::size_t c = 0; c < N; ++c) b[r + c * N] = row[c];
-    }
-    std::vector<float> product;
-    allocate_or_stop(product, N * N, {kNoMemory}, u.listing);
-    ordered_matrix_product(n, a, b, product);
-    io.write_record(u.jou2, bytes_of(product));
 }
 
 }  // namespace
@@ -469,8 +422,9 @@ ColumnInfluenceRoutine select_column_influence(const PanelModel& model, int list
         routine.fill = [tables, listing_unit, symmetry, infmeth, n, sea_depth](int p, ColumnPass pass,
                                                                               ColumnInfluenceArrays& a) {
             const float depth = pass == ColumnPass::direct ? kNoBottom : sea_depth;
-            getic2a(tables, listing_unit, symmetry, infmeth, p, n, a.panel_sum, a.weighted_sum, a.panel_diff,
-                    a.weighted_diff, depth);
+            if (const auto failure = getic2a(tables, symmetry, infmeth, p, n, a.panel_sum, a.weighted_sum,
+                                             a.panel_diff, a.weighted_diff, depth))
+                stop_run_on(listing_unit, integration_failure_report(*failure));
         };
     } else if (infmeth == 0) {
         // getic2b takes a bottom at z = -depth for every depth >= 0; SEA_DEPTH <= 0 means deep
@@ -508,7 +462,7 @@ ColumnInfluenceRoutine select_column_influence(const PanelModel& model, int list
     return routine;
 }
 
-PanelwiseSystem assemble_panelwise_system(const PanelModel& model, const SeteqnUnits& u, int symmetry, int nsheet,
+PanelwiseSystem assemble_panelwise_system(const PanelModel& model, const SeteqnOutput& u, int symmetry, int nsheet,
                                           int n, const ColumnInfluenceRoutine& influence, int infbnd, float sea_depth)
 {
     const std::size_t N = static_cast<std::size_t>(n);
@@ -562,12 +516,16 @@ PanelwiseSystem assemble_panelwise_system(const PanelModel& model, const SeteqnU
 
     // 5. Connectivity rows of the ghost unknowns.
     if (infbnd == 0) {
-        const std::vector<PanelConnection> pancon = FIND_CONNECTIVITY(u.listing, symmetry, model);
-        write_connectivity_info(pancon, model.colloc);
-        // Only the indicator 1 builds the antisymmetric pair; for any other positive value
-        // there is no amata to receive the antisymmetric rows.
-        const int pair = sys.symmetric ? symmetry : std::min(symmetry, 0);
-        sheet_continuity(u.listing, pair, pancon, model, ContinuityMatrices{sys.amat, sys.bmat, sys.amata, sys.bmata});
+        try {
+            const std::vector<PanelConnection> pancon = FIND_CONNECTIVITY(symmetry, model);
+            write_connectivity_info(pancon, model.colloc);
+            // Only the indicator 1 builds the antisymmetric pair; for any other positive value
+            // there is no amata to receive the antisymmetric rows.
+            const int pair = sys.symmetric ? symmetry : std::min(symmetry, 0);
+            sheet_continuity(pair, pancon, model, ContinuityMatrices{sys.amat, sys.bmat, sys.amata, sys.bmata});
+        } catch (const MeshFault& fault) {
+            stop_run_on(u.listing, fault.lines);
+        }
     }
 
     // 6. Row scaling.
@@ -576,7 +534,7 @@ PanelwiseSystem assemble_panelwise_system(const PanelModel& model, const SeteqnU
     return sys;
 }
 
-void seteqn1(const PanelModel& model, const SeteqnUnits& units, int symmetry, int nsheet, int n,
+void seteqn1(const PanelModel& model, const SeteqnOutput& units, int symmetry, int nsheet, int n,
              const std::array<int, 3>& ispline, int infmeth, int infbnd, int infinvs, float sea_depth)
 {
     const ColumnInfluenceRoutine influence =
@@ -584,15 +542,15 @@ void seteqn1(const PanelModel& model, const SeteqnUnits& units, int symmetry, in
     seteqn1(model, units, symmetry, nsheet, n, influence, infbnd, infinvs, sea_depth);
 }
 
-void seteqn1(const PanelModel& model, const SeteqnUnits& u, int symmetry, int nsheet, int n,
+void seteqn1(const PanelModel& model, const SeteqnOutput& u, int symmetry, int nsheet, int n,
              const ColumnInfluenceRoutine& influence, int infbnd, int infinvs, float sea_depth)
 {
     UnitTable& io = units();
     PanelwiseSystem sys = assemble_panelwise_system(model, u, symmetry, nsheet, n, influence, infbnd, sea_depth);
 
     // 7. The rows of B (and B_a), then the end of the boundary-condition phase.
-    write_rows(u.jou1, n, sys.bmat);
-    if (sys.symmetric) write_rows(u.jou1a, n, sys.bmata);
+    write_rows(u.journal, JournalFile::jou1, n, sys.bmat);
+    if (sys.symmetric) write_rows(u.journal, JournalFile::jou1a, n, sys.bmata);
     const float t_rows_written = cpu_seconds();
 
     // 8. Factorisation and output; amat and bmat go before the antisymmetric system.
@@ -600,10 +558,18 @@ void seteqn1(const PanelModel& model, const SeteqnUnits& u, int symmetry, int ns
     const float boundary_seconds = t_rows_written - sys.cpu_panels_done;
     std::vector<int> ipiv;
     allocate_or_stop(ipiv, static_cast<std::size_t>(n), {kNoPivotMemory}, u.listing);
-    factorise_and_write(u, n, sys.amat, sys.bmat, ipiv, infinvs, false);
+    // The texts of the listing when the factorisation fails, as seteqn1 words them.
+    const FactorisationTexts texts{
+        [](int info) { return items_line(list_directed("ERROR: Error decomposing amat in routine seteqn1.", info)); },
+        "error inversing amat in seteqn1.", {kNoMemory}};
+    const FactorisationTexts texts_a{
+        [](int info) { return items_line(list_directed("ERROR: Error decomposing amata in seteqn1.", info)); },
+        "error inversing amata in seteqn1.", {kNoMemory}};
+    factorise_and_write(u.listing, u.journal, JournalFile::jou1, n, sys.amat, ipiv, sys.bmat, infinvs, texts);
     sys.amat = std::vector<float>();
     sys.bmat = std::vector<float>();
-    if (sys.symmetric) factorise_and_write(u, n, sys.amata, sys.bmata, ipiv, infinvs, true);
+    if (sys.symmetric)
+        factorise_and_write(u.listing, u.journal, JournalFile::jou1a, n, sys.amata, ipiv, sys.bmata, infinvs, texts_a);
     sys = PanelwiseSystem{};
     ipiv = std::vector<int>();
 

@@ -66,7 +66,7 @@ struct PanelwiseSystem {
 // Allocation, the panel loop (column blocks, free terms, INFBND 1 rim stencils and velocity
 // records to units.jou4), the INFBND 0 connectivity rows (connectivity.info written in the
 // current directory) and the row scaling.  Stops the run with the system's messages.
-[[nodiscard]] PanelwiseSystem assemble_panelwise_system(const PanelModel& model, const SeteqnUnits& units,
+[[nodiscard]] PanelwiseSystem assemble_panelwise_system(const PanelModel& model, const SeteqnOutput& units,
                                                         int symmetry, int nsheet, int n,
                                                         const ColumnInfluenceRoutine& influence, int infbnd,
                                                         float sea_depth);
@@ -74,11 +74,11 @@ struct PanelwiseSystem {
 // Assembles, writes the rows of bmat (bmata) to .jou1 (.jou1a), factorises or inverts and
 // writes amat (amata) to .jou2, and prints the three timing lines.  Stops the run on any
 // failure with the listing messages of the system.
-void seteqn1(const PanelModel& model, const SeteqnUnits& units, int symmetry, int nsheet, int n,
+void seteqn1(const PanelModel& model, const SeteqnOutput& units, int symmetry, int nsheet, int n,
              const std::array<int, 3>& ispline, int infmeth, int infbnd, int infinvs, float sea_depth);
 
 // The same with the influence routine given (tests pass their own).
-void seteqn1(const PanelModel& model, const SeteqnUnits& units, int symmetry, int nsheet, int n,
+void seteqn1(const PanelModel& model, const SeteqnOutput& units, int symmetry, int nsheet, int n,
              const ColumnInfluenceRoutine& influence, int infbnd, int infinvs, float sea_depth);
 
 }  // namespace torva

@@ -17,9 +17,9 @@
 #include <string>
 #include <utility>
 
-#include "equations/dense_linear_algebra.hpp"
+#include "linalg/dense_linear_algebra.hpp"
 #include "filter/bspline_masks.hpp"
-#include "equations/ordered_product.hpp"
+#include "linalg/ordered_product.hpp"
 #include "frame/list_directed.hpp"
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"

@@ -10,7 +10,7 @@
 #include <new>
 #include <string>
 
-#include "frame/allocation.hpp"
+#include "frame/lowest_failure.hpp"
 #include "frame/threads.hpp"
 
 
@@ -44,22 +44,6 @@ struct alignas(64) ThreadWork {
     { return {lists[0], lists[1], lists[2], lists[3]}; }
 };
 
-// An exception cannot leave a parallel region: each thread's is caught, the one of the
-// lowest failing piece of work kept (the same whatever the thread count), and raised here
-// once the region has ended.
-struct ParallelFailure {
-    std::exception_ptr error;
-    int task = -1;
-
-    void keep(int failed_task, std::exception_ptr e)
-    {
-#pragma omp critical(basis_flow_failure)
-        if (task < 0 || failed_task < task) {
-            task = failed_task;
-            error = std::move(e);
-        }
-    }
-};
 
 [[nodiscard]] Vec3d widen3(const float* p) noexcept
 { return {static_cast<double>(p[0]), static_cast<double>(p[1]), static_cast<double>(p[2])}; }
@@ -371,7 +355,7 @@ int basis_flow_matrix(const BasisFlowGeometry& geometry, const DiagnosticSink& s
     }
 
     int failures = 0;
-    ParallelFailure failure;
+    LowestFailure failure;
 #pragma omp parallel for schedule(dynamic, 1) num_threads(threads) reduction(+ : failures)
     for (int i = 0; i < n; ++i) {
         ThreadWork& w = work[worker_slot()];
@@ -384,8 +368,7 @@ int basis_flow_matrix(const BasisFlowGeometry& geometry, const DiagnosticSink& s
             failure.keep(i, std::current_exception());
         }
     }
-    if (failure.error)
-        std::rethrow_exception(failure.error);
+    failure.raise();
 
     // Every failure writes the same line, so the lines of the columns in column order are
     // `failures` of them.
@@ -538,7 +521,7 @@ int fstgrd1_block(std::span<const BasisFlowSource> sources, std::span<const floa
     return failures;
 }
 
-int fstgrd1(const BasisFlowGeometry& geometry, const DiagnosticSink& sink, int listing_unit,
+int fstgrd1(const BasisFlowGeometry& geometry, const DiagnosticSink& sink,
             std::span<const float> field_points, int n_points, std::span<const int> panel_list,
             std::span<const float> strengths, std::span<float> phi, std::span<float> u,
             std::span<float> v, std::span<float> w, int symmetry, int n_kernel, float depth)
@@ -563,7 +546,6 @@ int fstgrd1(const BasisFlowGeometry& geometry, const DiagnosticSink& sink, int l
     // block boundaries are free, and are chosen for speed (field_point_blocks).  All work
     // arrays are sized here, outside the parallel region: the class lists to the largest
     // block, the scratch to its points with all their images.
-    const std::vector<std::string> no_memory = {"ERROR: Insufficient memory for arrays in fstgrd1."};
     const int points = static_cast<int>(np);
     const int threads = worker_count(points);
     const std::vector<int> starts = field_point_blocks(points, threads);
@@ -573,27 +555,21 @@ int fstgrd1(const BasisFlowGeometry& geometry, const DiagnosticSink& sink, int l
         largest = std::max(largest, starts[static_cast<std::size_t>(b + 1)] - starts[static_cast<std::size_t>(b)]);
     const auto block_points = static_cast<std::uint64_t>(largest);
     const std::uint64_t scratch_points = block_points * images.size();
-    std::vector<std::array<double, 4>> sums;
-    allocate_or_stop(sums, np, no_memory, listing_unit);
-    std::vector<ThreadWork> work;
-    try {
-        work.resize(static_cast<std::size_t>(threads));
-    } catch (const std::bad_alloc&) {
-        stop_run_on(listing_unit, no_memory);
-    }
+    std::vector<std::array<double, 4>> sums(np);
+    std::vector<ThreadWork> work(static_cast<std::size_t>(threads));
     for (ThreadWork& w : work) {
         for (std::vector<int>& l : w.lists)
-            allocate_or_stop(l, block_points, no_memory, listing_unit);
+            l.assign(static_cast<std::size_t>(block_points), 0);
         // Sized then emptied: the capacity stays, so the block's assign and push_back never
         // reallocate inside the region.
-        allocate_or_stop(w.scratch.points, scratch_points, no_memory, listing_unit);
-        allocate_or_stop(w.scratch.values4, scratch_points, no_memory, listing_unit);
+        w.scratch.points.assign(static_cast<std::size_t>(scratch_points), {});
+        w.scratch.values4.assign(static_cast<std::size_t>(scratch_points), {});
         w.scratch.points.clear();
         w.scratch.values4.clear();
     }
 
     int failures = 0;
-    ParallelFailure failure;
+    LowestFailure failure;
 #pragma omp parallel for schedule(dynamic, 1) num_threads(threads) reduction(+ : failures)
     for (int b = 0; b < blocks; ++b) {
         ThreadWork& w = work[worker_slot()];
@@ -608,15 +584,7 @@ int fstgrd1(const BasisFlowGeometry& geometry, const DiagnosticSink& sink, int l
             failure.keep(b, std::current_exception());
         }
     }
-    if (failure.error) {
-        try {
-            std::rethrow_exception(failure.error);
-        } catch (const RunStopped& stop) {
-            reraise_stop(stop);
-        } catch (const std::bad_alloc&) {
-            stop_run_on(listing_unit, no_memory);
-        }
-    }
+    failure.raise();
 
     for (std::size_t k = 0; k < np; ++k) {
         phi[k] = static_cast<float>(sums[k][0]);

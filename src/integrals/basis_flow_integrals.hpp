@@ -237,10 +237,10 @@ int fstgrd1_block(std::span<const BasisFlowSource> sources, std::span<const floa
 // symmetry flag, N_KERNEL and depth.  (u, v, w) = grad phi.  Each failed adaptive integral
 // writes kBasisFlowIntegralFailLine to `sink` (after all points, from the calling thread).
 // Blocks of points are computed in parallel; the work lists (per thread, sized to a block)
-// are allocated here, before the parallel region; failure stops the run with "ERROR:
-// Insufficient memory for arrays in fstgrd1." on listing_unit.  Returns the number of
-// failures.
-int fstgrd1(const BasisFlowGeometry& geometry, const DiagnosticSink& sink, int listing_unit,
+// are allocated here, before the parallel region; when they cannot be had std::bad_alloc
+// leaves (the caller stops with kFstgrd1MemoryMessage).  Returns the number of failures.
+inline constexpr const char* kFstgrd1MemoryMessage = "ERROR: Insufficient memory for arrays in fstgrd1.";
+int fstgrd1(const BasisFlowGeometry& geometry, const DiagnosticSink& sink,
             std::span<const float> field_points, int n_points, std::span<const int> panel_list,
             std::span<const float> strengths, std::span<float> phi, std::span<float> u,
             std::span<float> v, std::span<float> w, int symmetry, int n_kernel, float depth);

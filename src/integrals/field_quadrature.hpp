@@ -93,10 +93,11 @@ struct QuadraturePanels {
 // panel in the plane z = -depth: row j uses d = (x_j - c_x, y_j - c_y, z_j + c_z + 2 depth)
 // and (xi, eta, zeta) = R d; panel_number < 0 takes panel -panel_number mirrored in y = 0
 // (y_j -> -y_j).  Rows of inactive points are zeroed.  `result` is n x 12, column-major.
-// Stops the run (listing_unit) when its work arrays cannot be had.
-void vquadr(int listing_unit, int panel_number, int n, const QuadraturePanels& panels,
+// Throws std::bad_alloc when its work arrays cannot be had (as do the other routines of
+// this file that size work arrays); callers stop with kVquadrMemoryMessage.
+void vquadr(int panel_number, int n, const QuadraturePanels& panels,
             std::span<float> result, float depth);
-void vquadr(int listing_unit, int panel_number, int n, const PanelModel& model,
+void vquadr(int panel_number, int n, const PanelModel& model,
             std::span<float> result, float depth);
 
 // The row variant's per-panel data, structure of arrays so that the far-field sweep over
@@ -109,8 +110,8 @@ struct RowPanels {
     std::vector<int> active;
     std::vector<PanelPolygon<float>> polygon;              // vertices, sides, area (near list)
 };
-[[nodiscard]] RowPanels make_row_panels(const QuadraturePanels& panels, int n, int listing_unit);
-[[nodiscard]] RowPanels make_row_panels(const PanelModel& model, int listing_unit);
+[[nodiscard]] RowPanels make_row_panels(const QuadraturePanels& panels, int n);
+[[nodiscard]] RowPanels make_row_panels(const PanelModel& model);
 
 // Work arrays of the row variant: local coordinates and the near and intermediate lists.
 // A caller that runs rows in parallel keeps one per thread.
@@ -121,16 +122,10 @@ struct RowWorkspace {
     std::vector<float> packed;    // vquadr_row_vectorised: the intermediate pairs, gathered
 };
 
-// One field point against every panel, in single precision.  Rows of inactive panels are
-// zeroed.  `result` is n x 12, column-major.
-void vquadr_row(int listing_unit, const std::array<float, 3>& field, int n,
-                const RowPanels& panels, std::span<float> result, RowWorkspace& work);
-void vquadr_row(int listing_unit, const std::array<float, 3>& field, int n,
-                const RowPanels& panels, std::span<float> result);
-
-// vquadr_row's result, bit for bit, with the far and intermediate series evaluated for 8
-// panels at a time (the main system's row loop runs this one).
-void vquadr_row_vectorised(int listing_unit, const std::array<float, 3>& field, int n,
+// One field point against every panel, in single precision, the far and intermediate
+// series evaluated for 8 panels at a time.  Rows of inactive panels are zeroed.  `result`
+// is n x 12, column-major.  Each value is the one the per-panel formulas give, bit for bit.
+void vquadr_row_vectorised(const std::array<float, 3>& field, int n,
                            const RowPanels& panels, std::span<float> result, RowWorkspace& work);
 
 // The source panel's geometry for (4): a, b, m = -sigma, c = 1/sqrt(1 + sigma^2).
@@ -172,13 +167,13 @@ void spline_pieces_vectorised(std::span<const float> density, int n, const Piece
 // the sources, then of the dipoles) from the 12 density columns, into weighted_sum (and
 // from panel_diff into weighted_diff with symmetry).  Inactive rows get zeros.  Without
 // symmetry panel_diff and weighted_diff are left as they are.
-void vquadr_spline(int listing_unit, int symmetry, int panel_number, int n,
+void vquadr_spline(int symmetry, int panel_number, int n,
                    const QuadraturePanels& panels, const PieceGeometry& geometry,
                    std::span<float> panel_sum, std::span<float> weighted_sum,
                    std::span<float> panel_diff, std::span<float> weighted_diff,
                    const std::array<int, 3>& switches, const std::array<float, 9>& weights,
                    float depth);
-void vquadr_spline(const PanelModel& model, int listing_unit, int symmetry, int panel_number,
+void vquadr_spline(const PanelModel& model, int symmetry, int panel_number,
                    int n, std::span<float> panel_sum, std::span<float> weighted_sum,
                    std::span<float> panel_diff, std::span<float> weighted_diff,
                    const std::array<int, 3>& switches, const std::array<float, 9>& weights,

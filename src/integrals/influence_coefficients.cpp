@@ -8,8 +8,6 @@
 #include <limits>
 
 #include "frame/list_directed.hpp"
-#include "frame/run_stop.hpp"
-#include "frame/units.hpp"
 
 namespace torva {
 
@@ -86,20 +84,6 @@ std::array<Vec3d, 4> corners_of(const PanelTables& panels, int index)
     return integration_corners(panels.corners.subspan(static_cast<std::size_t>(index) * 12, 12));
 }
 
-[[noreturn]] void report_and_stop(int listing_unit, std::string_view routine,
-                                  const std::array<Vec3d, 4>& corners, const Vec3d& field)
-{
-    stop_run_on(listing_unit, integration_failure_report(routine, corners, field));
-}
-
-// Stops the run when an integral of getic2 / getic2a failed.
-void check(int error_flag, int listing_unit, std::string_view routine,
-           const std::array<Vec3d, 4>& corners, const Vec3d& field)
-{
-    if (error_flag != 0)
-        report_and_stop(listing_unit, routine, corners, field);
-}
-
 PanelIntegrals weight0(bool own, int method, const Vec3d& f, const std::array<Vec3d, 4>& p)
 {
     return own ? self_panel_integrals(method, f, p[0], p[1], p[2], p[3])
@@ -117,14 +101,6 @@ PanelIntegralsW9 weights9(bool own, int method, const Vec3d& f, const std::array
 PanelTables panel_tables(const PanelModel& model)
 {
     return PanelTables{model.corners, model.colloc, model.node_table, model.active, model.sides};
-}
-
-DiagnosticSink listing_sink(int unit)
-{
-    return [unit](std::string_view line) {
-        if (units().is_open(unit))
-            units().write_line(unit, line);
-    };
 }
 
 std::vector<std::string> integration_failure_report(std::string_view routine,
@@ -284,7 +260,7 @@ std::span<const ParamPoint> class_rule_points(int distance_class)
 
 // ---- getic2 -------------------------------------------------------------------------------
 
-void getic2(const PanelTables& panels, int listing_unit, int symmetry, int method, int own_panel,
+std::optional<IntegrationFailure> getic2(const PanelTables& panels, int symmetry, int method, int own_panel,
             const std::array<float, 3>& field, int n, std::span<float> panel_sum,
             std::span<float> node_sum, std::span<float> panel_diff, std::span<float> node_diff)
 {
@@ -308,13 +284,15 @@ void getic2(const PanelTables& panels, int listing_unit, int symmetry, int metho
         const bool own = to_panel_number(j) == own_panel;
 
         const PanelIntegrals direct = weight0(own, method, f, p);
-        check(direct.error_flag, listing_unit, "getic2", p, f);
+        if (direct.error_flag != 0)
+            return IntegrationFailure{"getic2", p, f};
         store(psum.at(j, kSourceColumn), direct.source);
         store(psum.at(j, kDipoleColumn), direct.dipole);
         if (mirrored) {
             // The image point is off the panel, so the regular rule serves the own panel too.
             const PanelIntegrals image = panel_integrals(method, f_image, p[0], p[1], p[2], p[3]);
-            check(image.error_flag, listing_unit, "getic2", p, f_image);
+            if (image.error_flag != 0)
+            return IntegrationFailure{"getic2", p, f_image};
             store(psum.at(j, kSourceColumn), direct.source + image.source);
             store(psum.at(j, kDipoleColumn), direct.dipole + image.dipole);
             store(pdiff.at(j, kSourceColumn), direct.source - image.source);
@@ -329,7 +307,8 @@ void getic2(const PanelTables& panels, int listing_unit, int symmetry, int metho
             assert(node[k] >= 0 && node[k] <= n && "node number outside the panel range");
         }
         const PanelIntegralsW9 direct9 = weights9(own, method, f, p);
-        check(direct9.error_flag, listing_unit, "getic2", p, f);
+        if (direct9.error_flag != 0)
+            return IntegrationFailure{"getic2", p, f};
         for (int k = 0; k < kSplineWeights; ++k) {
             if (node[k] == 0)
                 continue;   // no node there: the piece has no unknown to feed
@@ -339,7 +318,8 @@ void getic2(const PanelTables& panels, int listing_unit, int symmetry, int metho
         }
         if (mirrored) {
             const PanelIntegralsW9 image9 = panel_integrals_w9(method, f_image, p[0], p[1], p[2], p[3]);
-            check(image9.error_flag, listing_unit, "getic2", p, f_image);
+            if (image9.error_flag != 0)
+            return IntegrationFailure{"getic2", p, f_image};
             for (int k = 0; k < kSplineWeights; ++k) {
                 if (node[k] == 0)
                     continue;
@@ -351,19 +331,20 @@ void getic2(const PanelTables& panels, int listing_unit, int symmetry, int metho
             }
         }
     }
+    return std::nullopt;
 }
 
-void getic2(const PanelModel& model, int listing_unit, int symmetry, int method, int own_panel,
+std::optional<IntegrationFailure> getic2(const PanelModel& model, int symmetry, int method, int own_panel,
             const std::array<float, 3>& field, int n, std::span<float> panel_sum,
             std::span<float> node_sum, std::span<float> panel_diff, std::span<float> node_diff)
 {
-    getic2(panel_tables(model), listing_unit, symmetry, method, own_panel, field, n, panel_sum,
+    return getic2(panel_tables(model), symmetry, method, own_panel, field, n, panel_sum,
            node_sum, panel_diff, node_diff);
 }
 
 // ---- getic2a ------------------------------------------------------------------------------
 
-void getic2a(const PanelTables& panels, int listing_unit, int symmetry, int method, int panel,
+std::optional<IntegrationFailure> getic2a(const PanelTables& panels, int symmetry, int method, int panel,
              int n, std::span<float> panel_sum, std::span<float> weighted_sum,
              std::span<float> panel_diff, std::span<float> weighted_diff, float depth)
 {
@@ -401,12 +382,14 @@ void getic2a(const PanelTables& panels, int listing_unit, int symmetry, int meth
         const Vec3d f_image = mirror_y(f);
 
         const PanelIntegrals direct = weight0(own, method, f, p);
-        check(direct.error_flag, listing_unit, "getic2a", p, f);
+        if (direct.error_flag != 0)
+            return IntegrationFailure{"getic2a", p, f};
         store(psum.at(j, kSourceColumn), direct.source);
         store(psum.at(j, kDipoleColumn), direct.dipole);
         if (mirrored) {
             const PanelIntegrals image = panel_integrals(method, f_image, p[0], p[1], p[2], p[3]);
-            check(image.error_flag, listing_unit, "getic2a", p, f_image);
+            if (image.error_flag != 0)
+            return IntegrationFailure{"getic2a", p, f_image};
             store(psum.at(j, kSourceColumn), direct.source + image.source);
             store(psum.at(j, kDipoleColumn), direct.dipole + image.dipole);
             store(pdiff.at(j, kSourceColumn), direct.source - image.source);
@@ -414,14 +397,16 @@ void getic2a(const PanelTables& panels, int listing_unit, int symmetry, int meth
         }
 
         const PanelIntegralsW9 direct9 = weights9(own, method, f, p);
-        check(direct9.error_flag, listing_unit, "getic2a", p, f);
+        if (direct9.error_flag != 0)
+            return IntegrationFailure{"getic2a", p, f};
         for (int k = 0; k < kSplineWeights; ++k) {
             store(wsum.at(j, 1 + k), direct9.source[k]);
             store(wsum.at(j, 1 + kSplineWeights + k), direct9.dipole[k]);
         }
         if (mirrored) {
             const PanelIntegralsW9 image9 = panel_integrals_w9(method, f_image, p[0], p[1], p[2], p[3]);
-            check(image9.error_flag, listing_unit, "getic2a", p, f_image);
+            if (image9.error_flag != 0)
+            return IntegrationFailure{"getic2a", p, f_image};
             for (int k = 0; k < kSplineWeights; ++k) {
                 store(wsum.at(j, 1 + k), direct9.source[k] + image9.source[k]);
                 store(wsum.at(j, 1 + kSplineWeights + k), direct9.dipole[k] + image9.dipole[k]);
@@ -430,13 +415,14 @@ void getic2a(const PanelTables& panels, int listing_unit, int symmetry, int meth
             }
         }
     }
+    return std::nullopt;
 }
 
-void getic2a(const PanelModel& model, int listing_unit, int symmetry, int method, int panel,
+std::optional<IntegrationFailure> getic2a(const PanelModel& model, int symmetry, int method, int panel,
              int n, std::span<float> panel_sum, std::span<float> weighted_sum,
              std::span<float> panel_diff, std::span<float> weighted_diff, float depth)
 {
-    getic2a(panel_tables(model), listing_unit, symmetry, method, panel, n, panel_sum,
+    return getic2a(panel_tables(model), symmetry, method, panel, n, panel_sum,
             weighted_sum, panel_diff, weighted_diff, depth);
 }
 
@@ -642,21 +628,12 @@ int getic2b(const PanelTables& panels, const DiagnosticSink& sink, int symmetry,
     return failures;
 }
 
-int getic2b(const PanelTables& panels, int listing_unit, int symmetry, int panel, int n,
+int getic2b(const PanelModel& model, const DiagnosticSink& sink, int symmetry, int panel, int n,
             const std::array<std::span<int>, 4>& class_lists, std::span<float> panel_sum,
             std::span<float> weighted_sum, std::span<float> panel_diff,
             std::span<float> weighted_diff, float depth)
 {
-    return getic2b(panels, listing_sink(listing_unit), symmetry, panel, n, class_lists, panel_sum,
-                   weighted_sum, panel_diff, weighted_diff, depth);
-}
-
-int getic2b(const PanelModel& model, int listing_unit, int symmetry, int panel, int n,
-            const std::array<std::span<int>, 4>& class_lists, std::span<float> panel_sum,
-            std::span<float> weighted_sum, std::span<float> panel_diff,
-            std::span<float> weighted_diff, float depth)
-{
-    return getic2b(panel_tables(model), listing_unit, symmetry, panel, n, class_lists, panel_sum,
+    return getic2b(panel_tables(model), sink, symmetry, panel, n, class_lists, panel_sum,
                    weighted_sum, panel_diff, weighted_diff, depth);
 }
 

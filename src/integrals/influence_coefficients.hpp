@@ -46,6 +46,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -76,8 +77,6 @@ struct PanelTables {
 // routines that report and go on.  getic2b's numerics stay free of I/O this way; a caller
 // running columns in parallel must pass a sink that is safe to call from several threads.
 using DiagnosticSink = std::function<void(std::string_view line)>;
-// A sink writing each line to `unit` when that unit is open, dropping it otherwise.
-[[nodiscard]] DiagnosticSink listing_sink(int unit);
 
 // getic2b's warning line for a failed adaptive integral.
 inline constexpr std::string_view kGetic2bFailLine = " influence matrix fail in getic2b";
@@ -87,6 +86,19 @@ inline constexpr std::string_view kGetic2bFailLine = " influence matrix fail in 
 // "x4 = " with P1..P4 and "xf = " with the field point.
 [[nodiscard]] std::vector<std::string> integration_failure_report(
     std::string_view routine, const std::array<Vec3d, 4>& corners, const Vec3d& field);
+
+// A failed integral of getic2 / getic2a: the routine, the panel's corners P1..P4 and the
+// field point.  The routines return it instead of going on; the caller stops the run with
+// integration_failure_report.
+struct IntegrationFailure {
+    std::string_view routine;
+    std::array<Vec3d, 4> corners;
+    Vec3d field;
+};
+[[nodiscard]] inline std::vector<std::string> integration_failure_report(const IntegrationFailure& failure)
+{
+    return integration_failure_report(failure.routine, failure.corners, failure.field);
+}
 
 // ---- getic2b geometry, reusable by the basis-flow integrals -----------------------------
 
@@ -120,12 +132,12 @@ struct ParamPoint {
 // own_panel, with the method codes 1 and 2 replaced by 3) and adds the weight-k
 // coefficients to row (node k of panel j) of node_sum.  With symmetry > 0 the image at
 // (F_x, -F_y, F_z) is integrated with the regular rule (own panel included) and the sum /
-// difference arrays are formed.  A failed integral writes the failure report on
-// listing_unit and stops the run (RunStopped); rows computed before keep their values.
-void getic2(const PanelTables& panels, int listing_unit, int symmetry, int method, int own_panel,
+// difference arrays are formed.  The first failed integral ends the row and is returned;
+// rows computed before keep their values.
+[[nodiscard]] std::optional<IntegrationFailure> getic2(const PanelTables& panels, int symmetry, int method, int own_panel,
             const std::array<float, 3>& field, int n, std::span<float> panel_sum,
             std::span<float> node_sum, std::span<float> panel_diff, std::span<float> node_diff);
-void getic2(const PanelModel& model, int listing_unit, int symmetry, int method, int own_panel,
+[[nodiscard]] std::optional<IntegrationFailure> getic2(const PanelModel& model, int symmetry, int method, int own_panel,
             const std::array<float, 3>& field, int n, std::span<float> panel_sum,
             std::span<float> node_sum, std::span<float> panel_diff, std::span<float> node_diff);
 
@@ -134,11 +146,11 @@ void getic2(const PanelModel& model, int listing_unit, int symmetry, int method,
 // (panel arrays) and 1-18 (weighted arrays); rows of inactive points are zeroed there (the
 // difference arrays only with symmetry); columns 2-6 and 8-12 are left as they are.  With
 // depth > 0 every field point is replaced by its image in the bottom, z -> -z - 2 depth.
-// A failed integral stops the run as in getic2.
-void getic2a(const PanelTables& panels, int listing_unit, int symmetry, int method, int panel,
+// The first failed integral ends the column and is returned, as in getic2.
+[[nodiscard]] std::optional<IntegrationFailure> getic2a(const PanelTables& panels, int symmetry, int method, int panel,
              int n, std::span<float> panel_sum, std::span<float> weighted_sum,
              std::span<float> panel_diff, std::span<float> weighted_diff, float depth);
-void getic2a(const PanelModel& model, int listing_unit, int symmetry, int method, int panel,
+[[nodiscard]] std::optional<IntegrationFailure> getic2a(const PanelModel& model, int symmetry, int method, int panel,
              int n, std::span<float> panel_sum, std::span<float> weighted_sum,
              std::span<float> panel_diff, std::span<float> weighted_diff, float depth);
 
@@ -153,12 +165,7 @@ int getic2b(const PanelTables& panels, const DiagnosticSink& sink, int symmetry,
             const std::array<std::span<int>, 4>& class_lists, std::span<float> panel_sum,
             std::span<float> weighted_sum, std::span<float> panel_diff,
             std::span<float> weighted_diff, float depth);
-// The same with the warnings going to listing_unit (when open).
-int getic2b(const PanelTables& panels, int listing_unit, int symmetry, int panel, int n,
-            const std::array<std::span<int>, 4>& class_lists, std::span<float> panel_sum,
-            std::span<float> weighted_sum, std::span<float> panel_diff,
-            std::span<float> weighted_diff, float depth);
-int getic2b(const PanelModel& model, int listing_unit, int symmetry, int panel, int n,
+int getic2b(const PanelModel& model, const DiagnosticSink& sink, int symmetry, int panel, int n,
             const std::array<std::span<int>, 4>& class_lists, std::span<float> panel_sum,
             std::span<float> weighted_sum, std::span<float> panel_diff,
             std::span<float> weighted_diff, float depth);

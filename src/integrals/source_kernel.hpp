@@ -120,6 +120,22 @@ struct SourceKernelResult {
     int error_flag = 0;                   // 0, or kMovedOffEdge
 };
 
+// x in the panel's local frame: (xi, eta, zeta) = R (x - c).  The scalar kernel and the
+// sweeps both call it, so a pair gets the same local coordinates, bit for bit, either way.
+[[nodiscard]] std::array<float, 3> local_coordinates(const std::array<float, 3>& x, const KernelPanel& panel) noexcept;
+
+// A moment of the 13-value table with its exponents, for the far-field expansion.
+struct MomentTerm {
+    int m;
+    int n;
+    int slot;
+};
+// Order 0 and 2, then 3 and 4: the positions in the 13-value table.
+inline constexpr std::array<MomentTerm, 4> kShortTerms = {{{0, 0, 0}, {2, 0, 1}, {1, 1, 4}, {0, 2, 7}}};
+inline constexpr std::array<MomentTerm, 9> kRichTerms = {{{3, 0, 2}, {2, 1, 5}, {1, 2, 8}, {0, 3, 10},
+                                                          {4, 0, 3}, {3, 1, 6}, {2, 2, 9}, {1, 3, 11},
+                                                          {0, 4, 12}}};
+
 // x: the field point in global coordinates.  line_mode: 0 no line kernel, non-zero its
 // value and second value, 1 also its global gradient (with gradient_flag).  gradient_flag:
 // non-zero asks for the global gradients of phi_s and phi_d.

@@ -18,6 +18,7 @@
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 #include <algorithm>
+#include <utility>
 
 namespace torva::lanes {
 
@@ -83,5 +84,14 @@ struct Taylor {
 
 // Whether the AVX2 copies may run (the machine has AVX2 and no test forced the generic copy).
 [[nodiscard]] bool avx2_enabled() noexcept;
+
+// The one place that chooses between the two copies of a sweep: calls `avx2` when the
+// machine may run it, else `generic`, with the same arguments.
+template <class Avx2, class Generic, class... Args>
+[[gnu::always_inline]] inline void dispatch(Avx2 avx2, Generic generic, Args&&... args)
+{
+    if (avx2_enabled()) avx2(std::forward<Args>(args)...);
+    else generic(std::forward<Args>(args)...);
+}
 
 }  // namespace torva::lanes

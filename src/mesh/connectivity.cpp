@@ -24,14 +24,13 @@
 #include <new>
 
 #include "frame/list_directed.hpp"
-#include "frame/run_stop.hpp"
 #include "frame/units.hpp"
 
 namespace torva {
 
 namespace {
 
-// A list-directed line without its leading blank: stop_run adds that itself.
+// A list-directed line without its leading blank: the stop that writes it adds that itself.
 template <class... Items>
 std::string message_line(const Items&... items)
 {
@@ -155,9 +154,9 @@ std::string record_items(const PanelConnection& r)
     return s;
 }
 
-[[noreturn]] void stop_on_record(int listing_unit, const char* what, int ip, const PanelConnection& r)
+[[noreturn]] void stop_on_record(const char* what, int ip, const PanelConnection& r)
 {
-    stop_run_on(listing_unit, {"ERROR: Error detected in FIND_CONNECTIVITY", what, message_line("ip = ", ip),
+    throw MeshFault({"ERROR: Error detected in FIND_CONNECTIVITY", what, message_line("ip = ", ip),
                                "pancon(ip) =  " + record_items(r)});
 }
 
@@ -239,7 +238,7 @@ void search_neighbour(const SheetGrid& grid, std::span<PanelConnection> pancon, 
 
 }  // namespace
 
-std::vector<PanelConnection> FIND_CONNECTIVITY(int listing_unit, int symmetry, const SheetGrid& grid)
+std::vector<PanelConnection> FIND_CONNECTIVITY(int symmetry, const SheetGrid& grid)
 {
     std::size_t nodes = 0;
     int n_boundary_panel = 0;
@@ -253,7 +252,7 @@ std::vector<PanelConnection> FIND_CONNECTIVITY(int listing_unit, int symmetry, c
     try {
         pancon.reserve(static_cast<std::size_t>(std::max(n_boundary_panel, 0)) + 4);
     } catch (const std::bad_alloc&) {
-        stop_run_on(listing_unit, {"ERROR: Error detected in FIND_CONNECTIVITY",
+        throw MeshFault({"ERROR: Error detected in FIND_CONNECTIVITY",
                                    "Not able to allocate pancon(n_boundary_panel).",
                                    message_line("n_boundary_panel = ", n_boundary_panel)});
     }
@@ -263,7 +262,7 @@ std::vector<PanelConnection> FIND_CONNECTIVITY(int listing_unit, int symmetry, c
     enumerate_ghost_nodes(grid, pancon);
     const int ip_made = static_cast<int>(pancon.size());
     if (ip_made != n_boundary_panel)
-        stop_run_on(listing_unit, {"ERROR: Error detected in FIND_CONNECTIVITY", "ip /= n_boundary_panel",
+        throw MeshFault({"ERROR: Error detected in FIND_CONNECTIVITY", "ip /= n_boundary_panel",
                                    message_line("ip               = ", ip_made),
                                    message_line("n_boundary_panel = ", n_boundary_panel)});
 
@@ -274,9 +273,9 @@ std::vector<PanelConnection> FIND_CONNECTIVITY(int listing_unit, int symmetry, c
     for (int ip = 1; ip <= ip_made; ++ip) {
         const PanelConnection& r = pancon[ip - 1];
         if (grid.indom[to_panel_index(r.ieqn)] > 0)
-            stop_on_record(listing_unit, "indom( pancon(ip)%ieqn ) > 0", ip, r);
+            stop_on_record("indom( pancon(ip)%ieqn ) > 0", ip, r);
         if (grid.indom[to_panel_index(r.i)] == 0)
-            stop_on_record(listing_unit, "indom( pancon(ip)%i ) = 0", ip, r);
+            stop_on_record("indom( pancon(ip)%i ) = 0", ip, r);
     }
 
     // Step 4: corners get their rows from the block jc, symmetry-plane edges from the plane.
@@ -287,10 +286,10 @@ std::vector<PanelConnection> FIND_CONNECTIVITY(int listing_unit, int symmetry, c
     return pancon;
 }
 
-std::vector<PanelConnection> FIND_CONNECTIVITY(int listing_unit, int symmetry, const PanelModel& panels)
+std::vector<PanelConnection> FIND_CONNECTIVITY(int symmetry, const PanelModel& panels)
 {
     const SheetGrid grid{panels.n_sheets, panels.np1, panels.np2, panels.kp, panels.active, panels.corners};
-    return FIND_CONNECTIVITY(listing_unit, symmetry, grid);
+    return FIND_CONNECTIVITY(symmetry, grid);
 }
 
 void write_connectivity_info(std::span<const PanelConnection> pancon, std::span<const float> xct,
@@ -303,7 +302,7 @@ void write_connectivity_info(std::span<const PanelConnection> pancon, std::span<
     options.status = "replace";
     const int iostat = table.open(kConnectivityInfoUnit, path, options);
     if (iostat != kIostatOk)
-        stop_run({"ERROR: Cannot open " + path + " for the connectivity dump", message_line("iostat = ", iostat)});
+        throw MeshFault({"ERROR: Cannot open " + path + " for the connectivity dump", message_line("iostat = ", iostat)});
 
     auto put = [&](const std::string& line) { table.write_line(kConnectivityInfoUnit, line); };
     auto xct_line = [&](const char* label, int node) {

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "mesh/mesh_fault.hpp"
 #include "mesh/panel_model.hpp"
 
 namespace torva {
@@ -73,11 +74,11 @@ struct SheetGrid {
 // corner (nu,1), left/right pairs, corner (1,nv), upper edge, corner (nu,nv)), checks them
 // and pairs every edge record with the nearest panel edge of another sheet.  `symmetry` > 0
 // means a half hull mirrored in y = 0: edges in that plane become zero_y records.
-// Stops the run (messages on `listing_unit`) on a record-count mismatch, a ghost that is a
-// domain panel, or an interior neighbour that is not.
-[[nodiscard]] std::vector<PanelConnection> FIND_CONNECTIVITY(int listing_unit, int symmetry,
+// Throws MeshFault on a record-count mismatch, a ghost that is a domain panel, or an
+// interior neighbour that is not.
+[[nodiscard]] std::vector<PanelConnection> FIND_CONNECTIVITY(int symmetry,
                                                              const SheetGrid& grid);
-[[nodiscard]] std::vector<PanelConnection> FIND_CONNECTIVITY(int listing_unit, int symmetry,
+[[nodiscard]] std::vector<PanelConnection> FIND_CONNECTIVITY(int symmetry,
                                                              const PanelModel& panels);
 
 // Writes every record to `path` on unit 400 (status "replace"), one list-directed item per
@@ -103,13 +104,12 @@ struct ContinuityMatrices {
 // Overwrites the rows ieqn of every record in the matrices (rows cleared first): corner rows,
 // second differences at outer edges, symmetry-plane rows, and value or slope continuity to the
 // neighbour sheet.  Then checks that no row of amat (amata) is all zero; a zero row writes
-// `info_path` and stops the run.  Every other failure stops the run too, with its message on
-// `listing_unit`.
-void sheet_continuity(int listing_unit, int n, int symmetry, std::span<const PanelConnection> pancon,
+// `info_path` and throws MeshFault, as does every other failure.
+void sheet_continuity(int n, int symmetry, std::span<const PanelConnection> pancon,
                       const SheetGrid& grid, const ContinuityGeometry& geometry,
                       const ContinuityMatrices& matrices,
                       const std::string& info_path = kConnectivityInfoName);
-void sheet_continuity(int listing_unit, int symmetry, std::span<const PanelConnection> pancon,
+void sheet_continuity(int symmetry, std::span<const PanelConnection> pancon,
                       const PanelModel& panels, const ContinuityMatrices& matrices,
                       const std::string& info_path = kConnectivityInfoName);
 

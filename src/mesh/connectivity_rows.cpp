@@ -32,7 +32,6 @@
 #include <utility>
 
 #include "frame/list_directed.hpp"
-#include "frame/run_stop.hpp"
 #include "mesh/connectivity.hpp"
 
 namespace torva {
@@ -174,14 +173,12 @@ bool row_is_zero(std::span<const float> m, int n, int row)
     return true;
 }
 
-[[noreturn]] void stop_unsupported(int listing_unit)
+[[noreturn]] void stop_unsupported()
 {
-    stop_run_on(listing_unit,
-                {"ERROR: Error detected in 'sheet_continuity'", "The procedure can not yet handle this sheets."});
+    throw MeshFault({"ERROR: Error detected in 'sheet_continuity'", "The procedure can not yet handle this sheets."});
 }
 
 struct Context {
-    int listing_unit;
     const SheetGrid& grid;
     const ContinuityGeometry& geometry;
 };
@@ -204,7 +201,7 @@ void add_panel_differences(const Context& ctx, Row& row, const SplinePoint& p, i
         int before = p.nodes[dir.before - 1], after = p.nodes[dir.after - 1];
         const bool has_before = is_domain(before), has_after = is_domain(after);
         if (!has_before && !has_after)
-            stop_run_on(ctx.listing_unit, {"ERROR: Error detected in 'sheet continuity'", dir.message,
+            throw MeshFault({"ERROR: Error detected in 'sheet continuity'", dir.message,
                                            message_line("for sheet number:", sheet)});
         const double f = (has_before && has_after) ? 0.5 : 1.0;
         if (!has_before) before = panel;
@@ -218,12 +215,11 @@ void add_panel_differences(const Context& ctx, Row& row, const SplinePoint& p, i
 void neighbour_rows(const Context& ctx, int ip, const PanelConnection& r, RecordRows& rows)
 {
     if (r.j < 1)
-        stop_run_on(ctx.listing_unit, {"ERROR: Error detected in 'sheet_continuity'", message_line("i           = ", ip),
+        throw MeshFault({"ERROR: Error detected in 'sheet_continuity'", message_line("i           = ", ip),
                                        message_line("pancon(i)%i = ", r.i), message_line("pancon(i)%j = ", r.j)});
-    if (r.j_kp != kSheetKindBody && r.j_kp != kSheetKindFreeSurface) stop_unsupported(ctx.listing_unit);
+    if (r.j_kp != kSheetKindBody && r.j_kp != kSheetKindFreeSurface) stop_unsupported();
     if (r.ktype != 1 && r.ktype != 2)
-        stop_run_on(ctx.listing_unit,
-                    {"ERROR: Error in boundary connectivity", message_line("panel", r.i, " ktype", r.ktype)});
+        throw MeshFault({"ERROR: Error in boundary connectivity", message_line("panel", r.i, " ktype", r.ktype)});
 
     const auto [s, t] = edge_parameter(r.iedge);
     const SplinePoint pi = spline_point(ctx.grid, ctx.geometry, r.i, s, t);
@@ -303,7 +299,7 @@ void symmetry_plane_rows(const Context& ctx, const PanelConnection& r, RecordRow
 
 }  // namespace
 
-void sheet_continuity(int listing_unit, int n, int symmetry, std::span<const PanelConnection> pancon,
+void sheet_continuity(int n, int symmetry, std::span<const PanelConnection> pancon,
                       const SheetGrid& grid, const ContinuityGeometry& geometry,
                       const ContinuityMatrices& matrices, const std::string& info_path)
 {
@@ -311,12 +307,12 @@ void sheet_continuity(int listing_unit, int n, int symmetry, std::span<const Pan
     assert(matrices.amat.size() >= n2 && matrices.bmat.size() >= n2);
     assert(symmetry <= 0 || (matrices.amata.size() >= n2 && matrices.bmata.size() >= n2));
     (void)n2;
-    const Context ctx{listing_unit, grid, geometry};
+    const Context ctx{grid, geometry};
 
     for (std::size_t k = 0; k < pancon.size(); ++k) {
         const int ip = static_cast<int>(k) + 1;
         const PanelConnection& r = pancon[k];
-        if (r.i_kp != kSheetKindBody && r.i_kp != kSheetKindFreeSurface) stop_unsupported(listing_unit);
+        if (r.i_kp != kSheetKindBody && r.i_kp != kSheetKindFreeSurface) stop_unsupported();
 
         RecordRows rows;
         if (r.corner) {                                                                     // (8)
@@ -358,18 +354,18 @@ void sheet_continuity(int listing_unit, int n, int symmetry, std::span<const Pan
             singular = "Singular equation detected 'amata' ieqn = ";
         if (singular) {
             write_connectivity_info(pancon, geometry.xct, info_path);
-            stop_run_on(listing_unit, {"ERROR: Error detected in 'sheet_continuity'", message_line(singular, ieqn),
+            throw MeshFault({"ERROR: Error detected in 'sheet_continuity'", message_line(singular, ieqn),
                                        message_line("index of boundary number = ", ip)});
         }
     }
 }
 
-void sheet_continuity(int listing_unit, int symmetry, std::span<const PanelConnection> pancon,
+void sheet_continuity(int symmetry, std::span<const PanelConnection> pancon,
                       const PanelModel& panels, const ContinuityMatrices& matrices, const std::string& info_path)
 {
     const SheetGrid grid{panels.n_sheets, panels.np1, panels.np2, panels.kp, panels.active, panels.corners};
     const ContinuityGeometry geometry{panels.node_table, panels.colloc};
-    sheet_continuity(listing_unit, panels.n_panels, symmetry, pancon, grid, geometry, matrices, info_path);
+    sheet_continuity(panels.n_panels, symmetry, pancon, grid, geometry, matrices, info_path);
 }
 
 }  // namespace torva

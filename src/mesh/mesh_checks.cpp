@@ -1,4 +1,5 @@
 #include "mesh/mesh_checks.hpp"
+#include "mesh/mesh_fault.hpp"
 
 #include "mesh/mesh_file.hpp"
 
@@ -444,10 +445,17 @@ std::string read_mesh_for_checks(const std::string& ssg, const std::string& fs, 
     if (two) sizing_second.open(fs), second.open(fs);
     if (!first) return "cannot open the mesh file " + ssg;
     if (two && !second) return "cannot open the mesh file " + fs;
-    const MeshSizes sizes = size_mesh(sizing_first, ssg, two ? &sizing_second : nullptr, fs);
-    allocate_panel_model(model, std::max(sizes.n_panels, 0), sizes.n_sheets, false);
-    if (read_mesh_corners(first, ssg, two ? &second : nullptr, fs, 1.0f, model) != 0)
-        return "the mesh has more sheets than its header counted";
+    try {
+        const MeshSizes sizes = size_mesh(sizing_first, ssg, two ? &sizing_second : nullptr, fs);
+        allocate_panel_model(model, std::max(sizes.n_panels, 0), sizes.n_sheets, false);
+        if (read_mesh_corners(first, ssg, two ? &second : nullptr, fs, 1.0f, model) != 0)
+            return "the mesh has more sheets than its header counted";
+    } catch (const MeshFault& fault) {
+        // The reader's own message, as a run would stop with it.
+        std::string why;
+        for (const std::string& line : fault.lines) why += (why.empty() ? "" : "; ") + line;
+        return why;
+    }
     return {};
 }
 

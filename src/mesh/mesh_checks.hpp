@@ -94,8 +94,7 @@ struct MeshCheckReport {
 // Reads the body mesh `ssg` and, unless `fs` is empty or "0", the free-surface mesh `fs` for
 // the checks: sizing pass, allocation and read_mesh_corners, lengths as in the files
 // (ALENGTH 1).  Returns "" or why the files could not be read (one that does not open, more
-// sheets than counted); a file the readers reject stops as in a run (RunStopped, the
-// reader's "ERROR:" line on stderr when no listing is open).
+// sheets than counted, or the reader's own message for a file it rejects).
 [[nodiscard]] std::string read_mesh_for_checks(const std::string& ssg, const std::string& fs, PanelModel& model);
 
 // Runs every check on a model whose sheet tables and corner records are filled: by

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "frame/list_directed.hpp"
-#include "frame/run_stop.hpp"
+#include "mesh/mesh_fault.hpp"
 #include "frame/units.hpp"
 #include "mesh/mesh_records.hpp"
 #include "mesh/panel_geometry.hpp"
@@ -148,7 +148,7 @@ void size_one_file(MeshRecords& records, MeshSizes& sizes, std::int64_t& total_p
         if (!too_many && available >= 0 && bytes <= available && matrix_bytes > double(available)) {
             char need[64];
             std::snprintf(need, sizeof need, "%.0f", matrix_bytes);
-            stop_run({"ERROR: Not enough memory for the mesh in \"" + records.file_name() + "\" (sheet " +
+            throw MeshFault({"ERROR: Not enough memory for the mesh in \"" + records.file_name() + "\" (sheet " +
                       std::to_string(s) + ", record " + std::to_string(records.record_number()) + "): with NP1 = " +
                       std::to_string(h.np1) + ", NP2 = " + std::to_string(h.np2) + " it has " +
                       std::to_string(total_panels) + " padded panels, and its equation system would need " + need +
@@ -164,7 +164,7 @@ void size_one_file(MeshRecords& records, MeshSizes& sizes, std::int64_t& total_p
             problem += "; their tables need " + std::to_string(bytes) + " bytes and this machine has "
                        + (available >= 0 ? std::to_string(available) + " bytes available"
                                          : std::string("an unknown amount of memory available"));
-            stop_run({std::string(too_many ? "ERROR: Too many panels" : "ERROR: Not enough memory") + " for the mesh in \"" +
+            throw MeshFault({std::string(too_many ? "ERROR: Too many panels" : "ERROR: Not enough memory") + " for the mesh in \"" +
                       records.file_name() + "\" (sheet " + std::to_string(s) + ", record " +
                       std::to_string(records.record_number()) + "): " + problem});
         }
@@ -295,13 +295,13 @@ void finish_model(PanelModel& model)
 void check_alength(float alength)
 {
     if (!(alength > 0.0f) || !std::isfinite(alength))
-        stop_run({"ERROR: ALENGTH must be a positive length to scale the mesh by; it is "
+        throw MeshFault({"ERROR: ALENGTH must be a positive length to scale the mesh by; it is "
                   + format_item(alength)});
 }
 
 [[noreturn]] void stop_unable_to_open(const char* what, const std::string& name)
 {
-    stop_run({std::string("ERROR: Unable to open ") + what, name});
+    throw MeshFault({std::string("ERROR: Unable to open ") + what, name});
 }
 
 void open_old(int unit, const std::string& name, const char* what)

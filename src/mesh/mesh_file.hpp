@@ -20,14 +20,15 @@
 //
 // Bad input (a missing, unreadable or truncated file, a value that is not a number, a
 // non-finite coordinate, a sheet without panels, counts whose tables could not fit in
-// memory, a link record naming a panel that does not exist) stops the run with an "ERROR:"
-// line naming the file, the record and what was expected.  The only status a reader
+// memory, a link record naming a panel that does not exist) throws MeshFault with an
+// "ERROR:" line naming the file, the record and what was expected; the caller stops the run.  The only status a reader
 // returns is 1 for more sheets than the capacity, which the driver reports.
 #pragma once
 
 #include <istream>
 #include <string>
 
+#include "mesh/mesh_fault.hpp"
 #include "mesh/panel_model.hpp"
 
 namespace torva {

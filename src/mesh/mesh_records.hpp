@@ -8,7 +8,7 @@
 // without its letter); integers are an optional sign and digits; logicals begin with T or F,
 // optionally after a period (T, .TRUE., f, .false.).
 //
-// Every failure stops the run with one "ERROR:" line naming the file, the record number
+// Every failure throws MeshFault with one "ERROR:" line naming the file, the record number
 // (counting from 1) and what the statement expected.  Two list-directed features are refused
 // rather than honoured, because in a mesh they only ever mean a damaged record: a null value
 // (two commas in a row), which would leave the item at whatever it held before, and "/",
@@ -19,6 +19,9 @@
 #include <istream>
 #include <string>
 #include <string_view>
+
+#include "mesh/mesh_fault.hpp"
+#include "frame/fortran_real.hpp"
 
 namespace torva {
 
@@ -60,7 +63,7 @@ public:
     [[nodiscard]] int record_number() const noexcept { return record_number_; }
     [[nodiscard]] const std::string& file_name() const noexcept { return file_name_; }
 
-    // Stops the run with "ERROR: Mesh file <name>, record <r>: <problem>; expected <what>".
+    // Throws MeshFault with "ERROR: Mesh file <name>, record <r>: <problem>; expected <what>".
     [[noreturn]] void fail(std::string_view problem) const;
 
 private:
@@ -81,9 +84,8 @@ private:
     std::string token_;              // storage for a token built from a repeat
 };
 
-// Free-format number parsing (exposed for tests).  Return false when `text` is not a value
+// Free-format integer parsing (exposed for tests; reals: frame/fortran_real.hpp).  Return false when `text` is not a value
 // of the kind; `out_of_range` is set when it is one but does not fit.
 [[nodiscard]] bool parse_fortran_int(std::string_view text, int& value, bool& out_of_range);
-[[nodiscard]] bool parse_fortran_real(std::string_view text, float& value, bool& out_of_range);
 
 }  // namespace torva

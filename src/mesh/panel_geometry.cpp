@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "equations/dense_linear_algebra.hpp"
+#include "linalg/dense_linear_algebra.hpp"
 
 namespace torva {
 

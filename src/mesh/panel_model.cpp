@@ -11,18 +11,20 @@
 #include <sstream>
 #include <string>
 
-#include "frame/run_stop.hpp"
+#include "mesh/mesh_fault.hpp"
 
 namespace torva {
 
 namespace {
 
-// Values per panel held for panel_capacity panels: corners 12, active 1, node table 9,
-// collocation 3, local frame 9, xi 4, eta 4, sides 4, moments 15, generalised normal 6, the
-// four midline scalars, midline frame 9, its inverse 9, metric inverse 9, moment2 2,
-// moment13 13, interior-body list 1.
-constexpr std::int64_t kCapacityValuesPerPanel =
-    12 + 1 + 9 + 3 + 9 + 4 + 4 + 4 + 15 + kModeCount + 4 + 9 + 9 + 9 + 2 + 13 + 1;
+// Values per panel held for panel_capacity panels: the strides of the capacity tables.
+std::int64_t capacity_values_per_panel() noexcept
+{
+    std::int64_t sum = 0;
+    PanelModel probe;
+    for_each_capacity_table(probe, [&sum](const auto&, int stride) { sum += stride; });
+    return sum;
+}
 // Values per panel held for N panels only: raw nodes 3, link values 6, five panel lists.
 constexpr std::int64_t kWorkValuesPerPanel = 3 + kLinkValueCount + 5;
 // Per sheet: NP1', NP2', NP', KP, MP.
@@ -48,7 +50,7 @@ void release(std::vector<T>& v)
                          + " panels, ";
     detail += available >= 0 ? std::to_string(available) + " bytes available"
                              : std::string("available memory unknown");
-    stop_run({"ERROR: Insufficient memory for allocation of arrays.", detail});
+    throw MeshFault({"ERROR: Insufficient memory for allocation of arrays.", detail});
 }
 
 }  // namespace
@@ -64,7 +66,7 @@ int sheet_first_panel(const PanelModel& model, int sheet) noexcept
 std::int64_t panel_model_bytes(std::int64_t n_panels, std::int64_t panel_capacity,
                                std::int64_t sheet_capacity) noexcept
 {
-    return kElementBytes * (kCapacityValuesPerPanel * panel_capacity
+    return kElementBytes * (capacity_values_per_panel() * panel_capacity
                             + kWorkValuesPerPanel * n_panels + kValuesPerSheet * sheet_capacity);
 }
 
@@ -95,33 +97,8 @@ void allocate_panel_model(PanelModel& model, int n_panels, int n_sheets, bool mi
         model.sheet_capacity = static_cast<int>(sheet_capacity);
         model.panel_capacity = static_cast<int>(panel_capacity);
 
-        size_zeroed(model.np1, sheet_capacity);
-        size_zeroed(model.np2, sheet_capacity);
-        size_zeroed(model.np, sheet_capacity);
-        size_zeroed(model.kp, sheet_capacity);
-        size_zeroed(model.mp, sheet_capacity);
-
-        const std::int64_t c = panel_capacity;
-        size_zeroed(model.corners, kCornerStride * c);
-        size_zeroed(model.active, c);
-        size_zeroed(model.node_table, kNodeTableStride * c);
-        size_zeroed(model.colloc, 3 * c);
-        size_zeroed(model.frame, 9 * c);
-        size_zeroed(model.xi, 4 * c);
-        size_zeroed(model.eta, 4 * c);
-        size_zeroed(model.sides, 4 * c);
-        size_zeroed(model.moments, kMomentCount * c);
-        size_zeroed(model.gnormal, kModeCount * c);
-        size_zeroed(model.midline_len1, c);
-        size_zeroed(model.midline_len2, c);
-        size_zeroed(model.midline_slope, c);
-        size_zeroed(model.midline_cos, c);
-        size_zeroed(model.midline_frame, 9 * c);
-        size_zeroed(model.inv_midline_frame, 9 * c);
-        size_zeroed(model.metric_inv, 9 * c);
-        size_zeroed(model.moment2, 2 * c);
-        size_zeroed(model.moment13, 13 * c);
-        size_zeroed(model.interior_body, c);
+        for_each_sheet_table(model, [&](auto& t, int stride) { size_zeroed(t, stride * sheet_capacity); });
+        for_each_capacity_table(model, [&](auto& t, int stride) { size_zeroed(t, stride * panel_capacity); });
 
         size_zeroed(model.raw_nodes, 3 * n);
         model.n_raw_nodes = 0;

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "mesh/mesh_fault.hpp"
+
 namespace torva {
 
 // 1-based panel number <-> 0-based vector index.  The only place the base changes.
@@ -112,6 +114,39 @@ struct PanelModel {
     int n_free_surface = 0;
 };
 
+// The tables sized by the capacities, each with its values per panel (or per sheet): calls
+// f(table, stride) for each.  The one list of them, so that allocating, enlarging and
+// costing the model cannot forget one.
+template <class Model, class F>
+void for_each_sheet_table(Model& m, F&& f)
+{
+    for (auto* t : {&m.np1, &m.np2, &m.np, &m.kp, &m.mp}) f(*t, 1);
+}
+template <class Model, class F>
+void for_each_capacity_table(Model& m, F&& f)
+{
+    f(m.corners, kCornerStride);
+    f(m.active, 1);
+    f(m.node_table, kNodeTableStride);
+    f(m.colloc, 3);
+    f(m.frame, 9);
+    f(m.xi, 4);
+    f(m.eta, 4);
+    f(m.sides, 4);
+    f(m.moments, kMomentCount);
+    f(m.gnormal, kModeCount);
+    f(m.midline_len1, 1);
+    f(m.midline_len2, 1);
+    f(m.midline_slope, 1);
+    f(m.midline_cos, 1);
+    f(m.midline_frame, 9);
+    f(m.inv_midline_frame, 9);
+    f(m.metric_inv, 9);
+    f(m.moment2, 2);
+    f(m.moment13, 13);
+    f(m.interior_body, 1);
+}
+
 // 0-based index of the first panel of sheet `sheet` (0-based): the sum of NP' before it.
 [[nodiscard]] int sheet_first_panel(const PanelModel& model, int sheet) noexcept;
 
@@ -128,7 +163,7 @@ struct PanelModel {
 // `n_sheets` sheets.  With `mirrored` (IFSBC 3 on a half hull) the sheet and panel tables get
 // room for twice the sheets and panels and sheet_capacity is 2 * n_sheets; the work arrays
 // stay at n_panels.  n_sheets and n_panels of the model are left 0 for the reader to count.
-// Checks the need against the memory available first, and stops the run
+// Checks the need against the memory available first, and throws MeshFault
 // ("ERROR: Insufficient memory for allocation of arrays.", then the byte counts) when it
 // cannot fit or the allocation fails.
 void allocate_panel_model(PanelModel& model, int n_panels, int n_sheets, bool mirrored);

@@ -1,4 +1,5 @@
-// Journal files: open rules, the waiting open, and the filter-list records read by gfortran.
+// Journal files: open rules, the waiting open, the filter-list records read by gfortran, and
+// the journal object over the units against the one in memory.
 #include "driver/journal.hpp"
 
 #include <gtest/gtest.h>
@@ -74,26 +75,6 @@ TEST_F(JournalTest, status_old_with_missing_jou1_stops_naming_it)
     }
 }
 
-TEST_F(JournalTest, open_input_files_rejects_bad_form_and_busy_unit)
-{
-    const std::string name = dir.file("x.jou1");
-    std::ofstream(name) << "";
-    try {
-        torva::OPEN_INPUT_FILES(6, 40, name, "binary");
-        FAIL();
-    } catch (const torva::RunStopped& stop) {
-        ASSERT_EQ(stop.lines.size(), 2u);
-        EXPECT_EQ(stop.lines[1], "form = binary");
-    }
-    try {
-        torva::OPEN_INPUT_FILES(6, torva::kListingUnit, name, "formatted");
-        FAIL();
-    } catch (const torva::RunStopped& stop) {
-        ASSERT_EQ(stop.lines.size(), 2u);
-        EXPECT_EQ(stop.lines[1], "Busy unit number. luopn = 6");
-    }
-}
-
 // A child process holds a write lock for a moment; the open must warn once, wait, and
 // report the file ready when the lock is gone.
 TEST_F(JournalTest, locked_file_is_waited_for_with_one_warning)
@@ -132,6 +113,53 @@ TEST_F(JournalTest, locked_file_is_waited_for_with_one_warning)
     EXPECT_EQ(lines[1], " Input file: " + name);
     EXPECT_EQ(lines[2], " is opened by another application. We have to wait...");
     EXPECT_EQ(lines[3], " Input file ready: " + name);
+}
+
+// The same operations through the units and in memory leave the same records: a batch is
+// its records one by one, a job behind the caller writes in order, a write after a rewind
+// ends the file there, and start_over empties it.  The unit side is read back by a second
+// unit table, as another program would read the file.
+TEST_F(JournalTest, unit_journal_and_memory_journal_keep_the_same_records)
+{
+    using torva::JournalFile;
+    ASSERT_EQ(torva::open_journal_files(6, dir.file("ship"), "new"), 0);
+    torva::UnitJournal on_units(6);
+    torva::MemoryJournal in_memory;
+    const std::vector<float> a = {1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f};
+    const std::vector<int> p = {3, 1, 2};
+    for (torva::Journal* j : {static_cast<torva::Journal*>(&on_units), static_cast<torva::Journal*>(&in_memory)}) {
+        j->write_record(JournalFile::jou1, torva::bytes_of(a));
+        j->write_records(JournalFile::jou1, torva::bytes_of(a), 2 * sizeof(float));
+        j->write_behind(JournalFile::jou2, [a, p](torva::JournalRecordSink& sink) {
+            sink.write(torva::bytes_of(a));
+            sink.write(torva::bytes_of(p));
+        });
+        j->write_record(JournalFile::jou4, torva::bytes_of(p));
+        j->start_over(JournalFile::jou4);
+        j->write_record(JournalFile::jou4, torva::bytes_of(a));
+        j->rewind(JournalFile::jou1);
+        ASSERT_TRUE(j->read_record(JournalFile::jou1));
+        ASSERT_TRUE(j->read_record(JournalFile::jou1));
+        j->write_record(JournalFile::jou1, torva::bytes_of(p));   // ends jou1 after its second record
+    }
+    torva::close_journal_files();
+    torva::units().commit_pending();
+    torva::UnitTable reader;
+    torva::OpenOptions o;
+    o.status = "OLD";
+    o.form = torva::FileForm::unformatted;
+    int unit = 60;
+    for (const auto& [file, suffix] :
+         {std::pair{JournalFile::jou1, ".jou1"}, {JournalFile::jou2, ".jou2"}, {JournalFile::jou4, ".jou4"}}) {
+        ASSERT_EQ(reader.open(unit, dir.file("ship") + suffix, o), 0);
+        std::vector<std::vector<std::byte>> from_file;
+        while (auto r = reader.read_record(unit)) from_file.push_back(std::move(*r));
+        EXPECT_EQ(from_file, in_memory.records(file)) << suffix;
+        ++unit;
+    }
+    EXPECT_EQ(in_memory.records(JournalFile::jou1).size(), 3u);
+    EXPECT_EQ(in_memory.values<int>(JournalFile::jou1, 2), p);
+    EXPECT_EQ(in_memory.records(JournalFile::jou4).size(), 1u);
 }
 
 TEST_F(JournalTest, gfortran_reads_the_filter_list)

@@ -12,6 +12,8 @@
 //     the float rounding of their largest term;
 //   - the ordered matrix product keeps the summation order, so it agrees bit for bit.
 #include "equations/seteqn.hpp"
+#include "integrals/vquadr_row_reference.hpp"
+#include "support/memory_output.hpp"
 
 #include <gtest/gtest.h>
 
@@ -109,7 +111,7 @@ void for_each_instruction_set(Check&& check)
 TEST(row_variant_vectorised, equals_the_per_panel_row_variant_bit_for_bit_in_every_regime)
 {
     for (const torva::PanelModel* m : {&sphere(), &wigley()}) {
-        const torva::RowPanels panels = torva::make_row_panels(*m, 6);
+        const torva::RowPanels panels = torva::make_row_panels(*m);
         const int n = m->n_panels;
         // The panels fall in all three regimes over these points (checked, so that the test
         // cannot pass with one regime missing).
@@ -118,8 +120,8 @@ TEST(row_variant_vectorised, equals_the_per_panel_row_variant_bit_for_bit_in_eve
             torva::RowWorkspace work;
             for (const auto& x : field_points(*m, 11)) {
                 std::vector<float> want(12 * n, -1.0f), got(12 * n, -2.0f);
-                torva::vquadr_row(6, x, n, panels, want);
-                torva::vquadr_row_vectorised(6, x, n, panels, got, work);
+                torva::reference::vquadr_row(x, n, panels, want);
+                torva::vquadr_row_vectorised(x, n, panels, got, work);
                 ASSERT_EQ(bit_differences(got, want), 0) << "field point " << x[0] << " " << x[1] << " " << x[2];
                 near += static_cast<int>(work.near.size());
                 intermediate += static_cast<int>(work.intermediate.size());
@@ -222,97 +224,6 @@ TEST(spline_pieces_vectorised, agree_with_spline_piece_values_to_float_rounding_
     });
 }
 
-// The node columns from the definition: the row variant at F (and its mirror), the pieces of
-// every active panel by spline_piece_values, and NS(p) = sum over the node table of piece
-// 10 - m of panel e_m, skipping absent and inactive panels.
-struct Reference {
-    std::vector<float> panel_sum, panel_diff, node_sum, node_diff;   // columns 1 and 7 only for the nodes
-    std::vector<double> node_scale;                                  // sum of |pieces| per node and column
-};
-
-Reference reference_row(const torva::PanelModel& m, const std::array<float, 3>& x, int symmetry)
-{
-    const int n = m.n_panels;
-    const torva::RowPanels panels = torva::make_row_panels(m, 6);
-    Reference r;
-    r.panel_sum.assign(12 * n, 0.0f);
-    torva::vquadr_row(6, x, n, panels, r.panel_sum);
-    r.panel_diff = r.panel_sum;
-    if (symmetry == 1) {
-        std::vector<float> image(12 * n);
-        torva::vquadr_row(6, {x[0], -x[1], x[2]}, n, panels, image);
-        for (int i = 0; i < 12 * n; ++i) {
-            r.panel_diff[i] = r.panel_sum[i] - image[i];
-            r.panel_sum[i] = r.panel_sum[i] + image[i];
-        }
-    }
-    const std::array<float, 9> weights = {1, 6, 1, 6, 36, 6, 1, 6, 1};
-    auto nodes = [&](const std::vector<float>& density, std::vector<float>& node, std::vector<double>& scale) {
-        node.assign(2 * n, 0.0f);
-        scale.assign(2 * n, 0.0);
-        for (int p = 0; p < n; ++p)
-            for (int m9 = 0; m9 < 9; ++m9) {
-                const int e = m.node_table[9 * p + m9];
-                if (e == 0 || !m.active[e - 1]) continue;
-                for (int part = 0; part < 2; ++part) {
-                    std::array<double, 6> v{};
-                    for (int c = 0; c < 6; ++c) v[c] = density[(c + 6 * part) * n + (e - 1)];
-                    const auto piece = torva::spline_piece_values(v, torva::piece_geometry(m, e), {1, 1, 1}, weights);
-                    const float w = static_cast<float>(piece[8 - m9]);
-                    node[part * n + p] += w;
-                    scale[part * n + p] += std::abs(w);
-                }
-            }
-    };
-    std::vector<double> scale_diff;
-    nodes(r.panel_sum, r.node_sum, r.node_scale);
-    if (symmetry == 1) {
-        nodes(r.panel_diff, r.node_diff, scale_diff);
-        r.node_scale.insert(r.node_scale.end(), scale_diff.begin(), scale_diff.end());
-    }
-    return r;
-}
-
-TEST(row_influence, gathering_and_scattering_match_the_node_sums_of_their_definition)
-{
-    for (const torva::PanelModel* m : {&sphere(), &wigley()}) {
-        const int n = m->n_panels;
-        const int symmetry = m->header.symmetry;
-        for (const int infmeth : {-1, 0}) {
-            const torva::RowInfluence influence = torva::select_row_influence(*m, 6, symmetry, infmeth, {1, 1, 1});
-            torva::RowInfluenceArrays a(n);
-            const auto points = field_points(*m, 31);
-            for (std::size_t k = 0; k < points.size(); k += 3) {
-                const auto& x = points[k];
-                influence(x, 1, a);
-                const Reference r = reference_row(*m, x, symmetry);
-                // Panel columns: the row variant itself (bit for bit).
-                for (int c : {0, 6})
-                    for (int q = 0; q < n; ++q) {
-                        ASSERT_EQ(std::bit_cast<std::uint32_t>(a.panel_sum[c * n + q]),
-                                  std::bit_cast<std::uint32_t>(r.panel_sum[c * n + q]));
-                        if (symmetry == 1) {
-                            ASSERT_EQ(std::bit_cast<std::uint32_t>(a.panel_diff[c * n + q]),
-                                      std::bit_cast<std::uint32_t>(r.panel_diff[c * n + q]));
-                        }
-                    }
-                // Node columns: at most nine float pieces, each within one rounding of its
-                // reference, summed in float: 12 units of 2^-24 of the sum of |pieces|.
-                for (int sys = 0; sys < (symmetry == 1 ? 2 : 1); ++sys) {
-                    const std::vector<float>& node = sys == 0 ? a.node_sum : a.node_diff;
-                    const std::vector<float>& want = sys == 0 ? r.node_sum : r.node_diff;
-                    for (int part = 0; part < 2; ++part)
-                        for (int p = 0; p < n; ++p) {
-                            const double tol = 12.0 * std::ldexp(r.node_scale[sys * 2 * n + part * n + p], -24) + 1e-30;
-                            ASSERT_NEAR(node[part * 6 * n + p], want[part * n + p], tol)
-                                << "infmeth " << infmeth << " system " << sys << " part " << part << " node " << p;
-                        }
-                }
-            }
-        }
-    }
-}
-
 // The .jou4 records of the row loop against getvel called pair by pair in the documented
 // order (rows ascending; within a row the flagged body sheets' active unknowns ascending),
 // with and without symmetry, for deep water and a finite depth.
@@ -330,18 +241,9 @@ TEST(seteqn_rows, velocity_records_equal_getvel_pair_by_pair_bit_for_bit)
         for (int c = 0; c < n; ++c) kernel[c] = torva::kernel_panel(*m, torva::to_panel_number(c));
         for (const int symmetry : {0, 1}) {
             for (const float depth : {-1.0f, 2.5f}) {
-                TempDir dir("velrec");
-                {
-                    torva::OpenOptions o;
-                    o.status = "NEW";
-                    ASSERT_EQ(torva::units().open(6, dir.file("t.LIS"), o), 0);
-                    o.form = torva::FileForm::unformatted;
-                    for (const auto& [unit, suffix] : {std::pair{11, ".jou1"}, {15, ".jou1a"}, {12, ".jou2"}, {14, ".jou4"}})
-                        ASSERT_EQ(torva::units().open(unit, dir.file(std::string("t") + suffix), o), 0);
-                    std::vector<float> amat(std::size_t(n) * n, 0.0f), amata(symmetry ? std::size_t(n) * n : 0, 0.0f);
-                    torva::assemble_system(*m, {}, symmetry, m->n_sheets, n, none, depth, amat, amata);
-                    torva::units().close_all();
-                }
+                torva::testing::MemoryOutput o;
+                std::vector<float> amat(std::size_t(n) * n, 0.0f), amata(symmetry ? std::size_t(n) * n : 0, 0.0f);
+                torva::assemble_system(*m, o.out, symmetry, m->n_sheets, n, none, depth, amat, amata);
                 std::vector<std::vector<float>> want;
                 int offset0 = 0;
                 for (int r = 0; r < n; ++r) {
@@ -359,7 +261,7 @@ TEST(seteqn_rows, velocity_records_equal_getvel_pair_by_pair_bit_for_bit)
                         }
                     }
                 }
-                const auto got = float_records(dir.file("t.jou4"));
+                const auto got = o.floats(torva::JournalFile::jou4);
                 ASSERT_EQ(got.size(), want.size());
                 ASSERT_FALSE(got.empty());
                 for (std::size_t i = 0; i < got.size(); ++i)
@@ -367,35 +269,6 @@ TEST(seteqn_rows, velocity_records_equal_getvel_pair_by_pair_bit_for_bit)
                                                                    << " depth " << depth;
             }
         }
-    }
-}
-
-TEST(ordered_matrix_product, equals_the_plain_column_loop_bit_for_bit)
-{
-    // Mixed magnitudes and exact zeros (whole zero columns of A too), so that any change of
-    // order or any fused multiply-add would show in the last bits.
-    for (const int n : {1, 5, 37, 131}) {
-        std::mt19937 rng(static_cast<std::uint32_t>(n));
-        std::uniform_real_distribution<float> u(-1.0f, 1.0f);
-        std::bernoulli_distribution zero(0.2);
-        std::vector<float> a(std::size_t(n) * n), b(std::size_t(n) * n);
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            a[i] = zero(rng) ? 0.0f : u(rng) * std::ldexp(1.0f, static_cast<int>(i % 9) - 4);
-            b[i] = zero(rng) ? 0.0f : u(rng);
-        }
-        for (int i = 0; i < n; i += 4) std::fill_n(a.begin() + std::size_t(i) * n, n, 0.0f);
-        std::vector<float> want(std::size_t(n) * n, 0.0f), got(std::size_t(n) * n, 9.0f);
-        // C(:, k) += A(:, j) * B(j, k) for j ascending, into a zeroed matrix.
-        for (int k = 0; k < n; ++k)
-            for (int j = 0; j < n; ++j) {
-                const float bjk = b[j + std::size_t(k) * n];
-                for (int i = 0; i < n; ++i) {
-                    const float term = a[i + std::size_t(j) * n] * bjk;
-                    want[i + std::size_t(k) * n] = want[i + std::size_t(k) * n] + term;
-                }
-            }
-        torva::ordered_matrix_product(n, a, b, got);
-        EXPECT_EQ(bit_differences(got, want), 0) << "n = " << n;
     }
 }
 

@@ -9,9 +9,11 @@
 #include <omp.h>
 
 #include "frame/run_stop.hpp"
+#include "driver/journal.hpp"
 #include "frame/units.hpp"
 #include "mesh/mesh_text.hpp"
 #include "support/journal_solver.hpp"
+#include "support/memory_output.hpp"
 #include "support/run_program.hpp"
 
 namespace {
@@ -21,19 +23,7 @@ using torva::test::flat_sheet;
 using torva::test::sheets_text;
 using torva::test::version_header;
 
-// Opens the listing and the four journal files of seteqn in `dir`, closes them on exit.
-struct OpenJournals {
-    explicit OpenJournals(const TempDir& dir)
-    {
-        torva::OpenOptions o;
-        o.status = "NEW";
-        EXPECT_EQ(torva::units().open(6, dir.file("t.LIS"), o), 0);
-        o.form = torva::FileForm::unformatted;
-        for (const auto& [unit, suffix] : {std::pair{11, ".jou1"}, {15, ".jou1a"}, {12, ".jou2"}, {14, ".jou4"}})
-            EXPECT_EQ(torva::units().open(unit, dir.file(std::string("t") + suffix), o), 0);
-    }
-    ~OpenJournals() { torva::units().close_all(); }
-};
+using torva::JournalFile;
 
 torva::PanelModel body_sheet(int np1, int np2, int kind = 2, int flag = 1, int symmetry = 0)
 {
@@ -55,15 +45,12 @@ const torva::RowInfluence kNoInfluence = [](const std::array<float, 3>&, int, to
 
 TEST(seteqn_rows, rim_rows_are_second_differences_over_root_six_and_interior_rows_hold_the_free_term)
 {
-    TempDir dir("rows");
     const auto m = body_sheet(3, 2);   // padded 5 x 4
     const int n = m.n_panels;
     ASSERT_EQ(n, 20);
     std::vector<float> amat(n * n, 0.0f);
-    {
-        OpenJournals j(dir);
-        torva::assemble_system(m, {}, 0, 1, n, kNoInfluence, -1.0f, amat, {});
-    }
+    MemoryOutput o;
+    torva::assemble_system(m, o.out, 0, 1, n, kNoInfluence, -1.0f, amat, {});
     auto a = [&](int r, int c) { return amat[r + c * n]; };   // 0-based
     const float k1 = 1.0f / std::sqrt(6.0f), k2 = -2.0f / std::sqrt(6.0f);
     // Padded (a, b), 1-based, first direction fastest: r = (a-1) + 5 (b-1).
@@ -86,14 +73,14 @@ TEST(seteqn_rows, rim_rows_are_second_differences_over_root_six_and_interior_row
             EXPECT_NEAR(a(r, r + da + 5 * db), w[da + 1] * w[db + 1] / 38.0f, 2e-7f);
     // Right-hand sides: N records of N zeros; nothing in .jou1a without symmetry; the
     // velocity records (flag 1) are 3 floats for each interior row and active panel.
-    const auto jou1 = float_records(dir.file("t.jou1"));
+    const auto jou1 = o.floats(JournalFile::jou1);
     ASSERT_EQ(jou1.size(), 20u);
     for (const auto& row : jou1) {
         ASSERT_EQ(row.size(), 20u);
         for (float v : row) EXPECT_EQ(v, 0.0f);
     }
-    EXPECT_TRUE(float_records(dir.file("t.jou1a")).empty());
-    const auto jou4 = float_records(dir.file("t.jou4"));
+    EXPECT_TRUE(o.floats(JournalFile::jou1a).empty());
+    const auto jou4 = o.floats(JournalFile::jou4);
     EXPECT_EQ(jou4.size(), 6u * 6u);
     for (const auto& rec : jou4) EXPECT_EQ(rec.size(), 3u);
 }
@@ -108,34 +95,29 @@ TEST(seteqn_rows, bottom_image_adds_with_the_signs_of_the_direct_pass)
         std::fill_n(a.panel_sum.begin(), n, f[2]);
     };
     for (const float depth : {-1.0f, 0.0f, 3.0f}) {
-        TempDir dir("bottom");
         const auto m = body_sheet(3, 3);
         const int n = m.n_panels;
         std::vector<float> amat(n * n, 0.0f);
-        {
-            OpenJournals j(dir);
-            torva::assemble_system(m, {}, 0, 1, n, z_source, depth, amat, {});
-        }
-        const auto jou1 = float_records(dir.file("t.jou1"));
+        MemoryOutput o;
+        torva::assemble_system(m, o.out, 0, 1, n, z_source, depth, amat, {});
+        const auto jou1 = o.floats(JournalFile::jou1);
         const int r = 1 + 5 * 1;   // interior (2, 2)
         // brow = -(z) [- (-z - 2d)], negated, divided by the row norm 2 pi 38.
         const float z = -2.0f;
         const float expect = (depth > 0 ? -2.0f * depth : z) / (6.28318f * 38.0f);
         for (float v : jou1[r]) EXPECT_NEAR(v, expect, 1e-6f * std::abs(expect)) << "depth " << depth;
         // Velocity records: none at depth 0 exactly, 3 floats otherwise.
-        const auto jou4 = float_records(dir.file("t.jou4"));
-        EXPECT_EQ(jou4.size(), depth == 0.0f ? 0u : 81u) << "depth " << depth;
+        EXPECT_EQ(o.floats(JournalFile::jou4).size(), depth == 0.0f ? 0u : 81u) << "depth " << depth;
     }
 }
 
 TEST(seteqn_rows, a_singular_system_reports_the_sgetrf_info)
 {
     // A free-surface sheet with no influence: its interior rows are empty.
-    TempDir dir("singular");
     const auto m = body_sheet(2, 2, 3, 0);
-    OpenJournals j(dir);
+    MemoryOutput o;
     try {
-        torva::seteqn(m, {}, 0, 1, m.n_panels, kNoInfluence, 1, -1.0f);
+        torva::seteqn(m, o.out, 0, 1, m.n_panels, kNoInfluence, 1, -1.0f);
         FAIL() << "no stop";
     } catch (const torva::RunStopped& stop) {
         ASSERT_EQ(stop.lines.size(), 1u);
@@ -148,7 +130,7 @@ TEST(seteqn_rows, a_singular_system_reports_the_sgetrf_info)
 // The files do not depend on the number of threads that assembled them.
 TEST(seteqn_rows, journal_files_are_identical_for_one_and_two_threads)
 {
-    std::string files[2][4];
+    std::vector<std::vector<std::byte>> files[2][4];
     for (int threads : {1, 2}) {
         TempDir dir("threads");
         const std::string args = "sphere --radius 1 --depth 3 --n 6 --symmetry 1 --out " + shell_quote(dir.file("s.ssg"));
@@ -159,13 +141,13 @@ TEST(seteqn_rows, journal_files_are_identical_for_one_and_two_threads)
         const int saved = omp_get_max_threads();
         omp_set_num_threads(threads);
         {
-            OpenJournals j(dir);
-            torva::seteqn(m, {}, 1, m.n_sheets, m.n_panels, {1, 1, 1}, -1, -1, 4.0f);
+            MemoryOutput o;
+            torva::seteqn(m, o.out, 1, m.n_sheets, m.n_panels, {1, 1, 1}, -1, -1, 4.0f);
+            int k = 0;
+            for (const JournalFile f : {JournalFile::jou1, JournalFile::jou1a, JournalFile::jou2, JournalFile::jou4})
+                files[threads - 1][k++] = o.journal.records(f);
         }
         omp_set_num_threads(saved);
-        int k = 0;
-        for (const char* suffix : {".jou1", ".jou1a", ".jou2", ".jou4"})
-            files[threads - 1][k++] = read_text(dir.file(std::string("t") + suffix));
     }
     for (int k = 0; k < 4; ++k) {
         EXPECT_FALSE(files[0][k].empty()) << k;
@@ -182,8 +164,15 @@ TEST(seteqn_rows, gfortran_reads_every_journal_record_with_the_documented_length
     ASSERT_EQ(torva::test::load_mesh(m, read_text(dir.file("s.ssg")), 1.0f), 0);
     torva::fill_moment_tables(m);
     {
-        OpenJournals j(dir);
-        torva::seteqn(m, {}, 1, m.n_sheets, m.n_panels, {1, 1, 1}, -1, 1, -1.0f);
+        torva::OpenOptions o;
+        o.status = "NEW";
+        ASSERT_EQ(torva::units().open(6, dir.file("t.LIS"), o), 0);
+        o.form = torva::FileForm::unformatted;
+        for (const auto& [unit, suffix] : {std::pair{11, ".jou1"}, {15, ".jou1a"}, {12, ".jou2"}, {14, ".jou4"}})
+            ASSERT_EQ(torva::units().open(unit, dir.file(std::string("t") + suffix), o), 0);
+        torva::UnitJournal journal(6);
+        torva::seteqn(m, {6, journal}, 1, m.n_sheets, m.n_panels, {1, 1, 1}, -1, 1, -1.0f);
+        (void)torva::units().close_all();
     }
     const int n = m.n_panels;
     const std::string prog = R"(

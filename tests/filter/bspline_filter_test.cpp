@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "equations/dense_linear_algebra.hpp"
+#include "linalg/dense_linear_algebra.hpp"
 #include "filter/bspline_masks.hpp"
 #include "frame/list_directed.hpp"
 #include "frame/run_stop.hpp"

@@ -182,130 +182,6 @@ TEST(basis_flow_integrals, drivers_match_the_closed_form_flat_panel)
     }
 }
 
-// Codes 0, 1, 2 of the basis-flow drivers are getic2's method codes 1, 2, 3: the same integrators on the
-// same integrands give the same numbers (the potential is the source integral; on a flat
-// panel the directed velocity along the normal is the dipole integral).  Other codes give 0.
-TEST(basis_flow_integrals, method_codes_are_one_below_the_influence_codes)
-{
-    const auto corners = tilted_trapezoid({0.0, 0.0, -1.5});
-    const BilinearPanel panel = bilinear_of(corners);
-    const auto p = integration_corners(corners);
-    const Vec3d n = vec3::scale(vec3::cross(panel.a, panel.b), 1.0 / vec3::norm(vec3::cross(panel.a, panel.b)));
-    const Vec3d f = {0.7, -0.4, -0.9};
-    for (int code = 0; code <= 2; ++code) {
-        const PanelIntegrals ref = panel_integrals(code + 1, f, p[0], p[1], p[2], p[3]);
-        const PotentialVelocityIntegrals q = potential_velocity_integrals(code, f, panel);
-        const DirectedVelocityIntegral d = directed_velocity_integral(code, f, n, panel);
-        // Same sample points and integrand for the potential.  The dipole integrand N . R
-        // equals |N| n . R only on an exactly plane panel; rounding the corners to float
-        // bends it by ~6e-8 of its size, which moves the integral by about as much.
-        EXPECT_NEAR(q.values[0], ref.source, 1.0e-12 * std::fabs(ref.source)) << "code " << code;
-        EXPECT_NEAR(d.value, ref.dipole, 1.0e-6 * std::fabs(ref.dipole)) << "code " << code;
-        EXPECT_EQ(q.error_flag, ref.error_flag);
-    }
-    for (const int code : {3, -1, 7}) {
-        const PotentialVelocityIntegrals q = potential_velocity_integrals(code, f, panel);
-        EXPECT_EQ(q.values, (std::array<double, 4>{}));
-        EXPECT_EQ(directed_velocity_integral(code, f, n, panel).value, 0.0);
-    }
-}
-
-// At its own centre a square of side a has the potential 4 a ln(1 + sqrt 2) (the integral of
-// 1/r over the square), and the single layer's gradient on the side away from the normal is
-// 2 pi n (the jump), with no tangential part by symmetry.  The graded rule integrates the
-// collapsed (smooth) integrand with 512 Gauss points: about 1e-6 relative (2e-6 allowed).
-TEST(fstgrd1, own_centre_gets_the_weakly_singular_potential_and_the_fluid_side_jump)
-{
-    const double a = 0.8;
-    const auto corners = square(-0.4, 1.0, -3.0, a);
-    const std::array<float, 4> sides = sides_of(corners);
-    const std::vector<BasisFlowSource> sources = {basis_flow_source(corners, sides)};
-    const std::vector<float> strength = {1.0f};
-    const std::vector<float> point = {0.0f, 1.4f, -3.0f};
-    const std::vector<FieldImage> direct_only = {FieldImage{}};
-    std::vector<int> l0(1), l1(1), l2(1), l3(1);
-    BasisFlowScratch scratch;
-    std::vector<std::array<double, 4>> sums(1);
-    const int failures = fstgrd1_block(sources, strength, point, 0, 1, direct_only, {l0, l1, l2, l3}, scratch, sums);
-    EXPECT_EQ(failures, 0);
-    const double exact = 4.0 * a * std::log(1.0 + std::sqrt(2.0));
-    EXPECT_NEAR(sums[0][0], exact, 2.0e-6 * exact);
-    EXPECT_NEAR(sums[0][1], 0.0, 1.0e-6);
-    EXPECT_NEAR(sums[0][2], 0.0, 1.0e-6);
-    EXPECT_NEAR(sums[0][3], 2.0 * std::numbers::pi, 1.0e-6);   // normal +z, fluid below
-}
-
-// On the wall z = 0 the surface image doubles the potential and cancels the vertical
-// velocity exactly; on y = 0 with symmetry the y-image cancels v exactly.
-TEST(fstgrd1, wall_and_symmetry_plane_are_exact_mirrors)
-{
-    const auto corners = tilted_trapezoid({0.6, 0.8, -0.9});
-    const std::vector<BasisFlowSource> sources = {basis_flow_source(corners, sides_of(corners))};
-    const std::vector<float> strength = {0.7f};
-    // One point near the panel (adaptive), one far (a class rule), both on z = 0 and y = 0.
-    const std::vector<float> points = {0.5f, 0.0f, 0.0f, 6.0f, 0.0f, 0.0f};
-    std::vector<int> l0(2), l1(2), l2(2), l3(2);
-    BasisFlowScratch scratch;
-
-    std::vector<std::array<double, 4>> wall(2);
-    fstgrd1_block(sources, strength, points, 0, 2, basis_flow_images(0, 0, -1.0), {l0, l1, l2, l3}, scratch, wall);
-    std::vector<std::array<double, 4>> direct(2);
-    const std::vector<FieldImage> direct_only = {FieldImage{}};
-    fstgrd1_block(sources, strength, points, 0, 2, direct_only, {l0, l1, l2, l3}, scratch, direct);
-    for (int k = 0; k < 2; ++k) {
-        EXPECT_EQ(wall[static_cast<std::size_t>(k)][3], 0.0) << "w at point " << k;
-        EXPECT_DOUBLE_EQ(wall[static_cast<std::size_t>(k)][0], 2.0 * direct[static_cast<std::size_t>(k)][0]);
-    }
-
-    std::vector<std::array<double, 4>> mirrored(2);
-    fstgrd1_block(sources, strength, points, 0, 2, basis_flow_images(1, 0, -1.0), {l0, l1, l2, l3}, scratch, mirrored);
-    for (int k = 0; k < 2; ++k) {
-        EXPECT_EQ(mirrored[static_cast<std::size_t>(k)][2], 0.0) << "v at point " << k;
-        EXPECT_EQ(mirrored[static_cast<std::size_t>(k)][3], 0.0) << "w at point " << k;
-    }
-
-    // N_KERNEL 0 with a bottom given adds nothing: bit for bit the deep-water values.
-    std::vector<std::array<double, 4>> no_kernel(2);
-    fstgrd1_block(sources, strength, points, 0, 2, basis_flow_images(0, 0, 2.0), {l0, l1, l2, l3}, scratch, no_kernel);
-    EXPECT_EQ(no_kernel, wall);
-}
-
-// fstgrd1 itself: phi and grad phi of two panels, against the closed-form kernel summed over
-// the direct point and the surface image (5e-4 as in the driver test).
-TEST(fstgrd1, sums_the_panels_and_their_surface_images)
-{
-    Tables t;
-    t.add(tilted_trapezoid({0.0, 0.0, -1.2}));
-    t.add(square(1.0, -0.5, -0.6, 0.7));
-    const std::vector<int> list = {1, 2};
-    const std::vector<float> strengths = {0.8f, -0.5f};
-    const std::vector<float> points = {0.2f, 0.3f, -0.3f, 3.0f, 1.0f, -2.0f, 1.3f, -0.1f, 0.0f};
-    std::vector<float> phi(3), u(3), v(3), w(3);
-    const int failures = fstgrd1(t.geometry(), [](std::string_view) {}, 6, points, 3, list, strengths, phi, u, v, w, 0, 0, -1.0f);
-    EXPECT_EQ(failures, 0);
-    for (int k = 0; k < 3; ++k) {
-        std::array<double, 4> want{};
-        for (int i = 0; i < 2; ++i) {
-            std::array<float, 12> rec;
-            std::copy_n(t.corners.begin() + 12 * i, 12, rec.begin());
-            const KernelPanel kp = kernel_of(rec);
-            for (const double zs : {1.0, -1.0}) {
-                const SourceKernelResult r = source_kernel(
-                    {points[3 * k], points[3 * k + 1], static_cast<float>(zs * points[3 * k + 2])}, 0, kp, 1);
-                want[0] += strengths[i] * r.phi_s;
-                want[1] += strengths[i] * r.grad_phi_s[0];
-                want[2] += strengths[i] * r.grad_phi_s[1];
-                want[3] += strengths[i] * zs * r.grad_phi_s[2];
-            }
-        }
-        const double scale = std::max({std::fabs(want[1]), std::fabs(want[2]), std::fabs(want[3])});
-        EXPECT_NEAR(phi[k], want[0], 5.0e-4 * std::fabs(want[0])) << "point " << k;
-        EXPECT_NEAR(u[k], want[1], 5.0e-4 * scale) << "point " << k;
-        EXPECT_NEAR(v[k], want[2], 5.0e-4 * scale) << "point " << k;
-        EXPECT_NEAR(w[k], want[3], 5.0e-4 * scale) << "point " << k;
-    }
-}
-
 // The matrix of two panels: off-diagonal elements are n_j . grad G_i at c_j with the surface
 // image (closed form, 5e-4), the diagonal is 2 pi minus the image term (a flat panel's own
 // principal value along its normal is 0), computed here by the adaptive driver at the image
@@ -434,7 +310,7 @@ BuilderRun run_builders(const Tables& t, const std::vector<float>& extra, int n_
     for (auto* a : {&r.phi, &r.u, &r.v, &r.w})
         a->assign(static_cast<std::size_t>(np), 0.0f);
     r.field_failures = fstgrd1(t.geometry(), [&](std::string_view line) {
-        r.field_lines += line == kBasisFlowIntegralFailLine; }, 6, points, np, list, r.vector, r.phi, r.u, r.v,
+        r.field_lines += line == kBasisFlowIntegralFailLine; }, points, np, list, r.vector, r.phi, r.u, r.v,
         r.w, 0, n_kernel, depth);
     return r;
 }

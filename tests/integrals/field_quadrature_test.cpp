@@ -3,8 +3,7 @@
 // vquadr against the row variant for the same pairs, the regime bounds, the mirror and
 // inactive rows, and the B-spline pieces against the spline functions themselves.
 //
-// Brute force as in source_kernel_test.cpp: Duffy fans around the foot of the field point,
-// graded 10-point Gauss-Legendre, ~1e-10 relative.
+// Brute force: brute_force_quadrature.hpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,90 +14,17 @@
 #include <vector>
 
 #include "integrals/field_quadrature.hpp"
+#include "integrals/brute_force_quadrature.hpp"
+#include "integrals/vquadr_row_reference.hpp"
 
 namespace torva {
 namespace {
 
+using namespace torva::brute;
+
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kFloatEps = std::numeric_limits<float>::epsilon();
 constexpr double kDoubleEps = std::numeric_limits<double>::epsilon();
-
-// ---- brute force -------------------------------------------------------------------------
-
-struct GaussRule {
-    std::array<double, 10> x{}, w{};
-};
-const GaussRule& rule10()
-{
-    static const GaussRule rule = [] {
-        GaussRule g;
-        for (int i = 0; i < 10; ++i) {
-            double z = std::cos(kPi * (i + 0.75) / 10.5), dp = 0.0;
-            for (int it = 0; it < 100; ++it) {
-                double p0 = 1.0, p1 = z;
-                for (int k = 2; k <= 10; ++k) {
-                    const double p2 = ((2.0 * k - 1.0) * z * p1 - (k - 1.0) * p0) / k;
-                    p0 = p1;
-                    p1 = p2;
-                }
-                dp = 10.0 * (z * p1 - p0) / (z * z - 1.0);
-                const double dz = p1 / dp;
-                z -= dz;
-                if (std::fabs(dz) < 1e-16) break;
-            }
-            g.x[static_cast<std::size_t>(i)] = 0.5 * (1.0 - z);
-            g.w[static_cast<std::size_t>(i)] = 1.0 / ((1.0 - z * z) * dp * dp);
-        }
-        return g;
-    }();
-    return rule;
-}
-
-template <class F>
-double graded_integral(const F& f, double focus, double finest)
-{
-    std::vector<double> b = {0.0, 1.0};
-    for (double w = std::max(finest, 1e-12); w < 1.0; w *= 4.0) {
-        if (focus - w > 0.0) b.push_back(focus - w);
-        if (focus + w < 1.0) b.push_back(focus + w);
-    }
-    if (focus > 0.0 && focus < 1.0) b.push_back(focus);
-    std::sort(b.begin(), b.end());
-    double sum = 0.0;
-    for (std::size_t i = 0; i + 1 < b.size(); ++i) {
-        const double len = b[i + 1] - b[i];
-        for (std::size_t g = 0; g < 10; ++g) sum += len * rule10().w[g] * f(b[i] + len * rule10().x[g]);
-    }
-    return sum;
-}
-
-double polygon_quadrature(const std::array<double, 4>& vx, const std::array<double, 4>& vy, double x0,
-                          double y0, double z, const std::function<double(double, double)>& f)
-{
-    double twice_area = 0.0;
-    for (int k = 0; k < 4; ++k) twice_area += vx[k] * vy[(k + 1) % 4] - vx[(k + 1) % 4] * vy[k];
-    const double orientation = twice_area < 0.0 ? -1.0 : 1.0;
-    double total = 0.0;
-    for (int k = 0; k < 4; ++k) {
-        const int e = (k + 1) % 4;
-        const double ax = vx[k] - x0, ay = vy[k] - y0, ex = vx[e] - vx[k], ey = vy[e] - vy[k];
-        const double edge = std::hypot(ex, ey);
-        if (edge < 1e-14) continue;
-        const double det = ax * ey - ay * ex;
-        const double dist = std::fabs(det) / edge;
-        if (dist < 1e-14) continue;
-        const double vstar = std::clamp(-(ax * ex + ay * ey) / (edge * edge), 0.0, 1.0);
-        const double reach = std::max(std::hypot(ax, ay), std::hypot(ax + ex, ay + ey));
-        const double finest_u = 1e-2 * std::max(std::fabs(z), 1e-9) / reach;
-        const double finest_v = 1e-2 * std::max(std::fabs(z), dist) / edge;
-        auto inner = [&](double u) {
-            return u * graded_integral([&](double v) { return f(x0 + u * (ax + v * ex), y0 + u * (ay + v * ey)); },
-                                       vstar, finest_v / std::max(u, 1e-3));
-        };
-        total += orientation * det * graded_integral(inner, 0.0, finest_u);
-    }
-    return total;
-}
 
 // ---- a hand-built panel set ----------------------------------------------------------------
 
@@ -226,18 +152,6 @@ TEST(field_quadrature, near_field_integrates_polynomial_densities_exactly)
 // a polynomial integrand that the quadrature integrates exactly; its zeta-derivative is
 // taken by double central differences (h = 1e-4 r).  Agreement to rounding: 16 eps of the
 // column scale in double (terms alternate), 16 float eps in float.
-double legendre(int l, double c)
-{
-    double p0 = 1.0, p1 = c;
-    if (l == 0) return 1.0;
-    for (int k = 2; k <= l; ++k) {
-        const double p2 = ((2.0 * k - 1.0) * c * p1 - (k - 1.0) * p0) / k;
-        p0 = p1;
-        p1 = p2;
-    }
-    return p1;
-}
-
 double series(const Quad& q, int i, std::array<double, 3> x, int order)
 {
     const double r = std::hypot(x[0], x[1], x[2]);
@@ -344,18 +258,18 @@ TEST(field_quadrature, row_variant_matches_vquadr_for_the_same_pairs)
 {
     const PanelSet set = sample_set();
     const int n = set.n;
-    const RowPanels rows = make_row_panels(set.view(), n, 6);
+    const RowPanels rows = make_row_panels(set.view(), n);
     const float depth = 0.75f;
     std::vector<float> column(static_cast<std::size_t>(n) * kDensityColumns);
     std::vector<float> row(static_cast<std::size_t>(n) * kDensityColumns);
     for (int p = 1; p <= n - 1; ++p) {
-        vquadr(6, p, n, set.view(), column, depth);
+        vquadr(p, n, set.view(), column, depth);
         const float cz = set.colloc[3 * static_cast<std::size_t>(p - 1) + 2];
         for (int j = 0; j < n; ++j) {
             if (set.active[static_cast<std::size_t>(j)] == 0) continue;
             std::array<float, 3> f = point_of(set, j);
             f[2] = static_cast<float>(static_cast<double>(f[2]) + 2.0 * cz + 2.0 * depth);
-            vquadr_row(6, f, n, rows, row);
+            reference::vquadr_row(f, n, rows, row);
             const double area = set.moments[15 * static_cast<std::size_t>(p - 1)];
             double r = 0.0;
             for (int k = 0; k < 3; ++k) r += std::pow(f[k] - set.colloc[3 * static_cast<std::size_t>(p - 1) + k], 2);
@@ -373,132 +287,6 @@ TEST(field_quadrature, row_variant_matches_vquadr_for_the_same_pairs)
     }
 }
 
-TEST(field_quadrature, forty_areas_is_intermediate_and_one_hundred_fifty_is_far)
-{
-    EXPECT_EQ(field_regime(std::nextafter(40.0f, 0.0f), 1.0f), FieldRegime::near);
-    EXPECT_EQ(field_regime(40.0f, 1.0f), FieldRegime::intermediate);
-    EXPECT_EQ(field_regime(std::nextafter(150.0f, 0.0f), 1.0f), FieldRegime::intermediate);
-    EXPECT_EQ(field_regime(150.0f, 1.0f), FieldRegime::far);
-    EXPECT_EQ(field_regime(40.0, 1.0), FieldRegime::intermediate);
-
-    // Unit square (S = 1 exactly), identity frame at the origin: local = global.
-    PanelSet set;
-    Quad square;
-    square.vx = {0.5, 0.5, -0.5, -0.5};
-    square.vy = {0.5, -0.5, -0.5, 0.5};
-    add_panel(set, square, {0.0, 0.0, 0.0}, 0.0, 0.0);
-    ASSERT_EQ(set.moments[0], 1.0f);
-    const RowPanels rows = make_row_panels(set.view(), 1, 6);
-    std::array<float, kMomentCount> mf{};
-    std::copy_n(set.moments.begin(), kMomentCount, mf.begin());
-    std::vector<float> out(kDensityColumns);
-    auto same = [&](const DensityIntegrals<float>& d) {
-        for (std::size_t i = 0; i < 6; ++i)
-            if (out[i] != d.source[i] || out[i + 6] != d.dipole[i]) return false;
-        return true;
-    };
-    // r^2 = 36 + 4 = 40 exactly; 121 + 25 + 4 = 150 exactly.
-    vquadr_row(6, {6.0f, 2.0f, 0.0f}, 1, rows, out);
-    EXPECT_TRUE(same(expansion_density_integrals(6.0f, 2.0f, 0.0f, mf, true)));
-    // The row's far sweep writes the series out by hand (other rounding): within 8 eps of
-    // the far series, and clear of the intermediate one, whose third-order term of the xi
-    // density (fourth moments) adds ~4e-4 of that column here (the square's symmetry cancels
-    // most of it), far above the 8 eps.
-    vquadr_row(6, {11.0f, 5.0f, 2.0f}, 1, rows, out);
-    const DensityIntegrals<float> far150 = expansion_density_integrals(11.0f, 5.0f, 2.0f, mf, false);
-    const DensityIntegrals<float> rich150 = expansion_density_integrals(11.0f, 5.0f, 2.0f, mf, true);
-    for (std::size_t i = 0; i < 6; ++i) {
-        EXPECT_NEAR(out[i], far150.source[i], 8 * kFloatEps * std::fabs(far150.source[i]));
-        EXPECT_NEAR(out[i + 6], far150.dipole[i], 8 * kFloatEps * std::fabs(far150.dipole[i]));
-    }
-    EXPECT_GT(std::fabs(out[1] - rich150.source[1]), 32 * kFloatEps * std::fabs(far150.source[1]));
-    vquadr_row(6, {6.0f, 1.9f, 0.0f}, 1, rows, out);
-    PanelPolygon<float> pf = polygon_of<float>(square, 1.0);
-    EXPECT_TRUE(same(near_density_integrals(6.0f, 1.9f, 0.0f, pf)));
-
-    // vquadr: the same bounds in double (depth 0: the plain panel).
-    PanelSet pair = set;
-    add_panel(pair, square, {6.0, 2.0, 0.0}, 0.0, 0.0);
-    add_panel(pair, square, {11.0, 5.0, 2.0}, 0.0, 0.0);
-    std::vector<float> col(3 * kDensityColumns);
-    vquadr(6, 1, 3, pair.view(), col, 0.0f);
-    std::array<double, kMomentCount> md{};
-    std::copy_n(set.moments.begin(), kMomentCount, md.begin());
-    const DensityIntegrals<double> at40 = expansion_density_integrals(6.0, 2.0, 0.0, md, true);
-    const DensityIntegrals<double> at150 = expansion_density_integrals(11.0, 5.0, 2.0, md, false);
-    for (std::size_t i = 0; i < 6; ++i) {
-        EXPECT_EQ(col[1 + 3 * i], static_cast<float>(at40.source[i]));
-        EXPECT_EQ(col[2 + 3 * i], static_cast<float>(at150.source[i]));
-        EXPECT_EQ(col[2 + 3 * (i + 6)], static_cast<float>(at150.dipole[i]));
-    }
-}
-
-TEST(field_quadrature, inactive_rows_are_zero)
-{
-    const PanelSet set = sample_set();
-    const int n = set.n;
-    std::vector<float> column(static_cast<std::size_t>(n) * kDensityColumns, 7.0f);
-    vquadr(6, 1, n, set.view(), column, 0.5f);
-    std::vector<float> row(static_cast<std::size_t>(n) * kDensityColumns, 7.0f);
-    vquadr_row(6, point_of(set, 0), n, make_row_panels(set.view(), n, 6), row);
-    for (int c = 0; c < kDensityColumns; ++c) {
-        EXPECT_EQ(column[static_cast<std::size_t>(4 + c * n)], 0.0f);
-        EXPECT_EQ(row[static_cast<std::size_t>(4 + c * n)], 0.0f);
-        EXPECT_NE(column[static_cast<std::size_t>(1 + c * n)], 7.0f);
-    }
-}
-
-// B-spline pieces against the spline functions: for a point density at (xi, eta) the
-// density values are (1, xi, eta, xi^2, eta^2, xi eta), and the pieces must be the
-// degree <= 2 part of 64 b_i(s) b_j(t).  On t = 0 or s = 0 that part is the whole product
-// (the dropped terms s^2 t, s t^2, s^2 t^2 vanish), so there it equals (4) itself.
-double b_spline(int i, double u)
-{
-    return i == 0 ? (u * u - u) / 2 + 0.125 : i == 1 ? 0.75 - u * u : (u * u + u) / 2 + 0.125;
-}
-
-TEST(field_quadrature, pieces_of_a_point_density_are_the_spline_weights_on_the_axes)
-{
-    const PieceGeometry g{1.3, 0.9, 0.2, 1.0 / std::sqrt(1.0 + 0.04)};
-    const std::array<float, 9> t = {1, 6, 1, 6, 36, 6, 1, 6, 1};
-    for (const std::array<double, 2> st : {std::array<double, 2>{0.3, 0.0}, {-0.45, 0.0}, {0.0, 0.2}, {0.0, -0.5}}) {
-        // Invert s = (xi - m eta)/a, t = eta/(b c).
-        const double eta = st[1] * g.b * g.c;
-        const double xi = st[0] * g.a + g.m * eta;
-        const std::array<double, 6> dens = {1.0, xi, eta, xi * xi, eta * eta, xi * eta};
-        const std::array<double, 9> w = spline_piece_values(dens, g, {1, 1, 1}, t);
-        for (int j = 0; j < 3; ++j)
-            for (int i = 0; i < 3; ++i)
-                EXPECT_NEAR(w[static_cast<std::size_t>(i + 3 * j)], 64 * b_spline(i, st[0]) * b_spline(j, st[1]), 1e-12);
-    }
-}
-
-// Pieces 1 and 5 by their written-out formulas, and the nine adding up to 64 times the
-// constant density (b_0 + b_1 + b_2 = 1, so the linear and quadratic parts cancel).
-TEST(field_quadrature, pieces_one_and_five_and_their_sum)
-{
-    const PieceGeometry g{1.3, 0.9, -0.35, 1.0 / std::sqrt(1.0 + 0.35 * 0.35)};
-    const std::array<float, 9> t = {1, 6, 1, 6, 36, 6, 1, 6, 1};
-    const std::array<double, 6> d = {2.1, 0.37, -0.52, 0.61, 0.44, -0.13};
-    const double a = g.a, bc = g.b * g.c, m = g.m;
-    const double i_s = (d[1] - m * d[2]) / a, i_t = d[2] / bc;
-    const std::array<double, 9> w = spline_piece_values(d, g, {1, 1, 1}, t);
-    const double piece1 = d[0] - 4 * (i_s + i_t) + 4 * d[3] / (a * a) +
-                          d[5] * (16 / (a * bc) - 8 * m / (a * a)) +
-                          d[4] * (4 * m * m / (a * a) - 16 * m / (a * bc) + 4 / (bc * bc));
-    const double piece5 = 36 * d[0] - 48 * (d[3] - 2 * m * d[5]) / (a * a) - 48 * d[4] * (m * m / (a * a) + 1 / (bc * bc));
-    EXPECT_NEAR(w[0], piece1, 1e-12);
-    EXPECT_NEAR(w[4], piece5, 1e-12);
-    double sum = 0.0;
-    for (const double v : w) sum += v;
-    EXPECT_NEAR(sum, 64 * d[0], 1e-12);
-    // Each switch alone: the constant part is T_k times the constant density.
-    const std::array<double, 9> only_constant = spline_piece_values(d, g, {1, 0, 0}, t);
-    EXPECT_EQ(only_constant[4], 36 * d[0]);
-    const std::array<double, 9> none = spline_piece_values(d, g, {0, 2, 0}, t);
-    for (const double v : none) EXPECT_EQ(v, 0.0);
-}
-
 // The wrapper with symmetry: a field point in y = 0 sees the mirrored panel as the panel
 // itself, so its difference rows are exactly zero and its sum rows twice the direct value;
 // the nine weighted sources of every row add up to 64 times the constant column.
@@ -511,8 +299,8 @@ TEST(field_quadrature, spline_wrapper_mirror_and_sum_identities)
     std::vector<float> ps(rows * 12), ws(rows * 18), pd(rows * 12), wd(rows * 18), direct(rows * 12);
     const PieceGeometry g{1.1, 0.95, 0.1, 1.0 / std::sqrt(1.01)};
     const std::array<float, 9> t = {1, 6, 1, 6, 36, 6, 1, 6, 1};
-    vquadr_spline(6, 1, 1, n, set.view(), g, ps, ws, pd, wd, {1, 1, 1}, t, 0.6f);
-    vquadr(6, 1, n, set.view(), direct, 0.6f);
+    vquadr_spline(1, 1, n, set.view(), g, ps, ws, pd, wd, {1, 1, 1}, t, 0.6f);
+    vquadr(1, n, set.view(), direct, 0.6f);
     for (int c = 0; c < 12; ++c) {
         const auto k = 3 + static_cast<std::size_t>(c) * rows;
         EXPECT_EQ(pd[k], 0.0f);
@@ -540,8 +328,8 @@ TEST(field_quadrature, spline_wrapper_mirror_and_sum_identities)
     PanelSet flip = set;
     for (std::size_t j = 0; j < rows; ++j) flip.colloc[3 * j + 1] = -set.colloc[3 * j + 1];
     flip.colloc[1] = set.colloc[1];   // keep panel 1 itself in place
-    vquadr(6, -1, n, set.view(), mirrored, 0.6f);
-    vquadr(6, 1, n, flip.view(), flipped, 0.6f);
+    vquadr(-1, n, set.view(), mirrored, 0.6f);
+    vquadr(1, n, flip.view(), flipped, 0.6f);
     for (std::size_t k = 0; k < rows * 12; ++k) {
         if (k % rows == 0) continue;   // row 1: its own point moved too
         EXPECT_EQ(mirrored[k], flipped[k]);

@@ -111,25 +111,6 @@ TEST(panel_integrals, flat_rectangle_matches_closed_forms_for_every_method)
     }
 }
 
-// Expanding 1/|F - X| about the centre, the first-moment term of a rectangle vanishes and
-// the quadrupole term is at most 3/2 (rho/r)^2 of the monopole (rho the half-diagonal); the
-// dipole kernel's next term is at most 5/2 (rho/r)^2 of its leading term... allow 3 (rho/r)^2.
-TEST(panel_integrals, far_field_tends_to_area_over_distance)
-{
-    const FlatRectangle rect = tilted_rectangle(0.6, 0.4);
-    const double area = 4.0 * rect.hx * rect.hy;
-    const double rho = std::hypot(rect.hx, rect.hy);
-    for (const double distance : {20.0, 40.0}) {
-        const Vec3d dir = vec3::scale(Vec3d{0.3, 0.5, 0.8}, 1.0 / vec3::norm(Vec3d{0.3, 0.5, 0.8}));
-        const Vec3d f = vec3::add(rect.c0, vec3::scale(dir, distance));
-        const PanelIntegrals r = regular(kMethodAdaptiveTworule, f, rect.corners());
-        const double rel = 3.0 * (rho / distance) * (rho / distance);
-        EXPECT_NEAR(r.source, area / distance, rel * area / distance);
-        const double dipole = area * vec3::dot(rect.n, vec3::sub(f, rect.c0)) / std::pow(distance, 3);
-        EXPECT_NEAR(r.dipole, dipole, rel * std::fabs(dipole));
-    }
-}
-
 // A twisted (non-planar) panel and points near and far.
 std::array<Vec3d, 4> twisted_corners(double scale)
 {
@@ -166,55 +147,6 @@ TEST(panel_integrals_w9, pieces_add_up_to_sixty_four_times_the_panel)
                         kRuleAccuracy * (dipole_abs + 64.0 * std::fabs(one.dipole)));
         }
     }
-}
-
-// Far along +e1 (the s direction) the pieces with i = 2 (k = 3, 6, 9) lie nearer than those
-// with i = 0 (k = 1, 4, 7).  With 1/|F - X| = 1/R + x/R^2 + O(x^2/R^3), the pieces'
-// integrals are 64 A (m_i m_j / R + hx 2 mu_i m_j / R^2), with the 1-D moments of the
-// B-spline pieces m = (1/6, 2/3, 1/6), mu = int b_i(s) s ds = (-1/24, 0, 1/24), x = 2 hx s.
-// So (I_3 - I_1)/(I_3 + I_1) = 2 hx (1/24)/(1/6) / R = hx / (2 R), to O((hx/R)^3) because
-// the even terms cancel in the difference; likewise along e2 for k = 7 against k = 1.  The
-// two integrals' quadrature errors (kRuleAccuracy each) add to the allowance.
-TEST(panel_integrals_w9, far_field_pieces_follow_their_moments)
-{
-    const FlatRectangle rect = tilted_rectangle(0.6, 0.4);
-    const auto p = rect.corners();
-    const double distance = 12.0;
-    const double pieces_m[3] = {1.0 / 6.0, 2.0 / 3.0, 1.0 / 6.0};
-    const double area = 4.0 * rect.hx * rect.hy;
-
-    const PanelIntegralsW9 along_s = panel_integrals_w9(kMethodAdaptiveTworule, rect.at(distance, 0, 0), p[0], p[1], p[2], p[3]);
-    const double asym_s = (along_s.source[2] - along_s.source[0]) / (along_s.source[2] + along_s.source[0]);
-    EXPECT_NEAR(asym_s, rect.hx / (2.0 * distance), std::pow(rect.hx / distance, 3) + kRuleAccuracy);
-    // The monopole part: piece k = 5 (i = j = 1) carries 64 (2/3)^2 of the area.
-    EXPECT_NEAR(along_s.source[4], 64.0 * pieces_m[1] * pieces_m[1] * area / distance,
-                3.0 * std::pow(0.8 / distance, 2) * along_s.source[4]);
-
-    const PanelIntegralsW9 along_t = panel_integrals_w9(kMethodAdaptiveTworule, rect.at(0, distance, 0), p[0], p[1], p[2], p[3]);
-    const double asym_t = (along_t.source[6] - along_t.source[0]) / (along_t.source[6] + along_t.source[0]);
-    EXPECT_NEAR(asym_t, rect.hy / (2.0 * distance), std::pow(rect.hy / distance, 3) + kRuleAccuracy);
-    // Along t the s-pieces are symmetric: k = 1 and k = 3 agree.
-    EXPECT_NEAR(along_t.source[0], along_t.source[2], 1e-6 * along_t.source[0]);
-}
-
-TEST(own_panel_split, strict_three_to_one_test_and_equal_physical_centre)
-{
-    // Axis-aligned with binary fractions, so that |A| = 3 |B| holds exactly.
-    const auto panel_of = [](double hx, double hy) {
-        const FlatRectangle rect{{0.0, 0.0, 0.0}, {1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}, hx, hy};
-        const auto c = rect.corners();
-        return make_bilinear_panel(c[0], c[1], c[2], c[3]);
-    };
-    // alpha = |A| = 2 hx: 3:1 exactly is still the square rule.
-    EXPECT_EQ(own_panel_split(panel_of(0.75, 0.25)).axis, 0);
-    EXPECT_EQ(own_panel_split(panel_of(0.25, 0.75)).axis, 0);
-    const OwnPanelSplit long_s = own_panel_split(panel_of(0.75 + 0x1p-40, 0.25));
-    EXPECT_EQ(long_s.axis, 1);
-    // The centre part |s| <= rho is as long (2 rho alpha) as it is wide (beta).
-    EXPECT_NEAR(2.0 * long_s.rho * 1.5, 0.5, 1e-11);
-    const OwnPanelSplit long_t = own_panel_split(panel_of(0.2, 1.0));
-    EXPECT_EQ(long_t.axis, 2);
-    EXPECT_NEAR(2.0 * long_t.rho * 2.0, 0.4, 1e-14);
 }
 
 // At its centre a flat rectangle's source integral is the closed form above and its dipole
@@ -308,76 +240,6 @@ TEST(self_panel_integrals, twisted_panel_agrees_with_a_second_method)
         // The twist is felt: the dipole is not the flat panel's zero.
         EXPECT_GT(std::fabs(dipole_ref), 10.0 * kRuleAccuracy * dipole_scale);
     }
-}
-
-// The own-panel rule takes the collocation point, the float copy of the centre, as the
-// centre itself: bit for bit the result at C, without the failure that the rounding offset
-// (here 1.5e-8 along the normal) would cause.  A point that is genuinely elsewhere is used
-// as given: above a flat panel off its centre the rule reproduces the closed form.
-TEST(self_panel_integrals, collocation_point_is_the_centre_and_other_points_are_kept)
-{
-    const std::array<Vec3d, 4> p = {Vec3d{0.0, 0.5, -0.6000000238418579}, Vec3d{0.4000000059604645, 0.5, -0.6299999952316284},
-                                    Vec3d{0.4000000059604645, 0.8500000238418579, -0.5799999833106995},
-                                    Vec3d{0.0, 0.8500000238418579, -0.6000000238418579}};
-    const BilinearPanel panel = make_bilinear_panel(p[0], p[1], p[2], p[3]);
-    Vec3d colloc;
-    for (int m = 0; m < 3; ++m)
-        colloc[m] = static_cast<double>(static_cast<float>(panel.c[m]));
-    ASSERT_NE(colloc, panel.c);
-    const PanelIntegralsW9 at_colloc = self_panel_integrals_w9(3, colloc, p[0], p[1], p[2], p[3]);
-    const PanelIntegralsW9 at_centre = self_panel_integrals_w9(3, panel.c, p[0], p[1], p[2], p[3]);
-    EXPECT_EQ(at_colloc.error_flag, 0);
-    EXPECT_EQ(at_colloc.source, at_centre.source);
-    EXPECT_EQ(at_colloc.dipole, at_centre.dipole);
-
-    const FlatRectangle rect = tilted_rectangle(0.5, 0.3);
-    const auto q = rect.corners();
-    const PanelIntegrals off = self_panel_integrals(3, rect.at(0.1, 0.05, 0.2), q[0], q[1], q[2], q[3]);
-    const double source = over_rectangle(potential_antiderivative, rect, 0.1, 0.05, 0.2);
-    const double dipole = over_rectangle(solid_angle_antiderivative, rect, 0.1, 0.05, 0.2);
-    EXPECT_EQ(off.error_flag, 0);
-    EXPECT_NEAR(off.source, source, kRuleAccuracy * source);
-    EXPECT_NEAR(off.dipole, dipole, kRuleAccuracy * dipole);
-}
-
-TEST(panel_integrals, unknown_method_codes_give_zero)
-{
-    const auto p = twisted_corners(1.0);
-    for (const int method : {0, 4, -1}) {
-        const PanelIntegrals r = panel_integrals(method, Vec3d{0, 0, 3}, p[0], p[1], p[2], p[3]);
-        EXPECT_EQ(r.source, 0.0);
-        EXPECT_EQ(r.dipole, 0.0);
-        EXPECT_EQ(r.error_flag, 0);
-        const PanelIntegralsW9 w = panel_integrals_w9(method, Vec3d{0, 0, 3}, p[0], p[1], p[2], p[3]);
-        for (int k = 0; k < 9; ++k) {
-            EXPECT_EQ(w.source[k], 0.0);
-            EXPECT_EQ(w.dipole[k], 0.0);
-        }
-    }
-}
-
-// The stored corner record (x1..x4, y1..y4, z1..z4) is read as P1..P4 = stored 3, 2, 1, 4,
-// and the spline weight pieces are the uniform quadratic B-spline: at s = t = 0 piece 5
-// carries 64 (3/4)^2 and each edge piece 64 (3/4)(1/8).
-TEST(bilinear_panel, corner_order_and_bilinear_map)
-{
-    const float record[12] = {1, 2, 3, 4, 10, 20, 30, 40, 100, 200, 300, 400};
-    const auto p = integration_corners(record);
-    EXPECT_EQ(p[0], (Vec3d{3, 30, 300}));
-    EXPECT_EQ(p[1], (Vec3d{2, 20, 200}));
-    EXPECT_EQ(p[2], (Vec3d{1, 10, 100}));
-    EXPECT_EQ(p[3], (Vec3d{4, 40, 400}));
-    const BilinearPanel panel = make_bilinear_panel(p[0], p[1], p[2], p[3]);
-    EXPECT_EQ(panel.point(-0.5, -0.5), p[0]);
-    EXPECT_EQ(panel.point(0.5, -0.5), p[1]);
-    EXPECT_EQ(panel.point(0.5, 0.5), p[2]);
-    EXPECT_EQ(panel.point(-0.5, 0.5), p[3]);
-    EXPECT_DOUBLE_EQ(spline_weight(5, 0.0, 0.0), 64.0 * 0.75 * 0.75);
-    EXPECT_DOUBLE_EQ(spline_weight(2, 0.0, 0.0), 64.0 * 0.75 * 0.125);
-    EXPECT_DOUBLE_EQ(spline_weight(6, 0.0, 0.0), 64.0 * 0.125 * 0.75);
-    // At the corner s = t = 1/2 only the pieces i, j >= 1 live: b_0(1/2) = 0.
-    EXPECT_DOUBLE_EQ(spline_weight(1, 0.5, 0.5), 0.0);
-    EXPECT_DOUBLE_EQ(spline_weight(9, 0.5, 0.5), 64.0 * 0.5 * 0.5);
 }
 
 }  // namespace

@@ -1,13 +1,7 @@
 // Tests of the flat-panel source kernel against truths it did not produce: a brute-force
 // double-precision quadrature of the integrands over the polygon, the solid angle of a
 // closed box, the remainder bound of the multipole series, and central differences.
-//
-// Brute force: the polygon is cut into triangles (O', V_k, V_k+1) around the foot O' of
-// the field point and each is mapped from the unit square by x = O' + u (V_k - O' +
-// v (V_k+1 - V_k)) (Duffy), whose Jacobian u cancels the 1/rho singularity at O'.  The
-// remaining peaks (width ~|zeta| along u near 0, width ~ distance to the edge along v) are
-// resolved by intervals shrinking geometrically (ratio 4) towards them, with 10 Gauss-Legendre
-// points each: relative accuracy ~1e-10 on every integral used here.
+// Brute force: brute_force_quadrature.hpp.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -16,112 +10,17 @@
 #include <limits>
 #include <vector>
 
+#include "integrals/brute_force_quadrature.hpp"
 #include "integrals/source_kernel.hpp"
 #include "mesh/panel_model.hpp"
 
 namespace torva {
 namespace {
 
+using namespace torva::brute;
+
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kFloatEps = std::numeric_limits<float>::epsilon();
-
-// ---- brute-force quadrature ----------------------------------------------------------------
-
-struct GaussRule {
-    std::array<double, 10> x{};   // on [0, 1]
-    std::array<double, 10> w{};
-};
-
-GaussRule gauss_legendre_10()
-{
-    GaussRule rule;
-    constexpr int n = 10;
-    for (int i = 0; i < n; ++i) {
-        double z = std::cos(kPi * (i + 0.75) / (n + 0.5));
-        double dp = 0.0;
-        for (int iter = 0; iter < 100; ++iter) {
-            double p0 = 1.0, p1 = z;
-            for (int k = 2; k <= n; ++k) {
-                const double p2 = ((2.0 * k - 1.0) * z * p1 - (k - 1.0) * p0) / k;
-                p0 = p1;
-                p1 = p2;
-            }
-            dp = n * (z * p1 - p0) / (z * z - 1.0);
-            const double dz = p1 / dp;
-            z -= dz;
-            if (std::fabs(dz) < 1e-16) break;
-        }
-        rule.x[static_cast<std::size_t>(i)] = 0.5 * (1.0 - z);
-        rule.w[static_cast<std::size_t>(i)] = 1.0 / ((1.0 - z * z) * dp * dp);
-    }
-    return rule;
-}
-
-const GaussRule& rule10()
-{
-    static const GaussRule rule = gauss_legendre_10();
-    return rule;
-}
-
-// Breakpoints of [0, 1] shrinking by 4 towards `focus` down to `finest`.
-std::vector<double> graded_breaks(double focus, double finest)
-{
-    std::vector<double> b = {0.0, 1.0};
-    for (double w = finest; w < 1.0; w *= 4.0) {
-        if (focus - w > 0.0) b.push_back(focus - w);
-        if (focus + w < 1.0) b.push_back(focus + w);
-    }
-    if (focus > 0.0 && focus < 1.0) b.push_back(focus);
-    std::sort(b.begin(), b.end());
-    return b;
-}
-
-template <class F>
-double graded_integral(const F& f, double focus, double finest)
-{
-    const std::vector<double> b = graded_breaks(focus, std::max(finest, 1e-12));
-    double sum = 0.0;
-    for (std::size_t i = 0; i + 1 < b.size(); ++i) {
-        const double len = b[i + 1] - b[i];
-        for (std::size_t g = 0; g < 10; ++g) sum += len * rule10().w[g] * f(b[i] + len * rule10().x[g]);
-    }
-    return sum;
-}
-
-// Integral over the polygon (vx, vy) of f(xi', eta'), singular at the foot (x0, y0) of a
-// field point at height z.
-double polygon_quadrature(const std::array<double, 4>& vx, const std::array<double, 4>& vy,
-                          double x0, double y0, double z,
-                          const std::function<double(double, double)>& f)
-{
-    // The fan's triangles carry the sign of the polygon's orientation; areas are positive.
-    double twice_area = 0.0;
-    for (int k = 0; k < 4; ++k) twice_area += vx[k] * vy[(k + 1) % 4] - vx[(k + 1) % 4] * vy[k];
-    const double orientation = twice_area < 0.0 ? -1.0 : 1.0;
-    double total = 0.0;
-    for (int k = 0; k < 4; ++k) {
-        const int e = (k + 1) % 4;
-        const double ax = vx[k] - x0, ay = vy[k] - y0;
-        const double ex = vx[e] - vx[k], ey = vy[e] - vy[k];
-        const double edge = std::hypot(ex, ey);
-        if (edge < 1e-14) continue;
-        const double det = ax * ey - ay * ex;
-        const double dist = std::fabs(det) / edge;      // O' to the edge line
-        if (dist < 1e-14) continue;                      // degenerate triangle
-        double vstar = -(ax * ex + ay * ey) / (edge * edge);
-        vstar = std::min(1.0, std::max(0.0, vstar));
-        const double reach = std::max(std::hypot(ax, ay), std::hypot(ax + ex, ay + ey));
-        const double finest_u = 1e-2 * std::max(std::fabs(z), 1e-9) / reach;
-        const double finest_v = 1e-2 * std::max(std::fabs(z), dist) / edge;
-        auto inner = [&](double u) {
-            return u * graded_integral(
-                           [&](double v) { return f(x0 + u * (ax + v * ex), y0 + u * (ay + v * ey)); },
-                           vstar, finest_v / std::max(u, 1e-3));
-        };
-        total += orientation * det * graded_integral(inner, 0.0, finest_u);
-    }
-    return total;
-}
 
 // ---- panels built by hand ------------------------------------------------------------------
 
@@ -242,95 +141,6 @@ TEST(source_kernel, near_field_matches_brute_force_quadrature)
     }
 }
 
-// Velocities grow like 1/rho near an edge (the dipole's like 1/rho^2).  Each derivative sum
-// holds four edge terms, each rounded to a few eps of its own size, which is at most the
-// size of the largest component of the velocity: allow 64 eps (|gradient| + 1).  Points
-// 0.01 above an edge, 0.005 inside it, are included: there the sum form of (5) would lose
-// d/rho^2 ~ 4000 eps of Q.
-TEST(source_kernel, near_field_velocity_matches_brute_force)
-{
-    const TestPanel p = skew_panel();
-    std::vector<std::array<double, 3>> points = near_points();
-    for (int k = 0; k < 4; ++k) {
-        const int e = (k + 1) % 4;
-        const double mx = 0.5 * (p.vx[k] + p.vx[e]), my = 0.5 * (p.vy[k] + p.vy[e]);
-        const double inward = 0.005 / std::hypot(mx, my);
-        points.push_back({mx * (1 - inward), my * (1 - inward), 0.01});
-    }
-    for (const auto& x : points) {
-        if (std::fabs(x[2]) < 0.01) continue;   // brute force of 1/R^5 needs some height
-        SCOPED_TRACE(testing::Message() << "point " << x[0] << " " << x[1] << " " << x[2]);
-        const LocalKernel k = near_field_kernel(static_cast<float>(x[0]), static_cast<float>(x[1]),
-                                                static_cast<float>(x[2]), p.kernel, true);
-        const Reference ref = brute_force(p, x[0], x[1], x[2]);
-        const double tol_s = 64.0 * kFloatEps * (std::hypot(ref.dphis_dxi, ref.dphis_deta, ref.phi_d) + 1.0);
-        const double tol_d = 64.0 * kFloatEps * (std::hypot(ref.dphid_dxi, ref.dphid_deta, ref.dphid_dzeta) + 1.0);
-        EXPECT_NEAR(k.dphis_dxi, ref.dphis_dxi, tol_s);
-        EXPECT_NEAR(k.dphis_deta, ref.dphis_deta, tol_s);
-        EXPECT_NEAR(k.dphid_dxi, ref.dphid_dxi, tol_d);
-        EXPECT_NEAR(k.dphid_deta, ref.dphid_deta, tol_d);
-        EXPECT_NEAR(k.dphid_dzeta, ref.dphid_dzeta, tol_d);
-        EXPECT_EQ(k.error_flag, 0);
-    }
-}
-
-TEST(source_kernel, vertex_order_reversed_gives_the_same_integrals)
-{
-    const TestPanel p = skew_panel();
-    KernelPanel reversed = p.kernel;
-    for (int k = 0; k < 4; ++k) {
-        reversed.xi[k] = p.kernel.xi[3 - k];
-        reversed.eta[k] = p.kernel.eta[3 - k];
-        reversed.sides[k] = p.kernel.sides[(6 - k) % 4];   // edge 3-k -> 2-k of the original
-    }
-    for (const auto& x : near_points()) {
-        const auto f = [](double v) { return static_cast<float>(v); };
-        const LocalKernel a = near_field_kernel(f(x[0]), f(x[1]), f(x[2]), p.kernel, true);
-        const LocalKernel b = near_field_kernel(f(x[0]), f(x[1]), f(x[2]), reversed, true);
-        // Same sums in another order: a few eps of the terms.
-        const double tol = 32.0 * kFloatEps * std::max(1.0, std::hypot(x[0], x[1], x[2]));
-        EXPECT_NEAR(a.phi_s, b.phi_s, tol);
-        EXPECT_NEAR(a.phi_d, b.phi_d, tol);
-        EXPECT_NEAR(a.dphis_dxi, b.dphis_dxi, 10 * tol);
-        EXPECT_NEAR(a.dphid_dzeta, b.dphid_dzeta, 1000 * tol);
-    }
-}
-
-// Over a vertex the edge form (8) is 0/0; the vertex form (9) must give the brute-force
-// values (tolerances as in the first test).
-TEST(source_kernel, point_over_a_vertex_is_finite_and_exact)
-{
-    const TestPanel p = skew_panel();
-    for (int v = 0; v < 4; ++v) {
-        for (const double z : {0.25, -0.05, 0.002}) {
-            const double x = p.vx[v], y = p.vy[v];
-            const LocalKernel k = near_field_kernel(p.kernel.xi[v], p.kernel.eta[v],
-                                                    static_cast<float>(z), p.kernel, false);
-            const Reference ref = brute_force(p, x, y, z);
-            EXPECT_NEAR(k.phi_s, ref.phi_s, 32.0 * kFloatEps) << "vertex " << v << " z " << z;
-            EXPECT_NEAR(k.phi_d, ref.phi_d, 32.0 * kFloatEps) << "vertex " << v << " z " << z;
-        }
-    }
-}
-
-// In the plane (zeta = 0) outside the panel phi_s is finite and phi_d is 0, in the near
-// field and in both expansions.
-TEST(source_kernel, in_plane_point_outside_has_finite_source_and_no_dipole)
-{
-    const TestPanel p = skew_panel();
-    for (const std::array<double, 2> x : {std::array<double, 2>{1.2, 0.3}, {0.0, -0.9}, {6.0, 2.0}, {20.0, 1.0}}) {
-        const LocalKernel k = local_source_kernel(static_cast<float>(x[0]), static_cast<float>(x[1]),
-                                                  0.0f, p.kernel, true);
-        const double ref = polygon_quadrature(p.vx, p.vy, x[0], x[1], 0.0, [&](double u, double v) {
-            return 1.0 / std::hypot(x[0] - u, x[1] - v);
-        });
-        EXPECT_TRUE(std::isfinite(k.phi_s));
-        // Near: as the first test; far: the expansion's remainder S (rho/r)^3/(r - rho) < 1e-3.
-        EXPECT_NEAR(k.phi_s, ref, std::hypot(x[0], x[1]) < 5 ? 32.0 * kFloatEps : 1e-3 * ref);
-        EXPECT_EQ(k.phi_d, 0.0f);
-    }
-}
-
 // The panels of a closed box with outward normals see an inside point under a total solid
 // angle of 4 pi, so their dipole values (signed like the height above each panel) add to
 // -4 pi inside and to 0 outside.
@@ -435,127 +245,6 @@ TEST(source_kernel, expansions_match_exact_integrals_within_their_remainder)
     }
 }
 
-// The truncated series itself, from its Legendre form: the order-l term of 1/|x - x'| is
-// |x'|^l P_l(cos g) / r^(l+1), g the angle between x and x', a polynomial of degree l in x'
-// that the fan quadrature integrates exactly.  The kernel sums the same terms through its
-// Cartesian Taylor coefficients, so both must agree to float rounding: 16 eps of |phi_s|
-// (terms of alternating sign stay below it).  phi_d and the velocities are its derivatives,
-// taken here by double central differences with h = 1e-4 r (truncation ~1e-8, far below).
-double legendre(int l, double c)
-{
-    double p0 = 1.0, p1 = c;
-    if (l == 0) return p0;
-    for (int k = 2; k <= l; ++k) {
-        const double p2 = ((2.0 * k - 1.0) * c * p1 - (k - 1.0) * p0) / k;
-        p0 = p1;
-        p1 = p2;
-    }
-    return p1;
-}
-
-double truncated_series(const TestPanel& p, std::array<double, 3> x, int max_order)
-{
-    const double r = std::hypot(x[0], x[1], x[2]);
-    return polygon_quadrature(p.vx, p.vy, 0.0, 0.0, 1.0, [&](double u, double v) {
-        const double rho = std::hypot(u, v);
-        if (rho == 0.0) return 1.0 / r;
-        const double c = (x[0] * u + x[1] * v) / (r * rho);
-        double sum = 0.0;
-        for (int l = 0; l <= max_order; ++l) sum += std::pow(rho, l) * legendre(l, c) / std::pow(r, l + 1);
-        return sum;
-    });
-}
-
-TEST(source_kernel, expansions_sum_the_legendre_series_to_their_order)
-{
-    const TestPanel p = make_panel({0.5, 0.3, -0.4, -0.6}, {1.0, -0.9, -1.1, 0.8});
-    const double s = p.kernel.area;
-    for (const std::array<double, 3> dir : {std::array<double, 3>{0.05, 1.0, 0.1}, {1.0, 0.03, -0.2},
-                                            {0.6, -0.5, 0.62}, {-0.3, 0.4, -0.86}}) {
-        for (const bool rich : {true, false}) {
-            const int order = rich ? 4 : 2;
-            const double r = std::sqrt((rich ? 60.0 : 200.0) * s);
-            const double norm = std::hypot(dir[0], dir[1], dir[2]);
-            const std::array<double, 3> x = {r * dir[0] / norm, r * dir[1] / norm, r * dir[2] / norm};
-            const LocalKernel k = multipole_kernel(static_cast<float>(x[0]), static_cast<float>(x[1]),
-                                                   static_cast<float>(x[2]), p.kernel, rich, true);
-            const double series = truncated_series(p, x, order);
-            const double h = 1e-4 * r;
-            auto derivative = [&](int i, int j) {
-                // d/dx_i of the series, or of its d/dx_j when j >= 0
-                auto at = [&](std::array<double, 3> y) {
-                    if (j < 0) return truncated_series(p, y, order);
-                    std::array<double, 3> yp = y, ym = y;
-                    yp[j] += h;
-                    ym[j] -= h;
-                    return (truncated_series(p, yp, order) - truncated_series(p, ym, order)) / (2 * h);
-                };
-                std::array<double, 3> xp = x, xm = x;
-                xp[i] += h;
-                xm[i] -= h;
-                return (at(xp) - at(xm)) / (2 * h);
-            };
-            SCOPED_TRACE(testing::Message() << (rich ? "rich" : "short") << " dir " << dir[0]);
-            const double tol = 16 * kFloatEps * series;
-            EXPECT_NEAR(k.phi_s, series, tol);
-            EXPECT_NEAR(k.phi_d, -derivative(2, -1), tol / r);
-            EXPECT_NEAR(k.dphis_dxi, derivative(0, -1), tol / r);
-            EXPECT_NEAR(k.dphis_deta, derivative(1, -1), tol / r);
-            // Second differences: rounding of the double series ~1e-16/h^2 ~ 1e-10 r^-2 more.
-            const double tol2 = 16 * tol / (r * r);
-            EXPECT_NEAR(k.dphid_dxi, -derivative(0, 2), tol2);
-            EXPECT_NEAR(k.dphid_deta, -derivative(1, 2), tol2);
-            EXPECT_NEAR(k.dphid_dzeta, -derivative(2, 2), tol2);
-        }
-    }
-}
-
-TEST(source_kernel, regime_bounds_are_forty_and_one_hundred_fifty_areas)
-{
-    // Unit square (S = 1 exactly) with the identity frame: local = global coordinates.
-    const TestPanel p = make_panel({0.5, 0.5, -0.5, -0.5}, {0.5, -0.5, -0.5, 0.5});
-    ASSERT_EQ(p.kernel.area, 1.0f);
-    EXPECT_EQ(kernel_regime(40.0f, 1.0f), KernelRegime::near);
-    EXPECT_EQ(kernel_regime(std::nextafter(40.0f, 50.0f), 1.0f), KernelRegime::rich_expansion);
-    EXPECT_EQ(kernel_regime(std::nextafter(150.0f, 0.0f), 1.0f), KernelRegime::rich_expansion);
-    EXPECT_EQ(kernel_regime(150.0f, 1.0f), KernelRegime::short_expansion);
-
-    auto same = [](const LocalKernel& a, const LocalKernel& b) {
-        return a.phi_s == b.phi_s && a.phi_d == b.phi_d && a.dphid_dzeta == b.dphid_dzeta;
-    };
-    // r^2 = 36 + 4 + 0 = 40 exactly: the closed form.
-    const SourceKernelResult at40 = source_kernel({6.0f, 2.0f, 0.0f}, 0, p.kernel, 1);
-    const LocalKernel near40 = near_field_kernel(6.0f, 2.0f, 0.0f, p.kernel, true);
-    EXPECT_EQ(at40.phi_s, near40.phi_s);
-    // r^2 = 36 + 4 + 1e-2 > 40: the rich expansion.
-    EXPECT_TRUE(same(local_source_kernel(6.0f, 2.0f, 0.1f, p.kernel, true),
-                     multipole_kernel(6.0f, 2.0f, 0.1f, p.kernel, true, true)));
-    // r^2 = 144 + 4 + 2 = 150... use 121 + 25 + 4 = 150 exactly: the short expansion.
-    EXPECT_TRUE(same(local_source_kernel(11.0f, 5.0f, 2.0f, p.kernel, true),
-                     multipole_kernel(11.0f, 5.0f, 2.0f, p.kernel, false, true)));
-    EXPECT_FALSE(same(multipole_kernel(11.0f, 5.0f, 2.0f, p.kernel, true, true),
-                      multipole_kernel(11.0f, 5.0f, 2.0f, p.kernel, false, true)));
-}
-
-TEST(source_kernel, far_field_tends_to_area_over_distance)
-{
-    const TestPanel p = skew_panel(0.3, -0.2, 0.7, {1.0, 2.0, -1.0});
-    const double s = p.kernel.area;
-    for (const double r : {20.0, 100.0, 1000.0}) {
-        const std::array<double, 3> local = {0.48 * r, -0.6 * r, 0.64 * r};
-        std::array<float, 3> x{};
-        for (int i = 0; i < 3; ++i)
-            x[i] = static_cast<float>(p.c[i] + p.r[3 * i] * local[0] + p.r[3 * i + 1] * local[1] +
-                                      p.r[3 * i + 2] * local[2]);
-        const SourceKernelResult k = source_kernel(x, 0, p.kernel, 0);
-        // Second-order terms are at most ~S rho^2 / r^3; rounding of x adds eps r |grad|.
-        const double rho = vertex_radius(p);
-        const double tol = s * rho * rho / (r * r * r) + 16 * kFloatEps * s / r;
-        EXPECT_NEAR(k.phi_s, s / r, tol);
-        EXPECT_NEAR(k.phi_d, s * local[2] / (r * r * r), 3 * tol / r);
-    }
-}
-
 // ---- global operation --------------------------------------------------------------------
 
 // The global gradients against central differences of phi_s and phi_d themselves, for a
@@ -594,28 +283,6 @@ TEST(source_kernel, gradient_matches_central_difference)
     }
 }
 
-TEST(source_kernel, point_on_an_edge_is_moved_off_with_flag_two)
-{
-    const TestPanel p = skew_panel();
-    // Midpoint of edge 1 -> 2, in the plane and just above it.
-    const float mx = 0.5f * (p.kernel.xi[0] + p.kernel.xi[1]);
-    const float my = 0.5f * (p.kernel.eta[0] + p.kernel.eta[1]);
-    for (const float z : {0.0f, 1e-6f}) {
-        const LocalKernel k = near_field_kernel(mx, my, z, p.kernel, true);
-        EXPECT_EQ(k.error_flag, kMovedOffEdge);
-        for (const float v : {k.phi_s, k.phi_d, k.dphis_dxi, k.dphis_deta, k.dphid_dxi, k.dphid_deta, k.dphid_dzeta})
-            EXPECT_TRUE(std::isfinite(v));
-        // The potential barely moves (2e-4 of the edge): it is continuous across the rim.
-        const Reference ref = brute_force(p, mx, my, 1e-3);
-        EXPECT_NEAR(k.phi_s, ref.phi_s, 1e-2 * ref.phi_s);
-        // Without derivatives nothing is moved.
-        EXPECT_EQ(near_field_kernel(mx, my, z, p.kernel, false).error_flag, 0);
-    }
-    // A point 1% of the edge away from it stays where it is.
-    EXPECT_EQ(near_field_kernel(mx * 0.99f, my * 0.99f, 0.0f, p.kernel, true).error_flag, 0);
-    EXPECT_EQ(source_kernel({mx, my, 0.0f}, 0, p.kernel, 1).error_flag, kMovedOffEdge);
-}
-
 // The line kernel against a brute-force integral of -ln(R' + Z') over the panel, for a
 // tilted panel (so that Z' is not zeta).  Its expansion stops at the second moments: the
 // remainder is ~ S (rho/r)^3 (the third derivative of ln is ~ 2/r^3 ... times rho^3/6).
@@ -637,37 +304,6 @@ TEST(source_kernel, line_kernel_matches_quadrature_of_its_logarithm)
         const double tol = p.kernel.area * 8.0 * std::pow(rho / r, 3) + 16 * kFloatEps * std::fabs(ref);
         EXPECT_NEAR(k.value, ref, tol) << r;
     }
-}
-
-TEST(source_kernel, kernel_panel_reads_the_model_tables_of_the_given_panel)
-{
-    PanelModel m;
-    m.n_panels = 2;
-    m.frame.resize(18);
-    m.xi.resize(8);
-    m.eta.resize(8);
-    m.sides.resize(8);
-    m.colloc.resize(6);
-    m.moment13.resize(26);
-    m.moment2 = {1.0f, 0.25f, 1.0f, 0.75f};
-    for (int i = 0; i < 18; ++i) m.frame[i] = static_cast<float>(100 + i);
-    for (int i = 0; i < 8; ++i) {
-        m.xi[i] = static_cast<float>(200 + i);
-        m.eta[i] = static_cast<float>(300 + i);
-        m.sides[i] = static_cast<float>(400 + i);
-    }
-    for (int i = 0; i < 6; ++i) m.colloc[i] = static_cast<float>(500 + i);
-    for (int i = 0; i < 26; ++i) m.moment13[i] = static_cast<float>(600 + i);
-    const KernelPanel k = kernel_panel(m, 2);
-    EXPECT_EQ(k.frame[0], 109.0f);
-    EXPECT_EQ(k.frame[8], 117.0f);
-    EXPECT_EQ(k.xi[3], 207.0f);
-    EXPECT_EQ(k.eta[0], 304.0f);
-    EXPECT_EQ(k.sides[1], 405.0f);
-    EXPECT_EQ(k.centre[2], 505.0f);
-    EXPECT_EQ(k.moments[0], 613.0f);
-    EXPECT_EQ(k.moments[12], 625.0f);
-    EXPECT_EQ(k.area, 0.75f);
 }
 
 }  // namespace

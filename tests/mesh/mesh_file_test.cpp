@@ -121,23 +121,6 @@ TEST(mesh_file, both_layouts_give_the_same_model)
     EXPECT_EQ(a.node_table, b.node_table);
 }
 
-TEST(mesh_file, version_line_recognition)
-{
-    const std::string sheet = test::sheet_text(test::flat_sheet(2, 2, 3, 0));
-    struct Case { const char* first_line; bool versioned; };
-    for (const Case c : {Case{"Version 2.0", true}, Case{"Version_2.0", true},
-                         Case{"Version 2.0 extra text", true}, Case{"Version 2.1", false},
-                         Case{"version 2.0", false}}) {
-        const std::string text = c.versioned
-            ? test::version_header("the title", 0, 1, "0 0 0 0 0 0", "F", c.first_line) + sheet
-            : std::string(c.first_line) + "\n0 N\n1 0.0 0.0 0.0\n" + sheet;
-        PanelModel m;
-        ASSERT_EQ(test::load_mesh(m, text, 1.0f), 0) << c.first_line;
-        EXPECT_EQ(m.header.title, c.versioned ? "the title" : c.first_line);
-        EXPECT_EQ(m.n_sheets, 1);
-    }
-}
-
 TEST(mesh_file, header_values_are_scaled_and_converted)
 {
     // Version layout: t = (1, 2, 3), angles (90, 45, 180) degrees, logical T, ALENGTH 2.
@@ -169,55 +152,6 @@ TEST(mesh_file, header_values_are_scaled_and_converted)
     EXPECT_EQ(old.header.angles[0], 0.0f);
     EXPECT_EQ(old.header.angles[2], 0.0f);
     EXPECT_FALSE(old.header.translate_first);
-}
-
-TEST(mesh_file, link_section_variants)
-{
-    // No section (the file ends), a count of 0, words where the count would be, and two records
-    // after a blank record and a count with text after it (list-directed: the rest of the count's
-    // record is dropped).
-    const std::string body = test::version_header("links", 0, 1) + test::sheet_text(test::flat_sheet(2, 2, 2, 1));
-    for (const auto& [tail, count] : {std::pair{"", 0}, std::pair{"0\n", 0}, std::pair{"end of mesh\n", 0},
-                                      std::pair{"\n 2 extra\n6 1 2 3 4 5 6\n11, -1, -2, -3, -4, -5, -6\n", 2}}) {
-        PanelModel m;
-        ASSERT_EQ(test::load_mesh(m, body + tail, 1.0f), 0) << tail;
-        EXPECT_EQ(m.link_record_count, count) << tail;
-        if (count == 0) continue;
-        for (int k = 0; k < 6; ++k) {                 // panel 6: 1 .. 6, panel 11: -1 .. -6
-            EXPECT_EQ(m.link_values[6 * 5 + k], k + 1);
-            EXPECT_EQ(m.link_values[6 * 10 + k], -(k + 1));
-        }
-    }
-}
-
-TEST(mesh_file, waterline_extent_defaults_without_flagged_body_sheets)
-{
-    // A kind-2 sheet with flag 2 and a kind-3 sheet, both in z = 0: neither counts.
-    PanelModel m;
-    ASSERT_EQ(test::load_mesh(m, test::version_header("no wl", 0, 2)
-                                     + test::sheets_text({test::flat_sheet(2, 2, 2, 2), test::flat_sheet(2, 2, 3, 1)}),
-                              1.0f), 0);
-    EXPECT_EQ(m.waterline_xmax, -1.0e15f);
-    EXPECT_EQ(m.waterline_xmin, 1.0e15f);
-    EXPECT_EQ(m.waterline_xmax, -999999986991104.0f);
-}
-
-TEST(mesh_file, waterline_tolerance_scales_with_alength)
-{
-    // A slanted wall: node (a, b) at x = 2.5 + 2a + 3b, z = -b.  With ALENGTH 1 only the
-    // row z = 0 is within 1e-5 of the waterline: x from 2.5 to 6.5.  With ALENGTH 1000 the stored
-    // rows z = -0.001 and -0.002 are within 1e-5 * 1000 = 0.01 too: x from 0.0025 to
-    // 0.0125.  (The offset 2.5 keeps the ghost-reaching metric of this 2 x 2 sheet regular.)
-    SheetSpec wall{2, 2, 2, 1, [](int a, int b) {
-        return std::array<double, 3>{2.5 + 2 * a + 3 * b, 0.0, -1.0 * b}; }};
-    const std::string text = test::version_header("wl", 0, 1) + test::sheet_text(wall);
-    PanelModel unit_scale, km_scale;
-    ASSERT_EQ(test::load_mesh(unit_scale, text, 1.0f), 0);
-    EXPECT_FLOAT_EQ(unit_scale.waterline_xmin, 2.5f);
-    EXPECT_FLOAT_EQ(unit_scale.waterline_xmax, 6.5f);
-    ASSERT_EQ(test::load_mesh(km_scale, text, 1000.0f), 0);
-    EXPECT_FLOAT_EQ(km_scale.waterline_xmin, 0.0025f);
-    EXPECT_FLOAT_EQ(km_scale.waterline_xmax, 0.0125f);
 }
 
 TEST(mesh_file, two_files_append_sheets_and_take_the_second_header)
@@ -255,107 +189,10 @@ TEST(mesh_file, two_files_append_sheets_and_take_the_second_header)
     EXPECT_EQ(m.interior_body[4], 37 + 1 + 4);
 }
 
-TEST(mesh_file, classification_skips_kind_one_and_unknown_kinds)
-{
-    PanelModel m;
-    ASSERT_EQ(test::load_mesh(m, test::version_header("kinds", 0, 4)
-                                     + test::sheets_text({test::flat_sheet(2, 2, 1, 1), test::flat_sheet(2, 2, 7, 1),
-                                                          test::flat_sheet(2, 2, 2, 0), test::flat_sheet(2, 2, 2, 3)}),
-                              1.0f), 0);
-    EXPECT_EQ(m.n_body, 32);
-    EXPECT_EQ(m.n_interior_body, 8);
-    EXPECT_EQ(m.n_flagged_body, 16);           // only MP > 0
-    EXPECT_EQ(m.n_flagged_interior_body, 4);
-    EXPECT_EQ(m.body[0], 33);                  // after 2 x 16 panels of kinds 1 and 7
-    EXPECT_EQ(m.flagged_body[0], 49);
-    EXPECT_EQ(m.flagged_interior_body[0], 49 + 5);
-}
-
-TEST(mesh_file, moment_tables_drop_the_first_order_moments)
-{
-    // The trapezoid of the geometry tests, where M(1,0) = 0 but M(0,1) != 0.
-    test::SheetSpec filler = test::flat_sheet(1, 3, 3, 0, 10.0);
-    PanelModel m;
-    // A one-by-one sheet alone has a singular metric, so the trapezoid P3 = (0,0),
-    // P2 = (4,0), P1 = (3,2), P4 = (1,2) is the middle panel of a 3 x 1 strip.
-    SheetSpec strip{3, 1, 2, 1, [](int a, int b) {
-        const double x_bottom[4] = {-4.0, 0.0, 4.0, 8.0}, x_top[4] = {-3.0, 1.0, 3.0, 7.0};
-        return std::array<double, 3>{b == 0 ? x_bottom[a] : x_top[a], 2.0 * b, 0.0}; }};
-    ASSERT_EQ(test::load_mesh(m, test::version_header("moments", 0, 2) + test::sheets_text({strip, filler}), 1.0f), 0);
-    fill_moment_tables(m);
-    const int p = 2 + 1 * 5;                 // middle panel (i, j) = (2, 1), NP1' = 5
-    const float* full = &m.moments[15 * p];
-    EXPECT_NEAR(full[0], 6.0f, 4 * kEps * 6);
-    EXPECT_EQ(m.moment2[2 * p], 1.0f);
-    EXPECT_EQ(m.moment2[2 * p + 1], full[0]);
-    int k = 0;
-    for (int n = 0; n <= 4; ++n)
-        for (int mm = 0; mm + n <= 4; ++mm) {
-            if (mm + n == 1)
-                continue;
-            EXPECT_EQ(m.moment13[13 * p + k], full[moment_index(mm, n)]) << "M(" << mm << "," << n << ")";
-            ++k;
-        }
-    EXPECT_EQ(k, 13);
-    // Ghost panels: (1, 0).
-    EXPECT_EQ(m.moment2[0], 1.0f);
-    EXPECT_EQ(m.moment2[1], 0.0f);
-    release_mesh_work_arrays(m);
-    EXPECT_TRUE(m.raw_nodes.empty());
-    EXPECT_TRUE(m.body.empty());
-    EXPECT_EQ(m.n_body, 15);                  // counts stay
-    EXPECT_EQ(m.interior_body[0], 1 + 1 + 5);
-}
-
-TEST(mesh_file, sheet_capacity_exceeded_returns_status_one)
-{
-    const std::string two_sheets = test::version_header("cap", 0, 2)
-                                   + test::sheets_text({test::flat_sheet(2, 2, 3, 0), test::flat_sheet(2, 2, 3, 0)});
-    PanelModel m;
-    allocate_panel_model(m, 32, 1, false);           // room for one sheet only
-    std::istringstream in(two_sheets);
-    EXPECT_EQ(read_mesh_one_file(in, "cap.ssg", 1.0f, m), 1);
-    // Two files of one sheet each, capacity 1: the first fits, both together do not.
-    const std::string one_sheet = test::version_header("cap", 0, 1) + test::sheet_text(test::flat_sheet(2, 2, 3, 0));
-    PanelModel n;
-    allocate_panel_model(n, 32, 1, false);
-    std::istringstream first(one_sheet), second(one_sheet);
-    EXPECT_EQ(read_mesh_two_files(first, "a.ssg", second, "b.ssg", 1.0f, n), 1);
-}
-
-TEST(mesh_file, mirrored_allocation_doubles_the_tables_and_fills_half)
-{
-    const std::string text = test::version_header("mirror", 1, 1) + test::sheet_text(test::flat_sheet(2, 2, 2, 1));
-    PanelModel m;
-    ASSERT_EQ(test::load_mesh(m, text, 1.0f, "", true), 0);
-    EXPECT_EQ(m.n_sheets, 1);
-    EXPECT_EQ(m.sheet_capacity, 2);
-    EXPECT_EQ(m.n_panels, 16);
-    EXPECT_EQ(m.panel_capacity, 32);
-    EXPECT_EQ(m.corners.size(), 12u * 32);
-    EXPECT_EQ(m.raw_nodes.size(), 3u * 16);
-    for (std::size_t k = 12 * 16; k < m.corners.size(); ++k)
-        ASSERT_EQ(m.corners[k], 0.0f);
-}
-
 // ---- stops on bad input ------------------------------------------------------------------
 //
 // The reader's stop messages are checked on the files of tests/corpus/mesh, in-process and by
 // the whole program; here only what a file cannot reach.
-
-TEST(mesh_file, allocation_beyond_memory_stops_naming_the_bytes)
-{
-    // 2e9 panels fit the 32-bit count, but the mirrored doubling makes 4e9.
-    PanelModel m;
-    try {
-        allocate_panel_model(m, 2000000000, 1, true);
-        FAIL() << "4e9 panels were allocated";
-    } catch (const RunStopped& stop) {
-        ASSERT_EQ(stop.lines.size(), 2u);
-        EXPECT_EQ(stop.lines[0], "ERROR: Insufficient memory for allocation of arrays.");
-        EXPECT_NE(stop.lines[1].find("bytes needed for 2000000000 panels"), std::string::npos);
-    }
-}
 
 // ---- files on units -----------------------------------------------------------------------
 
@@ -434,16 +271,16 @@ TEST_F(MeshFiles, missing_files_stop_with_their_names)
     try {
         (void)size_mesh(kMeshUnit, missing);
         FAIL() << "a missing FILE_FS was sized";
-    } catch (const RunStopped& stop) {
-        EXPECT_EQ(stop.lines, (std::vector<std::string>{"ERROR: Unable to open mesh fs file", missing}));
+    } catch (const MeshFault& fault) {
+        EXPECT_EQ(fault.lines, (std::vector<std::string>{"ERROR: Unable to open mesh fs file", missing}));
     }
     PanelModel m;
     allocate_panel_model(m, 16, 1, false);
     try {
         (void)read_mesh_two_files(kMeshUnit, missing, hull, 1.0f, m);
         FAIL() << "a missing FILE_SSG was read";
-    } catch (const RunStopped& stop) {
-        EXPECT_EQ(stop.lines, (std::vector<std::string>{"ERROR: Unable to open mesh ssg file", missing}));
+    } catch (const MeshFault& fault) {
+        EXPECT_EQ(fault.lines, (std::vector<std::string>{"ERROR: Unable to open mesh ssg file", missing}));
     }
 }
 

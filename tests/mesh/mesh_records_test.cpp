@@ -40,41 +40,6 @@ TEST(mesh_records, reals_in_every_fortran_form)
     EXPECT_TRUE(std::isinf(v) && v < 0);
 }
 
-TEST(mesh_records, integers_are_sign_and_digits_within_32_bits)
-{
-    int v = 0;
-    bool range = false;
-    ASSERT_TRUE(parse_fortran_int("+17", v, range));
-    EXPECT_EQ(v, 17);
-    ASSERT_TRUE(parse_fortran_int("-2147483648", v, range));
-    EXPECT_EQ(v, -2147483647 - 1);
-    EXPECT_FALSE(parse_fortran_int("2147483648", v, range));
-    EXPECT_TRUE(range);
-    for (const char* bad : {"1.0", "1e3", "", "+", "12a", "0x10"}) {
-        EXPECT_FALSE(parse_fortran_int(bad, v, range)) << bad;
-        EXPECT_FALSE(range) << bad;
-    }
-}
-
-TEST(mesh_records, statement_continues_over_records_and_skips_the_rest)
-{
-    // Values split over two records, commas as separators, a repeat count, and a record
-    // whose surplus values are dropped when the next statement begins.
-    std::istringstream in("  1.0,\n 2.0 , 3.0  9 9 9\n2*4.5 7\n\n  8\n");
-    MeshRecords records(in, "split.ssg");
-    records.begin_statement("x y z");
-    EXPECT_EQ(records.next_real("x"), 1.0f);
-    EXPECT_EQ(records.next_real("y"), 2.0f);
-    EXPECT_EQ(records.next_real("z"), 3.0f);
-    EXPECT_EQ(records.record_number(), 2);
-    records.begin_statement("two reals");
-    EXPECT_EQ(records.next_real("a"), 4.5f);
-    EXPECT_EQ(records.next_real("b"), 4.5f);
-    records.begin_statement("an integer after a blank record");
-    EXPECT_EQ(records.next_int("n"), 8);
-    EXPECT_EQ(records.record_number(), 5);
-}
-
 TEST(mesh_records, logicals_and_the_optional_code)
 {
     std::istringstream in(".TRUE.\nf\n1 'Y'\n0\n");

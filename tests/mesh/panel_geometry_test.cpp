@@ -60,67 +60,7 @@ TEST(panel_geometry, rectangle_moments_match_closed_form)
     EXPECT_FLOAT_EQ(g.colloc[1], 2.0f);
 }
 
-// Moments of the trapezoid P3 = (0,0), P2 = (4,0), P1 = (3,2), P4 = (1,2) about the vertex
-// mean (2, 1): in (xi, eta) = (x - 2, y - 1) it spans eta in [-1, 1] and xi from
-// (eta+1)/2 - 2 to 2 - (eta+1)/2.  M(m,n) = int eta^n (xR^(m+1) - xL^(m+1))/(m+1) d eta is a
-// polynomial of degree <= 5 in eta: 3-point Gauss-Legendre is exact.
-double trapezoid_moment(int m, int n)
-{
-    const double nodes[3] = {-std::sqrt(0.6), 0.0, std::sqrt(0.6)};
-    const double weights[3] = {5.0 / 9.0, 8.0 / 9.0, 5.0 / 9.0};
-    double sum = 0.0;
-    for (int q = 0; q < 3; ++q) {
-        const double eta = nodes[q];
-        const double xl = (eta + 1) / 2 - 2, xr = 2 - (eta + 1) / 2;
-        sum += weights[q] * std::pow(eta, n) * (std::pow(xr, m + 1) - std::pow(xl, m + 1)) / (m + 1);
-    }
-    return sum;
-}
-
 const std::array<std::array<double, 3>, 4> kTrapezoid = {{{3, 2, 0}, {4, 0, 0}, {0, 0, 0}, {1, 2, 0}}};
-
-TEST(panel_geometry, trapezoid_moments_match_quadrature)
-{
-    const PanelGeometry g = panel_geometry(corner_record(kTrapezoid));
-    EXPECT_NEAR(g.moments[0], 6.0f, 4 * kEps * 6);        // (4 + 2)/2 * 2
-    for (int n = 0; n <= 4; ++n)
-        for (int m = 0; m + n <= 4; ++m)
-            // values up to 2^4 * 6 ~ 100 in magnitude: allow 4 eps relative to 100
-            EXPECT_NEAR(g.moments[moment_index(m, n)], trapezoid_moment(m, n), 4 * kEps * 100)
-                << "M(" << m << "," << n << ")";
-    // The vertex mean is not the area centroid: the first moment in eta is non-zero.
-    EXPECT_LT(g.moments[moment_index(0, 1)], -0.1f);
-    // Frame: e1 = x, e2 = y, n = z; local corners are (x - 2, y - 1).
-    const float frame[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    for (int k = 0; k < 9; ++k)
-        EXPECT_FLOAT_EQ(g.frame[k], frame[k]) << k;
-    const float xi[4] = {1, 2, -2, -1}, eta[4] = {1, -1, -1, 1};
-    for (int k = 0; k < 4; ++k) {
-        EXPECT_FLOAT_EQ(g.xi[k], xi[k]);
-        EXPECT_FLOAT_EQ(g.eta[k], eta[k]);
-    }
-    // Midlines in (xi, eta): side 3-4 midpoint (-1.5, 0) to side 1-2 midpoint (1.5, 0);
-    // side 2-3 midpoint (0, -1) to side 4-1 midpoint (0, 1).
-    EXPECT_FLOAT_EQ(g.midline_len1, 3.0f);
-    EXPECT_FLOAT_EQ(g.midline_len2, 2.0f);
-    EXPECT_FLOAT_EQ(g.sides[0], std::sqrt(5.0f));
-    EXPECT_FLOAT_EQ(g.sides[1], 4.0f);
-}
-
-TEST(panel_geometry, skewed_panel_slope_is_minus_dxi_over_deta_of_second_midline)
-{
-    // Parallelogram P3 = (0,0), P2 = (2,0), P1 = (3,1), P4 = (1,1): t1 = (2,0,0), t2 = (1,1,0).
-    // In (xi, eta) the second midline runs (1, 1): s = -1, cos = 1/sqrt(2); its length sqrt(2).
-    const PanelGeometry g = panel_geometry(corner_record({{{3, 1, 0}, {2, 0, 0}, {0, 0, 0}, {1, 1, 0}}}));
-    EXPECT_FLOAT_EQ(g.midline_slope, -1.0f);
-    EXPECT_FLOAT_EQ(g.midline_cos, 1.0f / std::sqrt(2.0f));
-    EXPECT_FLOAT_EQ(g.midline_len2, std::sqrt(2.0f));
-    EXPECT_FLOAT_EQ(g.moments[0], 2.0f);                  // base 2, height 1
-    // Midline frame holds t1, t2 unnormalised and n, column by column.
-    const float mf[9] = {2, 1, 0, 0, 1, 0, 0, 0, 1};
-    for (int k = 0; k < 9; ++k)
-        EXPECT_FLOAT_EQ(g.midline_frame[k], mf[k]) << k;
-}
 
 TEST(panel_geometry, moments_and_normal_follow_a_rigid_motion)
 {
@@ -159,25 +99,6 @@ TEST(panel_geometry, moments_and_normal_follow_a_rigid_motion)
         EXPECT_NEAR(g.colloc[i], c[i], 8 * kEps * 8);
         // the frame's third row is n: entries 2, 5, 8
         EXPECT_NEAR(g.frame[2 + 3 * i], n[i], 16 * kEps);
-    }
-}
-
-TEST(panel_geometry, collapsed_and_flat_panels_are_degenerate_with_zero_geometry)
-{
-    // All corners equal: no midlines.  Corners on a line: midlines parallel, no normal.
-    for (const auto& P : {std::array<std::array<double, 3>, 4>{{{1, 1, 1}, {1, 1, 1}, {1, 1, 1}, {1, 1, 1}}},
-                          std::array<std::array<double, 3>, 4>{{{3, 0, 0}, {2, 0, 0}, {0, 0, 0}, {1, 0, 0}}}}) {
-        const PanelGeometry g = panel_geometry(corner_record(P));
-        EXPECT_TRUE(g.degenerate);
-        for (float v : g.moments) EXPECT_EQ(v, 0.0f);
-        for (float v : g.frame) EXPECT_EQ(v, 0.0f);
-        for (int k = 0; k < 4; ++k) {
-            EXPECT_EQ(g.xi[k], 0.0f);
-            EXPECT_EQ(g.eta[k], 0.0f);
-            EXPECT_EQ(g.sides[k], 0.0f);
-        }
-        for (float v : g.gnormal) EXPECT_EQ(v, 0.0f);
-        EXPECT_FALSE(std::isnan(g.midline_slope));
     }
 }
 
@@ -237,42 +158,6 @@ TEST(panel_model, node_table_of_a_two_by_three_sheet)
     EXPECT_EQ(non_zero, 6);
 }
 
-TEST(panel_model, one_by_one_sheet_has_a_singular_surface_metric)
-{
-    // With one interior panel both one-sided differences reach only ghosts (centroid 0):
-    // dc/di = dc/dj = -1.5 c, two equal rows, and the metric inversion ends the run.
-    PanelModel model;
-    try {
-        (void)test::load_mesh(model, test::version_header("single", 0, 1)
-                                         + test::sheet_text(test::flat_sheet(1, 1, 2, 1, 1.0, 2.0)), 1.0f);
-        FAIL() << "a singular metric was inverted";
-    } catch (const RunStopped& stop) {
-        ASSERT_EQ(stop.lines.size(), 1u);
-        EXPECT_EQ(stop.lines[0].rfind("Singular matrix", 0), 0u) << stop.lines[0];
-    }
-}
-
-TEST(panel_model, ghost_panels_hold_their_fixed_values)
-{
-    PanelModel model;
-    ASSERT_EQ(test::load_mesh(model, test::version_header("ghosts", 0, 1)
-                                         + test::sheet_text(test::flat_sheet(2, 2, 2, 1, 1.0, 1.0)), 1.0f), 0);
-    for (int p = 0; p < model.n_panels; ++p) {
-        if (model.active[p] == 1)
-            continue;
-        EXPECT_EQ(model.midline_len1[p], 1.0f);
-        EXPECT_EQ(model.midline_len2[p], 1.0f);
-        EXPECT_EQ(model.midline_slope[p], 0.0f);
-        EXPECT_EQ(model.midline_cos[p], 0.0f);
-        for (int k = 0; k < 12; ++k) EXPECT_EQ(model.corners[12 * p + k], 0.0f);
-        for (int k = 0; k < 15; ++k) EXPECT_EQ(model.moments[15 * p + k], 0.0f);
-        for (int k = 0; k < 9; ++k) {
-            EXPECT_EQ(model.inv_midline_frame[9 * p + k], 0.0f);
-            EXPECT_EQ(model.metric_inv[9 * p + k], 0.0f);
-        }
-    }
-}
-
 TEST(panel_model, inverse_midline_frame_times_frame_is_identity)
 {
     // A curved sheet (z = 0.1 (x^2 - y^2)): every panel's frame is a general 3 x 3 matrix.
@@ -323,28 +208,6 @@ TEST(panel_model, surface_metric_of_a_quadratically_spaced_grid_is_exact)
             for (int k : {1, 2, 3, 5, 6, 7})
                 EXPECT_EQ(g[k], 0.0f) << "entry " << k << " of " << i << "," << j;
         }
-}
-
-TEST(panel_model, single_interior_column_uses_the_first_one_sided_formula)
-{
-    // NP1 = 1: the one interior column is the first, so dc/di = (-3 c + 4 c(i+1) - c(i+2))/2
-    // with both neighbours ghosts (centroid 0): dc/di = -1.5 c.  Along j (NP2 = 3) the grid
-    // is regular: dc/dj = (0, 0.5, 0).  With p = -1.5 cx, q = -1.5 cy, h = 0.5 the matrix
-    // rows (p, q, 0), (0, h, 0), (0, 0, 1) have the inverse [1/p, -q/(p h), 0; 0, 1/h, 0; 0 0 1].
-    PanelModel model;
-    ASSERT_EQ(test::load_mesh(model, test::version_header("strip", 0, 1)
-                                         + test::sheet_text(test::flat_sheet(1, 3, 2, 1, 1.0, 0.0, 1.0, 0.5)), 1.0f), 0);
-    for (int j = 1; j <= 3; ++j) {
-        const int p_index = 1 + j * 3;
-        const double cx = model.colloc[3 * p_index], cy = model.colloc[3 * p_index + 1];
-        ASSERT_DOUBLE_EQ(cx, 1.5);
-        const double p = -1.5 * cx, q = -1.5 * cy, h = 0.5;
-        const float* g = &model.metric_inv[9 * static_cast<std::size_t>(p_index)];
-        EXPECT_FLOAT_EQ(g[0], static_cast<float>(1 / p));
-        EXPECT_FLOAT_EQ(g[3], static_cast<float>(-q / (p * h)));
-        EXPECT_FLOAT_EQ(g[4], static_cast<float>(1 / h));
-        EXPECT_FLOAT_EQ(g[8], 1.0f);
-    }
 }
 
 }  // namespace

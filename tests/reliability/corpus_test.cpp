@@ -11,6 +11,7 @@
 
 #include "frame/run_stop.hpp"
 #include "input/namelist_reader.hpp"
+#include "mesh/mesh_fault.hpp"
 #include "mesh/mesh_file.hpp"
 #include "mesh/panel_model.hpp"
 #include "reliability/corpus.hpp"
@@ -61,6 +62,9 @@ std::unique_ptr<MeshOutcome> read_mesh(const std::string& bytes, const std::stri
     } catch (const RunStopped& stop) {
         out->stopped = true;
         out->stop = stop;
+    } catch (const MeshFault& fault) {
+        out->stopped = true;
+        out->stop.lines = fault.lines;
     }
     return out;
 }

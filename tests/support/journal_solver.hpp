@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "equations/dense_linear_algebra.hpp"
+#include "linalg/dense_linear_algebra.hpp"
 #include "frame/units.hpp"
 #include "mesh/panel_model.hpp"
 

@@ -1,6 +1,6 @@
 // Dense linear algebra: LAPACK call patterns and gauss_jordan_solve (see the header for the
 // equations).
-#include "equations/dense_linear_algebra.hpp"
+#include "linalg/dense_linear_algebra.hpp"
 
 #include <sched.h>
 

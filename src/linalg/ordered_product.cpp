@@ -11,7 +11,7 @@
 //                continues its sums, which keeps the order of (1).
 // Skipping an all-zero term of a tile is exact only for finite X (0 * inf = NaN); it is
 // switched off when X holds a non-finite value.
-#include "equations/ordered_product.hpp"
+#include "linalg/ordered_product.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -138,12 +138,12 @@ void pack_x_chunk(int k, const float* x, std::size_t ldx, int i0, int width, flo
 namespace avx2 {
 #pragma GCC push_options
 #pragma GCC target("avx2")
-#include "equations/ordered_product_kernel.inc"
+#include "linalg/ordered_product_kernel.inc"
 #pragma GCC pop_options
 }  // namespace avx2
 
 namespace generic {
-#include "equations/ordered_product_kernel.inc"
+#include "linalg/ordered_product_kernel.inc"
 }  // namespace generic
 
 using ChunkKernel = void (*)(const PackedA&, const float*, int, float*, std::size_t);
