@@ -13,7 +13,7 @@
 # separator): a fault that deletes code replaces it by a comment.  With NAMEs, only those
 # faults run.
 #
-# The scratch copy (default /tmp/torva_seed_<worktree name>) keeps its build folder between
+# The scratch copy (under /tmp/torva_seed_<worktree name>) keeps its build folder between
 # runs and between faults, so each fault recompiles only the files it touches (and ccache
 # serves those after the first time).  The suite runs as torva_tests --gtest_fail_fast: a
 # caught fault costs only the tests up to the first failure.  Before the faults, the intact
@@ -36,14 +36,17 @@ while [ $# -gt 0 ]; do
 done
 test_timeout=${SEED_TEST_TIMEOUT:-900}
 
-tree="$scratch/tree"
-build="$scratch/build"
+# The copy keeps the worktree's folder name and its build folder sits where build/ sits in the
+# worktree, so that ccache (paths taken relative to the build folder) serves the library's
+# objects from a build of the worktree itself.
+tree="$scratch/$(basename "$repo")"
+build="$tree/build"
 mkdir -p "$tree" "$build"
 export CCACHE_BASEDIR="$scratch" CCACHE_DIR="${CCACHE_DIR:-/work/.ccache}"
 
 # Mirror the working tree (tracked and untracked-but-not-ignored files), copying only files
 # whose bytes changed so that make rebuilds only what differs, and removing files that left.
-( cd "$repo" && git ls-files -co --exclude-standard ) | sort > "$scratch/files.new"
+( cd "$repo" && git ls-files -co --exclude-standard ) | grep -v '^build/' | sort > "$scratch/files.new"
 while IFS= read -r f; do
     [ -f "$repo/$f" ] || continue
     if ! cmp -s "$repo/$f" "$tree/$f"; then
@@ -52,7 +55,7 @@ while IFS= read -r f; do
         touch "$tree/$f"
     fi
 done < "$scratch/files.new"
-( cd "$tree" && find . -type f | sed 's|^\./||' | sort ) | comm -23 - "$scratch/files.new" |
+( cd "$tree" && find . -path ./build -prune -o -type f -print | sed 's|^\./||' | sort ) | comm -23 - "$scratch/files.new" |
     while IFS= read -r f; do rm -f "$tree/$f"; done
 
 log="$scratch/last.log"

@@ -379,6 +379,9 @@ TEST_F(torva_mesh, bodies_lie_on_their_surfaces_and_enclose_their_volumes)
     for (const Shape& shape : shapes) {
         SCOPED_TRACE(shape.args);
         const TMesh m = make(shape.args);
+        const bool half = std::string(shape.args).find("--symmetry 1") != std::string::npos;
+        EXPECT_EQ(m.symmetry, half ? 1 : 0);
+        EXPECT_EQ(m.code, half ? "Y" : "N");
         ASSERT_EQ(m.sheets.size(), shape.sheets);
         const double tol = 2e-9 * max_abs_coordinate(m);
         for (const TSheet& s : m.sheets) {
@@ -391,24 +394,6 @@ TEST_F(torva_mesh, bodies_lie_on_their_surfaces_and_enclose_their_volumes)
         EXPECT_LT(bound, 0.05 * shape.volume);
         EXPECT_NEAR(volume(m), shape.volume, bound + 1e-8 * shape.volume);
         expect_sheets_join(m, shape.open);
-    }
-}
-
-// The half model is the whole one cut at y = 0: mirrored, the same panels, so twice its
-// volume is the whole volume up to the file's ten digits.
-TEST_F(torva_mesh, half_model_doubles_to_the_whole)
-{
-    for (const std::string body : {"sphere --n 8", "wigley --nx 20 --nz 6"}) {
-        SCOPED_TRACE(body);
-        const TMesh whole = make(body, "whole.ssg");
-        const TMesh half = make(body + " --symmetry 1", "half.ssg");
-        EXPECT_EQ(whole.symmetry, 0);
-        EXPECT_EQ(half.symmetry, 1);
-        EXPECT_EQ(whole.code, "N");
-        EXPECT_EQ(half.code, "Y");
-        for (const TSheet& s : half.sheets)
-            for (const P3& p : s.nodes) EXPECT_GE(p[1], 0.0);
-        EXPECT_NEAR(2.0 * volume(half), volume(whole), 1e-8 * volume(whole));
     }
 }
 
@@ -435,19 +420,6 @@ TEST_F(torva_mesh, free_surface_tiles_the_water_plane_outside_the_hull)
         const auto circle = [&](P3 p) { return std::abs(std::hypot(p[0], p[1]) - c.radius) < 1e-8 * c.radius; };
         expect_sheets_join(m, [&](P3 p) { return circle(p) || (c.half && p[1] == 0.0); });
     }
-}
-
-TEST_F(torva_mesh, flag_rule_waterline_flags_only_sheets_reaching_z0)
-{
-    const TMesh m = make("hemisphere --n 4 --flag-rule waterline");
-    int flagged = 0;
-    for (const TSheet& s : m.sheets) {
-        bool at_waterline = false;
-        for (const P3& p : s.nodes) at_waterline = at_waterline || p[2] == 0.0;
-        EXPECT_EQ(s.flag, at_waterline ? 1 : 0);
-        flagged += s.flag;
-    }
-    EXPECT_EQ(flagged, 4);   // the four sides; the bottom cap stays 0
 }
 
 // Each shipped example opens with a comment, and make_mesh.sh regenerates its mesh files byte
