@@ -24,7 +24,6 @@
 #include <functional>
 #include <map>
 #include <numbers>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,10 +32,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using torva::testing::TempDir;
-using torva::testing::read_text;
-using torva::testing::run_command;
-using torva::testing::shell_quote;
+using namespace torva::testing;
 
 using P3 = std::array<double, 3>;
 P3 sub(P3 a, P3 b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
@@ -53,34 +49,23 @@ struct TSheet {
 };
 
 struct TMesh {
-    bool version2 = false;
-    std::string title;
     int symmetry = -1;
     std::string code;
-    double reals[6] = {1, 1, 1, 1, 1, 1};
-    std::string logical;
     std::vector<TSheet> sheets;
 };
 
+// The Version 2.0 layout: version line, title, symmetry and code, sheet count, six reals, a
+// logical, then per sheet "NP1 NP2 KP MP" and its (NP1 + 1)(NP2 + 1) nodes.
 TMesh read_mesh(const std::string& path)
 {
     std::ifstream in(path);
-    if (!in) throw std::runtime_error("cannot open " + path);
+    std::string line;
+    if (!std::getline(in, line) || line.rfind("Version 2.0", 0) != 0) throw std::runtime_error("not Version 2.0: " + path);
+    std::getline(in, line);   // the title
     TMesh m;
-    std::string first;
-    std::getline(in, first);
-    m.version2 = first.size() >= 11 && first.substr(0, 7) == "Version" && first.substr(8, 3) == "2.0";
     int count = 0;
-    if (m.version2) {
-        std::getline(in, m.title);
-        in >> m.symmetry >> m.code >> count;
-        for (double& r : m.reals) in >> r;
-        in >> m.logical;
-    } else {
-        m.title = first;
-        in >> m.symmetry >> m.code >> count >> m.reals[2] >> m.reals[4] >> m.reals[0];
-        m.reals[1] = m.reals[3] = m.reals[5] = 0.0;
-    }
+    double reals[6];
+    in >> m.symmetry >> m.code >> count >> reals[0] >> reals[1] >> reals[2] >> reals[3] >> reals[4] >> reals[5] >> line;
     for (int s = 0; s < count; ++s) {
         TSheet sh;
         in >> sh.np1 >> sh.np2 >> sh.kind >> sh.flag;
@@ -89,8 +74,7 @@ TMesh read_mesh(const std::string& path)
         if (!in) throw std::runtime_error("mesh file ends early: " + path);
         m.sheets.push_back(std::move(sh));
     }
-    std::string rest;
-    if (in >> rest) throw std::runtime_error("unexpected text after the last sheet: " + rest);
+    if (in >> line) throw std::runtime_error("unexpected text after the last sheet: " + line);
     return m;
 }
 
@@ -184,18 +168,14 @@ double max_abs_coordinate(const TMesh& m)
 
 // ---- running the tool -----------------------------------------------------------------------
 
-const std::string kTool = std::string(TORVA_BINARY_DIR) + "/torva-mesh";
+const std::string kTool = built_program("torva-mesh");
 
 class torva_mesh : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (!fs::exists(kTool)) GTEST_SKIP() << "torva-mesh has not been built (" << kTool << ")";
-    }
-    // Runs torva-mesh with `args`, output files in the temp dir; returns the exit status.
+    // Runs torva-mesh with `args` in the temp dir; returns the exit status.
     int tool(const std::string& args)
     {
-        last = run_command("cd " + shell_quote(dir.path().string()) + " && " + shell_quote(kTool) + " " + args);
+        last = run_in(dir, kTool, args);
         return last.exit_code;
     }
     TMesh make(const std::string& args, const std::string& out = "m.ssg")
@@ -204,7 +184,7 @@ protected:
         return read_mesh(dir.file(out));
     }
     TempDir dir{"torva_mesh"};
-    torva::testing::FortranRun last;
+    FortranRun last;
 };
 
 // ---- sheets meeting sheets -------------------------------------------------------------------
