@@ -68,7 +68,7 @@ run_tests() {
     ( cd "$build" && timeout "$test_timeout" ./torva_tests --gtest_fail_fast --gtest_brief=1 < /dev/null ) > "$log" 2>&1
     local rc=$?
     if [ $rc -eq 124 ]; then first_failure="(timed out after ${test_timeout}s)"; fi
-    [ -z "$first_failure" ] && first_failure=$(grep -m1 -o '\[  FAILED  \] [^ ,]*' "$log" | sed 's/\[  FAILED  \] //')
+    [ -z "$first_failure" ] && first_failure=$(grep -a -m1 -o '\[  FAILED  \] [^ ,]*' "$log" | sed 's/\[  FAILED  \] //')
     return $rc
 }
 
@@ -88,7 +88,7 @@ caught=0 missed=0 skipped=0
 while IFS=$'\t' read -r -u 3 name find replace mode; do
     case "$name" in ''|'#'*) continue ;; esac
     if [ ${#only[@]} -gt 0 ] && [[ ! " ${only[*]} " == *" $name "* ]]; then continue; fi
-    mapfile -t files < <(grep -rlF --include='*.cpp' --include='*.hpp' -- "$find" "$tree/src" | sort)
+    mapfile -t files < <(grep -rlF --include='*.cpp' --include='*.hpp' --include='*.inc' -- "$find" "$tree/src" | sort)
     count=0
     for f in "${files[@]}"; do count=$((count + $(grep -oF -- "$find" "$f" | wc -l))); done
     if [ "$count" -eq 0 ] || { [ "$count" -gt 1 ] && [ "${mode:-}" != all ]; }; then
