@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <map>
+#include <sstream>
 
+#include "../../tools/mesh_shapes.hpp"
 #include "frame/list_directed.hpp"
 #include "support/run_program.hpp"
 
@@ -15,24 +15,22 @@ using namespace torva::testing;
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// A box barge of 2 x 1 sheets, enough for the mesh reader and the grid tables.
-const char* kBoxMesh = R"(Version 2.0
-Small box barge
-0 N
-1
-0.0 0.0 0.0 0.0 0.0 0.0
-F
-2 2 2 1
-0.0 -0.5 -1.0
-1.0 -0.5 -1.0
-2.0 -0.5 -1.0
-0.0  0.0 -1.0
-1.0  0.0 -1.0
-2.0  0.0 -1.0
-0.0  0.5 -1.0
-1.0  0.5 -1.0
-2.0  0.5 -1.0
-)";
+// A box barge L x B x T = 8 x 2 x 1 in file units, 4 x 2 x 1 panels, read with ALENGTH 2.
+std::string box_mesh()
+{
+    torva::mesh_tool::BoxParams p;
+    p.length = 8.0;
+    p.beam = 2.0;
+    p.draft = 1.0;
+    p.nx = 4;
+    p.ny = 2;
+    p.nz = 1;
+    auto sheets = torva::mesh_tool::box_hull(p, false);
+    for (auto& s : sheets) s.flag = 1;
+    std::ostringstream out;
+    torva::mesh_tool::write_mesh(out, {"Small box barge", 0}, sheets, torva::mesh_tool::Layout::version2);
+    return out.str();
+}
 
 class SetupRun : public ::testing::Test {
 protected:
@@ -78,58 +76,37 @@ TEST_F(SetupRun, namelist_fault_is_reported_in_the_log_with_its_line)
     EXPECT_TRUE(contains(log, "INFMETH = x3")) << log;
 }
 
+// The grid tables on the listing of a real run: every length is printed in file units again
+// (times ALENGTH), the volume with its cube, so the particulars are the closed forms of the
+// box in file units: V = LBT = 16, S = LB + 2LT + 2BT = 36, VCB -T/2 from the waterline and
+// T/2 from the keel.  A journal file that exists already is not overwritten.
 TEST_F(SetupRun, grid_tables_are_printed_and_new_journal_files_are_protected)
 {
-    write_text(dir.file("box.ssg"), kBoxMesh);
-    write_text(dir.file("box.inp"), "&TORVA_INP\n FILE_SSG = 'box.ssg'\n FILEJOU = 'box'\n/\n");
+    write_text(dir.file("box.ssg"), box_mesh());
+    write_text(dir.file("box.inp"), "&TORVA_INP\n FILE_SSG = 'box.ssg'\n FILEJOU = 'box'\n ALENGTH = 2.0\n/\n");
     write_text(dir.file("box.jou1a"), "old results");
     const auto r = run("/INPUT=box.inp");
     EXPECT_EQ(r.exit_code, 0);
     const std::string lis = listing("box.inp.LIS");
-    EXPECT_TRUE(contains(lis, "                    Name    :    Small box barge\n")) << lis;
-    EXPECT_TRUE(contains(lis, "                    1       4       4      16       2       1\n")) << lis;
-    EXPECT_TRUE(contains(lis, "Displacement        (L^3)  :   2.000E+00\n")) << lis;
-    EXPECT_TRUE(contains(lis, "\n ERROR: Could not open jou-file\n")) << lis;
+    const std::string rule = "         " + std::string(58, '-') + "\n";
+    // Sheet 1, the bottom: 4 x 2 panels padded with one ring of ghosts, kind 2, flag 1.
+    for (const std::string& line :
+         {rule + "                              GRID INFORMATION\n" + "                    Name    :    Small box barge\n" +
+              rule + "                Sheet#    NP1     NP2      NP      KP      MP\n" +
+              "                    1       6       4      24       2       1\n",
+          rule + "                            PRINCIPAL PARTICULARS\n" + rule +
+              "                  Overall Length        (L)  :   8.000E+00\n" +
+              "                  Waterline Length      (L)  :   8.000E+00\n" +
+              "                  Waterline Beam        (L)  :   2.000E+00\n" +
+              "                  Maximum Draft         (L)  :   1.000E+00\n" +
+              "                  Displacement        (L^3)  :   1.600E+01\n" +
+              "                  Wetted Surface Area (L^2)  :   3.600E+01\n",
+          std::string("                  VCB (from origin)     (L)  :  -5.000E-01\n") +
+              "                  VCB (from keel)       (L)  :   5.000E-01\n" + rule,
+          std::string("\n ERROR: Could not open jou-file\n")})
+        EXPECT_TRUE(contains(lis, line)) << "missing\n" << line << "in\n" << lis;
     EXPECT_TRUE(contains(r.output, "box.jou1a")) << r.output;   // stderr names the file and why
     EXPECT_EQ(read_text(dir.file("box.jou1a")), "old results");
-}
-
-// The thread count changes how fast a run goes, never what it writes: the shipped example
-// (symmetric hull, free surface, filter) and a variant through the other paths (integrated
-// basis-flow builder, mode derivatives, the inverse-times-B product) give the same bytes in
-// every journal and filter file with 1 and 3 threads.
-TEST(setup_threads, every_output_file_is_the_same_for_one_and_three_threads)
-{
-    namespace fs = std::filesystem;
-    const std::string example = std::string(TORVA_SOURCE_DIR) + "/examples/wigley/";
-    const std::string shipped = read_text(example + "wigley.inp");
-    std::string variant = shipped;
-    variant.replace(variant.find(" SEA_DEPTH"), 0, " INFNMR = 0\n IFSBC = 3\n INFINVS = -1\n");
-    for (const std::string& deck : {shipped, variant}) {
-        std::map<std::string, std::string> first;
-        for (const int threads : {1, 3}) {
-            TempDir dir("threads");
-            for (const char* f : {"wigley_hull.ssg", "wigley_fs.ssg"})
-                fs::copy_file(example + f, dir.file(f));
-            write_text(dir.file("wigley.inp"), deck);
-            const auto r = run_command("cd " + shell_quote(dir.path().string()) + " && OMP_NUM_THREADS=" +
-                                       std::to_string(threads) + " " + shell_quote(built_program("torva_setup")) +
-                                       " /INPUT=wigley.inp");
-            ASSERT_TRUE(contains(r.output, "FINISHED: SUCCESS")) << r.output;
-            std::map<std::string, std::string> files;
-            for (const auto& entry : fs::directory_iterator(dir.path())) {
-                const std::string name = entry.path().filename().string();
-                if (name.rfind("wigley.jou", 0) == 0) files[name] = read_text(entry.path().string());
-            }
-            EXPECT_EQ(files.size(), 6u);   // .jou1, .jou1a, .jou2, .jou3, .jou4 and the filter's .jou05
-            if (threads == 1) {
-                first = files;
-                continue;
-            }
-            for (const auto& [name, bytes] : files)
-                EXPECT_TRUE(bytes == first[name]) << name << " differs between 1 and 3 threads";
-        }
-    }
 }
 
 TEST(kernel_count, images_reach_five_waterline_lengths)

@@ -2,12 +2,16 @@
 // are judged by a real Fortran run-time library rather than by our own readers.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace torva::testing {
 
@@ -65,10 +69,47 @@ inline FortranRun compile_and_run_fortran(const TempDir& dir, const std::string&
                                    shell_quote(exe) + " " + shell_quote(src));
     if (build.exit_code != 0) {
         build.output = "gfortran compile failed:\n" + build.output;
-        if (build.exit_code == 0) build.exit_code = 1;
         return build;
     }
     return run_command("cd " + shell_quote(dir.path().string()) + " && " + shell_quote(exe));
+}
+
+// What gfortran's unformatted sequential READ makes of a file: every record's 32-bit words,
+// and whether the file ended right after the last record the layout names.
+struct FortranRecords {
+    bool ran = false;
+    std::string output;                            // the program's output, for messages
+    std::vector<std::vector<std::uint32_t>> records;
+    bool ends_there = false;
+};
+
+// Reads dir/`file` as the solver declares it: `layout` lists runs of (records, words per
+// record); each record is READ into a default-integer array of that many words (reals travel
+// as their bits: an unformatted READ converts nothing), then one more READ must meet the end
+// of the file.  A record shorter than declared fails the READ, so the program stops.
+inline FortranRecords gfortran_read_records(const TempDir& dir, const std::string& file,
+                                            const std::vector<std::pair<int, int>>& layout)
+{
+    std::ostringstream src;
+    src << "program read_records\n  implicit none\n  integer, allocatable :: w(:)\n  integer :: k, ios\n"
+        << "  open(20, file='" << file << "', form='unformatted', status='old', action='read')\n";
+    for (const auto& [count, words] : layout)
+        src << "  allocate(w(" << words << "))\n  do k = 1, " << count << "\n    read(20) w\n"
+            << "    print '(a, *(1x, z8.8))', 'R', w\n  end do\n  deallocate(w)\n";
+    src << "  read(20, iostat=ios) k\n  if (ios < 0) print '(a)', 'END'\nend program\n";
+    FortranRecords result;
+    const FortranRun run = compile_and_run_fortran(dir, src.str());
+    result.output = run.output;
+    result.ran = run.exit_code == 0;
+    std::istringstream lines(run.output);
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "END") result.ends_there = true;
+        if (line.rfind("R", 0) != 0) continue;
+        std::istringstream words(line.substr(1));
+        auto& record = result.records.emplace_back();
+        for (std::string hex; words >> hex;) record.push_back(static_cast<std::uint32_t>(std::stoul(hex, nullptr, 16)));
+    }
+    return result;
 }
 
 }  // namespace torva::testing

@@ -23,16 +23,25 @@ inline std::vector<float> record_floats(const std::vector<std::byte>& rec)
     return v;
 }
 
-// Every record of an unformatted file as floats, read back through a unit table of its own.
-inline std::vector<std::vector<float>> float_records(const std::string& name)
+// Every record of an unformatted file, read back through a unit table of its own.
+inline std::vector<std::vector<std::byte>> journal_records(const std::string& name)
 {
     UnitTable table;
     OpenOptions o;
     o.status = "OLD";
     o.form = FileForm::unformatted;
+    o.read_only = true;
     EXPECT_EQ(table.open(60, name, o), 0) << name;
+    std::vector<std::vector<std::byte>> out;
+    while (auto r = table.read_record(60)) out.push_back(std::move(*r));
+    return out;
+}
+
+// The same, each record as floats.
+inline std::vector<std::vector<float>> float_records(const std::string& name)
+{
     std::vector<std::vector<float>> out;
-    while (auto r = table.read_record(60)) out.push_back(record_floats(*r));
+    for (const auto& r : journal_records(name)) out.push_back(record_floats(r));
     return out;
 }
 

@@ -14,10 +14,13 @@ namespace torva::testing {
 
 inline std::string built_program(const std::string& name) { return std::string(TORVA_BINARY_DIR) + "/" + name; }
 
-// Runs `program args` in `dir`; stdout and stderr together in the result.
-inline FortranRun run_in(const TempDir& dir, const std::string& program, const std::string& args)
+// Runs `program args` in `dir`, with the environment settings `env` ("NAME=value ...") if
+// any; stdout and stderr together in the result.
+inline FortranRun run_in(const TempDir& dir, const std::string& program, const std::string& args,
+                         const std::string& env = "")
 {
-    return run_command("cd " + shell_quote(dir.path().string()) + " && " + shell_quote(program) + " " + args);
+    return run_command("cd " + shell_quote(dir.path().string()) + " && " + env + (env.empty() ? "" : " ") +
+                       shell_quote(program) + " " + args);
 }
 
 inline std::string read_text(const std::string& name)
