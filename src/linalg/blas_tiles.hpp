@@ -35,7 +35,7 @@ namespace torva::blas {
 
 // Output tiles: rows and columns per tile.
 inline constexpr int kTileRows = 2048;
-inline constexpr int kTileCols = 512;
+inline constexpr int kTileCols = 1024;
 
 // Sets the library to one thread for its lifetime, and back to the previous count after.
 class OneThreadBlas {

@@ -1,7 +1,7 @@
 // Blocked LU, triangular inverse, inverse and one-vector solve (see the header for the
 // equations and for why the block sizes are fixed).
 //
-// The LU is right-looking: for each panel of kLuBlock columns
+// The LU is right-looking, with a look-ahead of one panel: for each panel of kLuBlock columns
 //     [A11]         [L11]
 //     [A21] = P_k * [L21] U11                      (panel, recursive, below)
 //     A12 <- L11^-1 A12                            (U12, strsm, unit lower triangle)
@@ -13,9 +13,11 @@
 #include "linalg/blocked_lu.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -30,6 +32,9 @@ constexpr int kLeafColumns = 16;
 // Column tiles of the triangular products of the inverse (a block column of kLuBlock is
 // shared out in four).
 constexpr int kTrmmColumns = 64;
+// Column blocks of the LU's Schur-complement update beyond the next panel: wide, so that
+// each library call packs its operands once for much arithmetic.
+constexpr int kUpdateColumns = 1024;
 
 [[nodiscard]] inline float* at(float* a, int lda, int i, int j)
 { return a + i + static_cast<std::size_t>(j) * lda; }
@@ -123,23 +128,84 @@ int blocked_sgetrf(int m, int n, float* a, int lda, int* ipiv)
     if (lda < std::max(1, m)) return -4;
     const blas::OneThreadBlas one_thread;
     const int kmin = std::min(m, n);
-    int info = 0;
+    // Panel k: factors, pivots made global, the first zero pivot kept.
+    const auto factor_panel = [&](int k) {
+        const int kb = std::min(kLuBlock, kmin - k);
+        const int panel_info = panel_recursive(m - k, kb, at(a, lda, k, k), lda, ipiv + k);
+        for (int i = k; i < k + kb; ++i) ipiv[i] += k;
+        return panel_info > 0 ? panel_info + k : 0;
+    };
+    std::vector<int> panel_info(static_cast<std::size_t>((kmin + kLuBlock - 1) / kLuBlock), 0);
+    if (kmin > 0) panel_info[0] = factor_panel(0);
+
+    // Step k updates the columns right of panel k and applies its interchanges to the columns
+    // left of it, as a list of work items that the threads take in order:
+    //   item 0       the next panel's kLuBlock columns (interchanges, U12, Schur complement),
+    //                then the factorisation of that panel (look-ahead: one thread works down
+    //                the critical path while the others update the rest);
+    //   per block    of kUpdateColumns further columns: its interchanges and U12, then one
+    //                item per kTileRows rows of its Schur complement (these wait until the
+    //                block's U12 is done; it was taken earlier, so the wait is short);
+    //   last         the interchanges of the columns left of the panel.
+    // Every item is the same library calls on the same shapes whichever thread takes it, so
+    // the bits do not depend on the sharing.
     for (int k = 0; k < kmin; k += kLuBlock) {
         const int kb = std::min(kLuBlock, kmin - k);
-        float* akk = at(a, lda, k, k);
-        const int panel_info = panel_recursive(m - k, kb, akk, lda, ipiv + k);
-        if (info == 0 && panel_info > 0) info = panel_info + k;
-        for (int i = k; i < k + kb; ++i) ipiv[i] += k;
-        blas::laswp(k, a, lda, k, k + kb, ipiv);
-        const int right = n - k - kb;
-        if (right > 0) {
-            blas::laswp(right, at(a, lda, 0, k + kb), lda, k, k + kb, ipiv);
-            blas::trsm('L', 'L', 'N', 'U', kb, right, 1.0f, akk, lda, at(a, lda, k, k + kb), lda);
-            blas::gemm('N', 'N', m - k - kb, right, kb, -1.0f, at(a, lda, k + kb, k), lda,
-                       at(a, lda, k, k + kb), lda, 1.0f, at(a, lda, k + kb, k + kb), lda);
+        const int next = k + kb;
+        const float* l11 = at(a, lda, k, k);
+        const float* l21 = at(a, lda, next, k);
+        const int below = m - next;
+        const int first_width = std::min(kLuBlock, n - next);           // item 0's columns
+        const int rest0 = next + std::max(first_width, 0);
+        const int blocks = std::max(0, (n - rest0 + kUpdateColumns - 1) / kUpdateColumns);
+        const int row_tiles = std::max(1, (below + blas::kTileRows - 1) / blas::kTileRows);
+        const int per_block = 1 + row_tiles;
+        const int left_items = (k + kUpdateColumns - 1) / kUpdateColumns;
+        const int items = (first_width > 0 ? 1 : 0) + blocks * per_block + left_items;
+        const int first_block_item = first_width > 0 ? 1 : 0;
+        std::vector<std::atomic<bool>> prepared(static_cast<std::size_t>(blocks));
+        for (auto& p : prepared) p.store(false);
+        std::atomic<int> next_item{0};
+
+        // The interchanges and U12 of the columns j0 .. j0 + w.
+        const auto prepare = [&](int j0, int w) {
+            blas::laswp(w, at(a, lda, 0, j0), lda, k, next, ipiv);
+            blas::trsm('L', 'L', 'N', 'U', kb, w, 1.0f, l11, lda, at(a, lda, k, j0), lda);
+        };
+#pragma omp parallel if (items > 1)
+        for (int it = next_item++; it < items; it = next_item++) {
+            if (it < first_block_item) {
+                prepare(next, first_width);
+                blas::gemm('N', 'N', below, first_width, kb, -1.0f, l21, lda, at(a, lda, k, next), lda, 1.0f,
+                           at(a, lda, next, next), lda);
+                if (next < kmin) panel_info[next / kLuBlock] = factor_panel(next);
+                continue;
+            }
+            const int b = (it - first_block_item) / per_block;
+            if (b >= blocks) {
+                const int j0 = (it - first_block_item - blocks * per_block) * kUpdateColumns;
+                blas::laswp(std::min(kUpdateColumns, k - j0), at(a, lda, 0, j0), lda, k, next, ipiv);
+                continue;
+            }
+            const int j0 = rest0 + b * kUpdateColumns;
+            const int w = std::min(kUpdateColumns, n - j0);
+            const int r = (it - first_block_item) % per_block;
+            if (r == 0) {
+                prepare(j0, w);
+                prepared[b].store(true, std::memory_order_release);
+                continue;
+            }
+            while (!prepared[b].load(std::memory_order_acquire)) std::this_thread::yield();
+            const int i0 = (r - 1) * blas::kTileRows;
+            const int rows = std::min(blas::kTileRows, below - i0);
+            if (rows > 0)
+                blas::gemm('N', 'N', rows, w, kb, -1.0f, l21 + i0, lda, at(a, lda, k, j0), lda, 1.0f,
+                           at(a, lda, next + i0, j0), lda);
         }
     }
-    return info;
+    for (const int i : panel_info)
+        if (i > 0) return i;
+    return 0;
 }
 
 // Block column j of T^-1, with the leading block already inverted:
