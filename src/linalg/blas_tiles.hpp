@@ -34,7 +34,7 @@ void openblas_set_num_threads(int threads);
 namespace torva::blas {
 
 // Output tiles: rows and columns per tile.
-inline constexpr int kTileRows = 2048;
+inline constexpr int kTileRows = 1024;
 inline constexpr int kTileCols = 1024;
 
 // Sets the library to one thread for its lifetime, and back to the previous count after.

@@ -138,15 +138,14 @@ int blocked_sgetrf(int m, int n, float* a, int lda, int* ipiv)
     std::vector<int> panel_info(static_cast<std::size_t>((kmin + kLuBlock - 1) / kLuBlock), 0);
     if (kmin > 0) panel_info[0] = factor_panel(0);
 
-    // Step k updates the columns right of panel k and applies its interchanges to the columns
-    // left of it, as a list of work items that the threads take in order:
+    // Step k updates the columns right of panel k as a list of work items that the threads
+    // take in order:
     //   item 0       the next panel's kLuBlock columns (interchanges, U12, Schur complement),
     //                then the factorisation of that panel (look-ahead: one thread works down
     //                the critical path while the others update the rest);
     //   per block    of kUpdateColumns further columns: its interchanges and U12, then one
     //                item per kTileRows rows of its Schur complement (these wait until the
     //                block's U12 is done; it was taken earlier, so the wait is short);
-    //   last         the interchanges of the columns left of the panel.
     // Every item is the same library calls on the same shapes whichever thread takes it, so
     // the bits do not depend on the sharing.
     for (int k = 0; k < kmin; k += kLuBlock) {
@@ -160,8 +159,7 @@ int blocked_sgetrf(int m, int n, float* a, int lda, int* ipiv)
         const int blocks = std::max(0, (n - rest0 + kUpdateColumns - 1) / kUpdateColumns);
         const int row_tiles = std::max(1, (below + blas::kTileRows - 1) / blas::kTileRows);
         const int per_block = 1 + row_tiles;
-        const int left_items = (k + kUpdateColumns - 1) / kUpdateColumns;
-        const int items = (first_width > 0 ? 1 : 0) + blocks * per_block + left_items;
+        const int items = (first_width > 0 ? 1 : 0) + blocks * per_block;
         const int first_block_item = first_width > 0 ? 1 : 0;
         std::vector<std::atomic<bool>> prepared(static_cast<std::size_t>(blocks));
         for (auto& p : prepared) p.store(false);
@@ -182,11 +180,6 @@ int blocked_sgetrf(int m, int n, float* a, int lda, int* ipiv)
                 continue;
             }
             const int b = (it - first_block_item) / per_block;
-            if (b >= blocks) {
-                const int j0 = (it - first_block_item - blocks * per_block) * kUpdateColumns;
-                blas::laswp(std::min(kUpdateColumns, k - j0), at(a, lda, 0, j0), lda, k, next, ipiv);
-                continue;
-            }
             const int j0 = rest0 + b * kUpdateColumns;
             const int w = std::min(kUpdateColumns, n - j0);
             const int r = (it - first_block_item) % per_block;
@@ -202,6 +195,14 @@ int blocked_sgetrf(int m, int n, float* a, int lda, int* ipiv)
                 blas::gemm('N', 'N', rows, w, kb, -1.0f, l21 + i0, lda, at(a, lda, k, j0), lda, 1.0f,
                            at(a, lda, next + i0, j0), lda);
         }
+    }
+    // The interchanges of the later panels, applied to each panel's L in one pass at the end:
+    // its values are not read again once its own step is done.
+    const int panels = static_cast<int>(panel_info.size());
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int p = 0; p < panels - 1; ++p) {
+        const int j0 = p * kLuBlock;
+        blas::laswp(kLuBlock, at(a, lda, 0, j0), lda, j0 + kLuBlock, kmin, ipiv);
     }
     for (const int i : panel_info)
         if (i > 0) return i;
