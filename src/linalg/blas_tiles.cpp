@@ -39,11 +39,11 @@ OneThreadBlas::~OneThreadBlas()
 }
 
 void gemm(char transa, char transb, int m, int n, int k, float alpha, const float* a, int lda,
-          const float* b, int ldb, float beta, float* c, int ldc)
+          const float* b, int ldb, float beta, float* c, int ldc, int tile_rows, int tile_cols)
 {
     const int lda1 = std::max(lda, 1);
     const int ldb1 = std::max(ldb, 1);
-    for_each_tile(m, n, kTileRows, kTileCols, [&](int i0, int mi, int j0, int nj) {
+    for_each_tile(m, n, tile_rows, tile_cols, [&](int i0, int mi, int j0, int nj) {
         const float* ai = transa == 'N' ? a + i0 : a + offset(0, i0, lda);
         const float* bj = transb == 'N' ? b + offset(0, j0, ldb) : b + j0;
         sgemm_(&transa, &transb, &mi, &nj, &k, &alpha, ai, &lda1, bj, &ldb1, &beta,

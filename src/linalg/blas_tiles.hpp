@@ -49,9 +49,10 @@ private:
 };
 
 // C (m x n) = alpha op(A) op(B) + beta C, op(A) m x k, op(B) k x n; tiles of
-// kTileRows x kTileCols of C.
+// tile_rows x tile_cols of C.
 void gemm(char transa, char transb, int m, int n, int k, float alpha, const float* a, int lda,
-          const float* b, int ldb, float beta, float* c, int ldc);
+          const float* b, int ldb, float beta, float* c, int ldc, int tile_rows = kTileRows,
+          int tile_cols = kTileCols);
 
 // B (m x n) = alpha op(T)^-1 B (side 'L', tiles of kTileCols columns) or alpha B op(T)^-1
 // (side 'R', tiles of kTileRows rows), T triangular.

@@ -20,6 +20,10 @@ namespace torva {
 
 namespace {
 
+// Columns per output tile of the reflector products: the right-hand sides number a few
+// thousand, and narrow tiles share them evenly among the threads.
+constexpr int kReflectorTileColumns = 256;
+
 [[nodiscard]] inline float* at(float* a, int lda, int i, int j)
 { return a + i + static_cast<std::size_t>(j) * lda; }
 
@@ -102,9 +106,11 @@ void apply_block_reflector(int m, int n, int nc, const float* v, const float* t,
                            int ldc, float* w, float* w2)
 {
     if (nc <= 0) return;
-    blas::gemm('T', 'N', n, nc, m, 1.0f, v, m, c, ldc, 0.0f, w, n);
-    blas::gemm('T', 'N', n, nc, n, 1.0f, t, ldt, w, n, 0.0f, w2, n);
-    blas::gemm('N', 'N', m, nc, n, -1.0f, v, m, w2, n, 1.0f, c, ldc);
+    const int rows = blas::kTileRows;
+    const int cols = kReflectorTileColumns;
+    blas::gemm('T', 'N', n, nc, m, 1.0f, v, m, c, ldc, 0.0f, w, n, rows, cols);
+    blas::gemm('T', 'N', n, nc, n, 1.0f, t, ldt, w, n, 0.0f, w2, n, rows, cols);
+    blas::gemm('N', 'N', m, nc, n, -1.0f, v, m, w2, n, 1.0f, c, ldc, rows, cols);
 }
 
 }  // namespace
