@@ -6,7 +6,6 @@
 #include <new>
 #include <string>
 
-#include "equations/dense_linear_algebra.hpp"
 #include "equations/ordered_product.hpp"
 #include "frame/allocation.hpp"
 #include "frame/list_directed.hpp"
@@ -14,6 +13,7 @@
 #include "frame/run_stop.hpp"
 #include "frame/threads.hpp"
 #include "frame/units.hpp"
+#include "linalg/blocked_lu.hpp"
 
 namespace torva {
 
@@ -215,7 +215,7 @@ void factorise_and_write(const SeteqnUnits& u, int n, std::vector<float>& amat, 
                          std::vector<float>& sd, int infinvs, bool antisymmetric)
 {
     UnitTable& io = units();
-    const int info = sgetrf(n, amat, ipiv);
+    const int info = blocked_sgetrf(n, n, amat.data(), std::max(n, 1), ipiv.data());
     if (info != 0) {
         if (antisymmetric)
             stop_run_on(u.listing, {list_directed("ERROR: error decomposing amata ", "in routine seteqn.").substr(1)});
@@ -230,7 +230,7 @@ void factorise_and_write(const SeteqnUnits& u, int n, std::vector<float>& amat, 
         });
         return;
     }
-    if (sgetri(n, amat, ipiv) != 0) {
+    if (blocked_sgetri(n, amat.data(), std::max(n, 1), ipiv.data()) != 0) {
         if (antisymmetric) stop_run_on(u.listing, {list_directed("ERROR: inversing amata", " in seteqn").substr(1)});
         stop_run_on(u.listing, {"ERROR: inversing amat in seteqn"});
     }

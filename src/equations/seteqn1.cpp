@@ -79,13 +79,13 @@
 #include <string>
 #include <string_view>
 
-#include "equations/dense_linear_algebra.hpp"
 #include "frame/allocation.hpp"
 #include "frame/list_directed.hpp"
 #include "frame/run_stop.hpp"
 #include "frame/threads.hpp"
 #include "frame/units.hpp"
 #include "integrals/field_quadrature.hpp"
+#include "linalg/blocked_lu.hpp"
 #include "integrals/influence_coefficients.hpp"
 #include "integrals/source_kernel.hpp"
 #include "mesh/connectivity.hpp"
@@ -414,7 +414,7 @@ void factorise_and_write(const SeteqnUnits& u, int n, std::vector<float>& a, std
                          std::vector<int>& ipiv, int infinvs, bool antisymmetric)
 {
     UnitTable& io = units();
-    const int info = sgetrf(n, a, ipiv);
+    const int info = blocked_sgetrf(n, n, a.data(), std::max(n, 1), ipiv.data());
     if (info != 0) {
         if (antisymmetric)
             stop_run_on(u.listing, {items_line(list_directed("ERROR: Error decomposing amata in seteqn1.", info))});
@@ -425,7 +425,7 @@ void factorise_and_write(const SeteqnUnits& u, int n, std::vector<float>& a, std
         io.write_record(u.jou2, bytes_of(ipiv));
         return;
     }
-    if (sgetri(n, a, ipiv) != 0)
+    if (blocked_sgetri(n, a.data(), std::max(n, 1), ipiv.data()) != 0)
         stop_run_on(u.listing, {antisymmetric ? "error inversing amata in seteqn1." : "error inversing amat in seteqn1."});
     if (infinvs == 0) {
         io.write_record(u.jou2, bytes_of(a));

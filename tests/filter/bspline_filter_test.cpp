@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "equations/dense_linear_algebra.hpp"
 #include "filter/bspline_masks.hpp"
 #include "frame/list_directed.hpp"
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"
+#include "linalg/blocked_qr.hpp"
 #include "support/fortran_runner.hpp"
 
 extern "C" void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda,
@@ -115,7 +115,7 @@ Projection exact_projection(const std::vector<float>& p, int n, int c)
     return proj;
 }
 
-// Error allowance for the float filter against the exact projection.  sgels solves the
+// Error allowance for the float filter against the exact projection.  The filter solves the
 // least-squares problem by Householder QR, which is backward stable column by column: the
 // computed X belongs to P + dP with |dp_j| <= about sqrt(n) eps |p_j| for each column
 // (random-walk growth over the n rows a reflector touches; Higham's worst case n eps is not
@@ -262,16 +262,15 @@ TEST(bspline_filter, coarse_count_of_six_panels_with_factor_two_is_four)
 
 TEST(bspline_filter, elements_are_summed_in_float_with_k_ascending)
 {
-    // The stored F(j, i) is sum_k P(j, k) X(k, i) in float, k ascending, with X the sgels
-    // solution for the identity right-hand side: form it here with the plain loop.
+    // The stored F(j, i) is sum_k P(j, k) X(k, i) in float, k ascending, with X the least-
+    // squares solution for the identity right-hand side: form it here with the plain loop.
     const Sheet s{12, 10, 3, 2};
     const int n = s.np1 * s.np2;
     const int c = torva::coarse_count(s.np1, s.h1) * torva::coarse_count(s.np2, s.h2);
     std::vector<float> qr = prolongation(s);
     std::vector<float> x(static_cast<std::size_t>(n) * n, 0.0f);
     for (int i = 0; i < n; ++i) x[i + std::size_t(i) * n] = 1.0f;
-    std::vector<float> work(2 * n);
-    ASSERT_EQ(torva::sgels(n, c, n, qr, n, x, n, work, 2 * n), 0);
+    ASSERT_EQ(torva::blocked_sgels('n', n, c, n, qr.data(), n, x.data(), n), 0);
     const std::vector<float> p = prolongation(s);
     const torva::BsplineFilter fmat = make_filter(s);
     int differ = 0;
