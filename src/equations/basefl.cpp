@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "linalg/dense_linear_algebra.hpp"
+#include "linalg/blocked_lu.hpp"
 #include "equations/mode_shapes.hpp"
 #include "frame/allocation.hpp"
 #include "frame/list_directed.hpp"
@@ -349,10 +349,9 @@ void sleqbf(int listing_unit, int m, std::span<float> matrix, std::span<float> v
     std::vector<int> pivots;
     allocate_or_stop(pivots, static_cast<std::uint64_t>(std::max(m, 0)),
                      {"ERROR: Insufficient memory for sleqbf"}, listing_unit);
-    if (sgetrf(m, matrix, pivots) != 0)
+    if (blocked_sgetrf(m, m, matrix.data(), std::max(m, 1), pivots.data()) != 0)
         stop_run_on(listing_unit, {"ERROR: Error decomposing matrix in sleqbf"});
-    if (sgetrs(m, matrix, pivots, vector) != 0)
-        stop_run_on(listing_unit, {"ERROR: Error in back substitution in sleqbf"});
+    blocked_sgetrs(m, matrix.data(), std::max(m, 1), pivots.data(), vector.data());
 }
 
 // ---- steps 2 to 4 -----------------------------------------------------------------------------

@@ -101,7 +101,7 @@ void kernel_basis_flow_field(const PanelModel& model, int symmetry, int n, std::
                              int n_kernel, float depth);
 
 // Solves matrix x = vector in place (m x m, column-major, leading dimension m): pivots
-// allocated here, sgetrf, sgetrs.  Stops the run with the messages of the basis flow.
+// allocated here, blocked_sgetrf, blocked_sgetrs.  Stops the run with the messages of the basis flow.
 void sleqbf(int listing_unit, int m, std::span<float> matrix, std::span<float> vector);
 
 // Working arrays of one basis-flow solution, sized once for the largest mesh of the call.

@@ -1,11 +1,12 @@
 #include "equations/system_output.hpp"
 
+#include <algorithm>
 #include <new>
 
 #include "frame/allocation.hpp"
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"
-#include "linalg/dense_linear_algebra.hpp"
+#include "linalg/blocked_lu.hpp"
 #include "linalg/ordered_product.hpp"
 
 namespace torva {
@@ -13,7 +14,7 @@ namespace torva {
 void factorise_and_write(int listing_unit, Journal& journal, JournalFile rhs_file, int n, std::vector<float>& a,
                          std::vector<int>& ipiv, std::vector<float>& b, int infinvs, const FactorisationTexts& texts)
 {
-    const int info = sgetrf(n, a, ipiv);
+    const int info = blocked_sgetrf(n, n, a.data(), std::max(n, 1), ipiv.data());
     if (info != 0) stop_run_on(listing_unit, {texts.decompose_failed(info)});
     if (infinvs > 0) {
         // The factors leave for the file while the run goes on; the writer owns them now.
@@ -23,7 +24,7 @@ void factorise_and_write(int listing_unit, Journal& journal, JournalFile rhs_fil
         });
         return;
     }
-    if (sgetri(n, a, ipiv) != 0) stop_run_on(listing_unit, {texts.inverse_failed});
+    if (blocked_sgetri(n, a.data(), std::max(n, 1), ipiv.data()) != 0) stop_run_on(listing_unit, {texts.inverse_failed});
     if (infinvs == 0) {
         journal.write_record(JournalFile::jou2, bytes_of(a));
         return;

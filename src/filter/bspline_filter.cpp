@@ -17,7 +17,7 @@
 #include <string>
 #include <utility>
 
-#include "linalg/dense_linear_algebra.hpp"
+#include "linalg/blocked_qr.hpp"
 #include "filter/bspline_masks.hpp"
 #include "linalg/ordered_product.hpp"
 #include "frame/list_directed.hpp"
@@ -115,18 +115,15 @@ void create_bspline_filter_2D(int listing_unit, int H1, int H2, int np1, int np2
     build_prolongation(np1, np2, H1, H2, p);                         // (2)
     for (int i = 0; i < n; ++i) b[static_cast<std::size_t>(i) * n + i] = 1.0f;
 
-    // (3): min |P X - I| by the QR factorisation of P.  The workspace is 2n reals, enough for
-    // LAPACK's unblocked path (it asks for c + max(c, n) <= 2n); the blocked path would give
-    // other roundings of X, and the filter files must not change with the library's mood.
+    // (3): min |P X - I| by the QR factorisation of P, blocked with fixed block sizes so that
+    // the filter files do not change with the thread count.
     {
-        const int lwork = 2 * n;
-        std::vector<float> work;
+        int info = 0;
         try {
-            work.resize(static_cast<std::size_t>(lwork));
+            info = blocked_sgels('n', n, c, n, p.data(), n, b.data(), n);
         } catch (const std::bad_alloc&) {
             stop_create(listing_unit, no_space + std::to_string(n));
         }
-        const int info = sgels(n, c, n, p, n, b, n, work, lwork);
         if (info != 0)
             stop_create(listing_unit, "ERROR: Bad output from Lapack routine 'sgels', info=" + std::to_string(info));
     }

@@ -12,7 +12,7 @@
 //         col(J1, J2) = (J2 - 1) M1 + J1,  c_h the masks of bspline_masks.hpp (0 outside
 //         1..3h - 2): P (n x c) prolongs coarse coefficients y to fine ones, v = P y;
 //
-//     X = argmin |P X - I|  = (P^T P)^-1 P^T      (c x n, by LAPACK sgels, QR of P)       (3)
+//     X = argmin |P X - I|  = (P^T P)^-1 P^T      (c x n, by blocked_sgels, QR of P)      (3)
 //
 //     F = P X                                     (n x n, the filter)                     (4)
 //

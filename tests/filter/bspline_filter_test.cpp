@@ -115,7 +115,7 @@ Projection exact_projection(const std::vector<float>& p, int n, int c)
     return proj;
 }
 
-// Error allowance for the float filter against the exact projection.  sgels solves the
+// Error allowance for the float filter against the exact projection.  The filter solves the
 // least-squares problem by Householder QR, which is backward stable column by column: the
 // computed X belongs to P + dP with |dp_j| <= about sqrt(n) eps |p_j| for each column
 // (random-walk growth over the n rows a reflector touches; Higham's worst case n eps is not
