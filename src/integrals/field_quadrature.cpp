@@ -16,6 +16,7 @@
 #include <stdexcept>
 
 #include "frame/run_stop.hpp"
+#include "integrals/panel_twist.hpp"
 #include "integrals/vector_lanes.hpp"
 
 namespace torva {
@@ -56,6 +57,14 @@ void store_row(std::span<float> result, int n, int j, const DensityIntegrals<Rea
     }
 }
 
+// The twist of panel i (0-based), 0 when the panels come without their corner record.
+double lift_of(const QuadraturePanels& panels, std::size_t i) noexcept
+{
+    if (panels.corners.empty()) return 0.0;
+    const std::array<double, 3> normal = {panels.frame[9 * i + 2], panels.frame[9 * i + 5], panels.frame[9 * i + 8]};
+    return panel_lift(panels.corners.data() + 12 * i, normal);
+}
+
 void zero_row(std::span<float> result, int n, int j, int columns) noexcept
 {
     for (int c = 0; c < columns; ++c)
@@ -68,7 +77,7 @@ void zero_row(std::span<float> result, int n, int j, int columns) noexcept
 
 template <class Real>
 DensityIntegrals<Real> near_density_integrals(Real xi, Real eta, Real zeta,
-                                              const PanelPolygon<Real>& polygon) noexcept
+                                              const PanelPolygon<Real>& polygon, Real lift) noexcept
 {
     const PolygonIntegrals<Real> p = polygon_integrals(xi, eta, zeta, polygon, kPolygonMoments);
     // xi' = xi + u, eta' = eta + v about the foot (xi, eta).
@@ -81,7 +90,8 @@ DensityIntegrals<Real> near_density_integrals(Real xi, Real eta, Real zeta,
     out.source[3] = x * x * p.source + Real(2) * x * p.source_u + p.source_uu;
     out.source[4] = y * y * p.source + Real(2) * y * p.source_v + p.source_vv;
     out.source[5] = x * y * p.source + x * p.source_v + y * p.source_u + p.source_uv;
-    out.dipole[0] = p.dipole;
+    out.dipole[0] = lift == Real(0) ? p.dipole
+                                    : twisted_panel_dipole(xi, eta, zeta, polygon.xi, polygon.eta, lift, polygon.area);
     out.dipole[1] = x * p.dipole + p.dipole_u;
     out.dipole[2] = y * p.dipole + p.dipole_v;
     out.dipole[3] = x * x * p.dipole + Real(2) * x * p.dipole_u + p.dipole_uu;
@@ -94,7 +104,7 @@ namespace {
 
 template <int Order, class Real>
 DensityIntegrals<Real> expand(Real xi, Real eta, Real zeta, const std::array<Real, kMomentCount>& moments,
-                              bool intermediate) noexcept
+                              bool intermediate, const TwistMoments<Real>& twist) noexcept
 {
     const InverseDistanceTaylor<Real, Order, 1> a(xi, eta, zeta);
     DensityIntegrals<Real> out;
@@ -113,6 +123,7 @@ DensityIntegrals<Real> expand(Real xi, Real eta, Real zeta, const std::array<Rea
                 dipole += moment * a(m, n, 1);
             }
         }
+        if (d == 0) dipole += (twist.w20 * a(2, 0, 0) + twist.w11 * a(1, 1, 0)) + twist.w02 * a(0, 2, 0);
         out.source[static_cast<std::size_t>(d)] = source;
         out.dipole[static_cast<std::size_t>(d)] = dipole;
     }
@@ -124,27 +135,27 @@ DensityIntegrals<Real> expand(Real xi, Real eta, Real zeta, const std::array<Rea
 template <class Real>
 DensityIntegrals<Real> expansion_density_integrals(Real xi, Real eta, Real zeta,
                                                    const std::array<Real, kMomentCount>& moments,
-                                                   bool intermediate) noexcept
+                                                   bool intermediate, const TwistMoments<Real>& twist) noexcept
 {
     // Taylor orders: 4 (or 2) for the sources, one more for the dipoles' k3 = 1.
-    return intermediate ? expand<5>(xi, eta, zeta, moments, true)
-                        : expand<3>(xi, eta, zeta, moments, false);
+    return intermediate ? expand<5>(xi, eta, zeta, moments, true, twist)
+                        : expand<3>(xi, eta, zeta, moments, false, twist);
 }
 
-template DensityIntegrals<float> near_density_integrals<float>(float, float, float,
-                                                               const PanelPolygon<float>&) noexcept;
+template DensityIntegrals<float> near_density_integrals<float>(float, float, float, const PanelPolygon<float>&,
+                                                               float) noexcept;
 template DensityIntegrals<double> near_density_integrals<double>(double, double, double,
-                                                                 const PanelPolygon<double>&) noexcept;
+                                                                 const PanelPolygon<double>&, double) noexcept;
 template DensityIntegrals<float> expansion_density_integrals<float>(
-    float, float, float, const std::array<float, kMomentCount>&, bool) noexcept;
+    float, float, float, const std::array<float, kMomentCount>&, bool, const TwistMoments<float>&) noexcept;
 template DensityIntegrals<double> expansion_density_integrals<double>(
-    double, double, double, const std::array<double, kMomentCount>&, bool) noexcept;
+    double, double, double, const std::array<double, kMomentCount>&, bool, const TwistMoments<double>&) noexcept;
 
 // ---- vquadr ---------------------------------------------------------------------------------
 
 QuadraturePanels quadrature_panels(const PanelModel& model)
 {
-    return {model.colloc, model.frame, model.xi, model.eta, model.moments, model.active};
+    return {model.colloc, model.frame, model.xi, model.eta, model.moments, model.active, model.corners};
 }
 
 void vquadr(int listing_unit, int panel_number, int n, const QuadraturePanels& panels,
@@ -170,6 +181,8 @@ void vquadr(int listing_unit, int panel_number, int n, const QuadraturePanels& p
     }
     const double area = moments[0];
     polygon.area = area;
+    const double lift = lift_of(panels, i);
+    const TwistMoments<double> twist = twist_moments(polygon.xi, polygon.eta, lift);
 
     const auto count = static_cast<std::size_t>(n);
     std::vector<double> xi, eta, zeta;
@@ -208,15 +221,15 @@ void vquadr(int listing_unit, int panel_number, int n, const QuadraturePanels& p
     }
     for (const int j : near) {
         const auto jj = static_cast<std::size_t>(j);
-        store_row(result, n, j, near_density_integrals(xi[jj], eta[jj], zeta[jj], polygon));
+        store_row(result, n, j, near_density_integrals(xi[jj], eta[jj], zeta[jj], polygon, lift));
     }
     for (const int j : intermediate) {
         const auto jj = static_cast<std::size_t>(j);
-        store_row(result, n, j, expansion_density_integrals(xi[jj], eta[jj], zeta[jj], moments, true));
+        store_row(result, n, j, expansion_density_integrals(xi[jj], eta[jj], zeta[jj], moments, true, twist));
     }
     for (const int j : far) {
         const auto jj = static_cast<std::size_t>(j);
-        store_row(result, n, j, expansion_density_integrals(xi[jj], eta[jj], zeta[jj], moments, false));
+        store_row(result, n, j, expansion_density_integrals(xi[jj], eta[jj], zeta[jj], moments, false, twist));
     }
 }
 
@@ -238,6 +251,8 @@ RowPanels make_row_panels(const QuadraturePanels& panels, int n, int listing_uni
         for (auto& v : rows.moment) v.resize(count);
         rows.active.resize(count);
         rows.polygon.resize(count);
+        rows.lift.resize(count);
+        for (auto& v : rows.twist) v.resize(count);
     });
     rows.n = n;
     for (std::size_t j = 0; j < count; ++j) {
@@ -257,6 +272,12 @@ RowPanels make_row_panels(const QuadraturePanels& panels, int n, int listing_uni
             polygon.sides[k] = std::sqrt(dx * dx + dy * dy);
         }
         polygon.area = rows.moment[0][j];
+        const double lift = lift_of(panels, j);
+        rows.lift[j] = static_cast<float>(lift);
+        const TwistMoments<float> w = twist_moments(polygon.xi, polygon.eta, lift);
+        rows.twist[0][j] = w.w20;
+        rows.twist[1][j] = w.w11;
+        rows.twist[2][j] = w.w02;
     }
     return rows;
 }
@@ -322,6 +343,14 @@ template <int A, int B, class T>
     dipole = ((m20 * t.a201 + m11 * t.a111 + m02 * t.a021) + (m10 * t.a101 + m01 * t.a011)) + m00 * t.a001;
 }
 
+// The panel twist's share of the constant density's dipole (panel_twist.hpp, (4)), added to
+// far_density<0, 0>'s; expand adds the same sum in the same order.
+template <class T>
+[[gnu::always_inline]] inline T far_twist(const FarCoefficients<T>& t, const T& w20, const T& w11, const T& w02) noexcept
+{
+    return (w20 * t.a200 + w11 * t.a110) + w02 * t.a020;
+}
+
 // The far sweep of vquadr_row.  Every array is named by its own restrict pointer, so that
 // the compiler sees plain streams that do not alias.  The loop becomes vector code when
 // the square root need not report to errno (-fno-math-errno); with errno semantics the
@@ -357,6 +386,9 @@ void far_sweep(float fx, float fy, float fz, std::size_t count, const RowPanels&
     const float* __restrict p12 = panels.moment[12].data();
     const float* __restrict p13 = panels.moment[13].data();
     const float* __restrict p14 = panels.moment[14].data();
+    const float* __restrict w20 = panels.twist[0].data();
+    const float* __restrict w11 = panels.twist[1].data();
+    const float* __restrict w02 = panels.twist[2].data();
     float* __restrict s0 = result.data();
     float* __restrict s1 = s0 + count;
     float* __restrict s2 = s1 + count;
@@ -388,6 +420,7 @@ void far_sweep(float fx, float fy, float fz, std::size_t count, const RowPanels&
                                             p5[j], p6[j], p7[j],  p8[j],  p9[j],
                                             p10[j], p11[j], p12[j], p13[j], p14[j]};
         far_density<0, 0>(t, moment, s0[j], d0[j]);
+        d0[j] += far_twist(t, w20[j], w11[j], w02[j]);
         far_density<1, 0>(t, moment, s1[j], d1[j]);
         far_density<0, 1>(t, moment, s2[j], d2[j]);
         far_density<2, 0>(t, moment, s3[j], d3[j]);
@@ -437,13 +470,14 @@ void vquadr_row(int listing_unit, const std::array<float, 3>& field, int n,
     }
     for (const int j : work.near) {
         const auto jj = static_cast<std::size_t>(j);
-        store_row(result, n, j, near_density_integrals(xi[jj], eta[jj], zeta[jj], panels.polygon[jj]));
+        store_row(result, n, j, near_density_integrals(xi[jj], eta[jj], zeta[jj], panels.polygon[jj], panels.lift[jj]));
     }
     for (const int j : work.intermediate) {
         const auto jj = static_cast<std::size_t>(j);
         std::array<float, kMomentCount> m{};
         for (std::size_t k = 0; k < kMomentCount; ++k) m[k] = moment[k][jj];
-        store_row(result, n, j, expansion_density_integrals(xi[jj], eta[jj], zeta[jj], m, true));
+        const TwistMoments<float> w = {panels.twist[0][jj], panels.twist[1][jj], panels.twist[2][jj]};
+        store_row(result, n, j, expansion_density_integrals(xi[jj], eta[jj], zeta[jj], m, true, w));
     }
 }
 
@@ -499,6 +533,8 @@ using lanes::Floats;
         for (std::size_t k = 0; k < kMomentCount; ++k) moment[k] = lanes::load(panels.moment[k].data() + j);
         Floats source, dipole;
         far_density<0, 0>(t, moment, source, dipole);
+        dipole += far_twist(t, lanes::load(panels.twist[0].data() + j), lanes::load(panels.twist[1].data() + j),
+                            lanes::load(panels.twist[2].data() + j));
         lanes::store(s[0] + j, source);
         lanes::store(d[0] + j, dipole);
         far_density<1, 0>(t, moment, source, dipole);
@@ -543,6 +579,7 @@ using lanes::Floats;
         float moment[kMomentCount];
         for (std::size_t k = 0; k < kMomentCount; ++k) moment[k] = panels.moment[k][j];
         far_density<0, 0>(t, moment, s[0][j], d[0][j]);
+        d[0][j] += far_twist(t, panels.twist[0][j], panels.twist[1][j], panels.twist[2][j]);
         far_density<1, 0>(t, moment, s[1][j], d[1][j]);
         far_density<0, 1>(t, moment, s[2][j], d[2][j]);
         far_density<2, 0>(t, moment, s[3][j], d[3][j]);
@@ -552,9 +589,10 @@ using lanes::Floats;
     }
 }
 
-// Packed intermediate pairs: slots 0-2 xi, eta, zeta, 3-17 the moments, 18-29 the 12 results,
-// each slot `stride` floats (a multiple of 8).
-constexpr std::size_t kPackedInputs = 3 + kMomentCount;
+// Packed intermediate pairs: slots 0-2 xi, eta, zeta, 3-17 the moments, 18-20 the twist
+// weights w20, w11, w02, 21-32 the 12 results, each slot `stride` floats (a multiple of 8).
+constexpr std::size_t kPackedTwist = 3 + kMomentCount;
+constexpr std::size_t kPackedInputs = kPackedTwist + 3;
 constexpr std::size_t kPackedSlots = kPackedInputs + kDensityColumns;
 
 [[gnu::always_inline]] inline void intermediate_lanes_body(float* packed, std::size_t stride) noexcept
@@ -579,6 +617,12 @@ constexpr std::size_t kPackedSlots = kPackedInputs + kDensityColumns;
                     source += mom * a(m, n, 0);
                     dipole += mom * a(m, n, 1);
                 }
+            }
+            if (d == 0) {
+                const Floats w20 = lanes::load(packed + kPackedTwist * stride + j);
+                const Floats w11 = lanes::load(packed + (kPackedTwist + 1) * stride + j);
+                const Floats w02 = lanes::load(packed + (kPackedTwist + 2) * stride + j);
+                dipole += (w20 * a(2, 0, 0) + w11 * a(1, 1, 0)) + w02 * a(0, 2, 0);
             }
             lanes::store(packed + (kPackedInputs + static_cast<std::size_t>(d)) * stride + j, source);
             lanes::store(packed + (kPackedInputs + kDensityModes + static_cast<std::size_t>(d)) * stride + j, dipole);
@@ -644,7 +688,7 @@ void vquadr_row_vectorised(int listing_unit, const std::array<float, 3>& field, 
     }
     for (const int j : work.near) {
         const auto jj = static_cast<std::size_t>(j);
-        store_row(result, n, j, near_density_integrals(xi[jj], eta[jj], zeta[jj], panels.polygon[jj]));
+        store_row(result, n, j, near_density_integrals(xi[jj], eta[jj], zeta[jj], panels.polygon[jj], panels.lift[jj]));
     }
     const std::size_t listed = work.intermediate.size();
     if (listed == 0) return;
@@ -660,6 +704,7 @@ void vquadr_row_vectorised(int listing_unit, const std::array<float, 3>& field, 
         packed[1 * stride + e] = eta[jj];
         packed[2 * stride + e] = zeta[jj];
         for (std::size_t k = 0; k < kMomentCount; ++k) packed[(3 + k) * stride + e] = panels.moment[k][jj];
+        for (std::size_t k = 0; k < 3; ++k) packed[(kPackedTwist + k) * stride + e] = panels.twist[k][jj];
     }
     if (lanes::avx2_enabled()) intermediate_lanes_avx2(packed, stride);
     else intermediate_lanes_generic(packed, stride);
