@@ -78,6 +78,10 @@ int main(int argc, char** argv)
                 const auto err = torva::testing::added_mass_errors(e, infmeth, ispline);
                 const int panels = 2 * (e.n[0] * e.n[1] + e.n[1] * e.n[2] + e.n[2] * e.n[0]);
                 const torva::PanelModel model = torva::testing::ellipsoid_model(e);
+                if (torva::testing::corner_mismatch(e, model) > 1e-6) {
+                    std::fprintf(stderr, "the mesh is not the surface the errors are measured on\n");
+                    return 1;
+                }
                 std::printf("%-8s %7d %6d %6d | %10.3e %10.3e %10.3e |", shape.name, infmeth, panels, model.n_panels,
                             err[0], err[1], err[2]);
                 for (int d = 0; d < 3; ++d) {
