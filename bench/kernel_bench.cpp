@@ -133,7 +133,7 @@ RowCase row_case(double ratio)
 void row_variant_case(benchmark::State& state, double ratio)
 {
     const RowCase c = row_case(ratio);
-    const QuadraturePanels view{c.colloc, c.frame, c.xi, c.eta, c.moments, c.active};
+    const QuadraturePanels view{c.colloc, c.frame, c.xi, c.eta, c.moments, c.active, {}};
     const RowPanels rows = make_row_panels(view, kPanels);
     RowWorkspace work;
     std::vector<float> result(static_cast<std::size_t>(kPanels) * kDensityColumns);
@@ -150,7 +150,7 @@ void vquadr_case(benchmark::State& state, double ratio)
     RowCase c = row_case(ratio);
     // Panel 1 at the origin, every other collocation point on the sphere.
     c.colloc[0] = c.colloc[1] = c.colloc[2] = 0.0f;
-    const QuadraturePanels view{c.colloc, c.frame, c.xi, c.eta, c.moments, c.active};
+    const QuadraturePanels view{c.colloc, c.frame, c.xi, c.eta, c.moments, c.active, {}};
     std::vector<float> result(static_cast<std::size_t>(kPanels) * kDensityColumns);
     for (auto _ : state) {
         vquadr(1, kPanels, view, result, 0.0f);

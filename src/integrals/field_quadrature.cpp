@@ -16,6 +16,7 @@
 #include <stdexcept>
 
 #include "integrals/field_quadrature_series.hpp"
+#include "integrals/panel_twist.hpp"
 
 namespace torva {
 
@@ -23,9 +24,21 @@ using namespace field_series;
 
 // ---- the three regimes ------------------------------------------------------------------------
 
+namespace {
+
+// The twist of panel i (0-based), 0 when the panels come without their corner record.
+double lift_of(const QuadraturePanels& panels, std::size_t i) noexcept
+{
+    if (panels.corners.empty()) return 0.0;
+    const std::array<double, 3> normal = {panels.frame[9 * i + 2], panels.frame[9 * i + 5], panels.frame[9 * i + 8]};
+    return panel_lift(panels.corners.data() + 12 * i, normal);
+}
+
+}  // namespace
+
 template <class Real>
 DensityIntegrals<Real> near_density_integrals(Real xi, Real eta, Real zeta,
-                                              const PanelPolygon<Real>& polygon) noexcept
+                                              const PanelPolygon<Real>& polygon, Real lift) noexcept
 {
     const PolygonIntegrals<Real> p = polygon_integrals(xi, eta, zeta, polygon, kPolygonMoments);
     // xi' = xi + u, eta' = eta + v about the foot (xi, eta).
@@ -38,7 +51,8 @@ DensityIntegrals<Real> near_density_integrals(Real xi, Real eta, Real zeta,
     out.source[3] = x * x * p.source + Real(2) * x * p.source_u + p.source_uu;
     out.source[4] = y * y * p.source + Real(2) * y * p.source_v + p.source_vv;
     out.source[5] = x * y * p.source + x * p.source_v + y * p.source_u + p.source_uv;
-    out.dipole[0] = p.dipole;
+    out.dipole[0] = lift == Real(0) ? p.dipole
+                                    : twisted_panel_dipole(xi, eta, zeta, polygon.xi, polygon.eta, lift, polygon.area);
     out.dipole[1] = x * p.dipole + p.dipole_u;
     out.dipole[2] = y * p.dipole + p.dipole_v;
     out.dipole[3] = x * x * p.dipole + Real(2) * x * p.dipole_u + p.dipole_uu;
@@ -51,7 +65,7 @@ namespace {
 
 template <int Order, class Real>
 DensityIntegrals<Real> expand(Real xi, Real eta, Real zeta, const std::array<Real, kMomentCount>& moments,
-                              bool intermediate) noexcept
+                              bool intermediate, const TwistMoments<Real>& twist) noexcept
 {
     const InverseDistanceTaylor<Real, Order, 1> a(xi, eta, zeta);
     DensityIntegrals<Real> out;
@@ -70,6 +84,7 @@ DensityIntegrals<Real> expand(Real xi, Real eta, Real zeta, const std::array<Rea
                 dipole += moment * a(m, n, 1);
             }
         }
+        if (d == 0) dipole += (twist.w20 * a(2, 0, 0) + twist.w11 * a(1, 1, 0)) + twist.w02 * a(0, 2, 0);
         out.source[static_cast<std::size_t>(d)] = source;
         out.dipole[static_cast<std::size_t>(d)] = dipole;
     }
@@ -81,27 +96,27 @@ DensityIntegrals<Real> expand(Real xi, Real eta, Real zeta, const std::array<Rea
 template <class Real>
 DensityIntegrals<Real> expansion_density_integrals(Real xi, Real eta, Real zeta,
                                                    const std::array<Real, kMomentCount>& moments,
-                                                   bool intermediate) noexcept
+                                                   bool intermediate, const TwistMoments<Real>& twist) noexcept
 {
     // Taylor orders: 4 (or 2) for the sources, one more for the dipoles' k3 = 1.
-    return intermediate ? expand<5>(xi, eta, zeta, moments, true)
-                        : expand<3>(xi, eta, zeta, moments, false);
+    return intermediate ? expand<5>(xi, eta, zeta, moments, true, twist)
+                        : expand<3>(xi, eta, zeta, moments, false, twist);
 }
 
-template DensityIntegrals<float> near_density_integrals<float>(float, float, float,
-                                                               const PanelPolygon<float>&) noexcept;
+template DensityIntegrals<float> near_density_integrals<float>(float, float, float, const PanelPolygon<float>&,
+                                                               float) noexcept;
 template DensityIntegrals<double> near_density_integrals<double>(double, double, double,
-                                                                 const PanelPolygon<double>&) noexcept;
+                                                                 const PanelPolygon<double>&, double) noexcept;
 template DensityIntegrals<float> expansion_density_integrals<float>(
-    float, float, float, const std::array<float, kMomentCount>&, bool) noexcept;
+    float, float, float, const std::array<float, kMomentCount>&, bool, const TwistMoments<float>&) noexcept;
 template DensityIntegrals<double> expansion_density_integrals<double>(
-    double, double, double, const std::array<double, kMomentCount>&, bool) noexcept;
+    double, double, double, const std::array<double, kMomentCount>&, bool, const TwistMoments<double>&) noexcept;
 
 // ---- vquadr ---------------------------------------------------------------------------------
 
 QuadraturePanels quadrature_panels(const PanelModel& model)
 {
-    return {model.colloc, model.frame, model.xi, model.eta, model.moments, model.active};
+    return {model.colloc, model.frame, model.xi, model.eta, model.moments, model.active, model.corners};
 }
 
 void vquadr(int panel_number, int n, const QuadraturePanels& panels,
@@ -127,6 +142,8 @@ void vquadr(int panel_number, int n, const QuadraturePanels& panels,
     }
     const double area = moments[0];
     polygon.area = area;
+    const double lift = lift_of(panels, i);
+    const TwistMoments<double> twist = twist_moments(polygon.xi, polygon.eta, lift);
 
     const auto count = static_cast<std::size_t>(n);
     std::vector<double> xi, eta, zeta;
@@ -165,15 +182,15 @@ void vquadr(int panel_number, int n, const QuadraturePanels& panels,
     }
     for (const int j : near) {
         const auto jj = static_cast<std::size_t>(j);
-        store_row(result, n, j, near_density_integrals(xi[jj], eta[jj], zeta[jj], polygon));
+        store_row(result, n, j, near_density_integrals(xi[jj], eta[jj], zeta[jj], polygon, lift));
     }
     for (const int j : intermediate) {
         const auto jj = static_cast<std::size_t>(j);
-        store_row(result, n, j, expansion_density_integrals(xi[jj], eta[jj], zeta[jj], moments, true));
+        store_row(result, n, j, expansion_density_integrals(xi[jj], eta[jj], zeta[jj], moments, true, twist));
     }
     for (const int j : far) {
         const auto jj = static_cast<std::size_t>(j);
-        store_row(result, n, j, expansion_density_integrals(xi[jj], eta[jj], zeta[jj], moments, false));
+        store_row(result, n, j, expansion_density_integrals(xi[jj], eta[jj], zeta[jj], moments, false, twist));
     }
 }
 
@@ -195,6 +212,8 @@ RowPanels make_row_panels(const QuadraturePanels& panels, int n)
         for (auto& v : rows.moment) v.resize(count);
         rows.active.resize(count);
         rows.polygon.resize(count);
+        rows.lift.resize(count);
+        for (auto& v : rows.twist) v.resize(count);
     });
     rows.n = n;
     for (std::size_t j = 0; j < count; ++j) {
@@ -214,6 +233,12 @@ RowPanels make_row_panels(const QuadraturePanels& panels, int n)
             polygon.sides[k] = std::sqrt(dx * dx + dy * dy);
         }
         polygon.area = rows.moment[0][j];
+        const double lift = lift_of(panels, j);
+        rows.lift[j] = static_cast<float>(lift);
+        const TwistMoments<float> w = twist_moments(polygon.xi, polygon.eta, lift);
+        rows.twist[0][j] = w.w20;
+        rows.twist[1][j] = w.w11;
+        rows.twist[2][j] = w.w02;
     }
     return rows;
 }

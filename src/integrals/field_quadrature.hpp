@@ -39,6 +39,7 @@
 #include <span>
 #include <vector>
 
+#include "integrals/panel_twist.hpp"
 #include "integrals/source_kernel.hpp"
 #include "mesh/panel_model.hpp"
 
@@ -67,16 +68,21 @@ struct DensityIntegrals {
     std::array<Real, kDensityModes> dipole{};
 };
 
-// (2): closed forms for the six densities.  `polygon` holds the vertices about c.
+// (2): closed forms for the six densities.  `polygon` holds the vertices about c; `lift` is
+// the panel's twist (panel_twist.hpp): when it is not 0 the constant density's dipole is the
+// solid angle of the true corners instead of the flat image's.
 template <class Real>
 [[nodiscard]] DensityIntegrals<Real> near_density_integrals(Real xi, Real eta, Real zeta,
-                                                            const PanelPolygon<Real>& polygon) noexcept;
+                                                            const PanelPolygon<Real>& polygon,
+                                                            Real lift = Real(0)) noexcept;
 // (3): `moments` in the panel model's order (n outer, m inner); `intermediate` selects the
-// order-4 series, otherwise the far one.
+// order-4 series, otherwise the far one.  `twist` adds the panel twist's leading share to the
+// constant density's dipole (panel_twist.hpp, (4)).
 template <class Real>
 [[nodiscard]] DensityIntegrals<Real> expansion_density_integrals(Real xi, Real eta, Real zeta,
                                                                  const std::array<Real, kMomentCount>& moments,
-                                                                 bool intermediate) noexcept;
+                                                                 bool intermediate,
+                                                                 const TwistMoments<Real>& twist = {}) noexcept;
 
 // Views into the panel model's tables that the field quadrature reads (0-based panels).
 struct QuadraturePanels {
@@ -86,6 +92,7 @@ struct QuadraturePanels {
     std::span<const float> eta;       // stride 4
     std::span<const float> moments;   // stride 15: M(m, n), n outer, m inner
     std::span<const int> active;      // stride 1
+    std::span<const float> corners;   // stride 12: the corner record (empty: untwisted panels)
 };
 [[nodiscard]] QuadraturePanels quadrature_panels(const PanelModel& model);
 
@@ -109,6 +116,8 @@ struct RowPanels {
     std::array<std::vector<float>, kMomentCount> moment;   // M(m, n) slot by slot
     std::vector<int> active;
     std::vector<PanelPolygon<float>> polygon;              // vertices, sides, area (near list)
+    std::vector<float> lift;                               // twist (panel_twist.hpp), near list
+    std::array<std::vector<float>, 3> twist;               // its series weights w20, w11, w02
 };
 [[nodiscard]] RowPanels make_row_panels(const QuadraturePanels& panels, int n);
 [[nodiscard]] RowPanels make_row_panels(const PanelModel& model);

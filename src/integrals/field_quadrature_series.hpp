@@ -105,4 +105,14 @@ template <int A, int B, class T>
     dipole = ((m20 * t.a201 + m11 * t.a111 + m02 * t.a021) + (m10 * t.a101 + m01 * t.a011)) + m00 * t.a001;
 }
 
+// The panel twist's share of the constant density's dipole (panel_twist.hpp, (4)), added to
+// far_density<0, 0>'s; expand adds the same sum in the same order.  (Added through a
+// reference: a vector value returned across the dispatch boundary would change the ABI.)
+template <class T>
+[[gnu::always_inline]] inline void add_far_twist(const FarCoefficients<T>& t, const T& w20, const T& w11, const T& w02,
+                                                 T& dipole) noexcept
+{
+    dipole = dipole + ((w20 * t.a200 + w11 * t.a110) + w02 * t.a020);
+}
+
 }  // namespace torva::field_series

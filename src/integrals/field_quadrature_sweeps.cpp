@@ -60,6 +60,8 @@ using lanes::Floats;
         for (std::size_t k = 0; k < kMomentCount; ++k) moment[k] = lanes::load(panels.moment[k].data() + j);
         Floats source, dipole;
         far_density<0, 0>(t, moment, source, dipole);
+        add_far_twist(t, lanes::load(panels.twist[0].data() + j), lanes::load(panels.twist[1].data() + j),
+                      lanes::load(panels.twist[2].data() + j), dipole);
         lanes::store(s[0] + j, source);
         lanes::store(d[0] + j, dipole);
         far_density<1, 0>(t, moment, source, dipole);
@@ -104,6 +106,7 @@ using lanes::Floats;
         float moment[kMomentCount];
         for (std::size_t k = 0; k < kMomentCount; ++k) moment[k] = panels.moment[k][j];
         far_density<0, 0>(t, moment, s[0][j], d[0][j]);
+        add_far_twist(t, panels.twist[0][j], panels.twist[1][j], panels.twist[2][j], d[0][j]);
         far_density<1, 0>(t, moment, s[1][j], d[1][j]);
         far_density<0, 1>(t, moment, s[2][j], d[2][j]);
         far_density<2, 0>(t, moment, s[3][j], d[3][j]);
@@ -113,9 +116,10 @@ using lanes::Floats;
     }
 }
 
-// Packed intermediate pairs: slots 0-2 xi, eta, zeta, 3-17 the moments, 18-29 the 12 results,
-// each slot `stride` floats (a multiple of 8).
-constexpr std::size_t kPackedInputs = 3 + kMomentCount;
+// Packed intermediate pairs: slots 0-2 xi, eta, zeta, 3-17 the moments, 18-20 the twist
+// weights w20, w11, w02, 21-32 the 12 results, each slot `stride` floats (a multiple of 8).
+constexpr std::size_t kPackedTwist = 3 + kMomentCount;
+constexpr std::size_t kPackedInputs = kPackedTwist + 3;
 constexpr std::size_t kPackedSlots = kPackedInputs + kDensityColumns;
 
 [[gnu::always_inline]] inline void intermediate_lanes_body(float* packed, std::size_t stride) noexcept
@@ -140,6 +144,12 @@ constexpr std::size_t kPackedSlots = kPackedInputs + kDensityColumns;
                     source += mom * a(m, n, 0);
                     dipole += mom * a(m, n, 1);
                 }
+            }
+            if (d == 0) {
+                const Floats w20 = lanes::load(packed + kPackedTwist * stride + j);
+                const Floats w11 = lanes::load(packed + (kPackedTwist + 1) * stride + j);
+                const Floats w02 = lanes::load(packed + (kPackedTwist + 2) * stride + j);
+                dipole += (w20 * a(2, 0, 0) + w11 * a(1, 1, 0)) + w02 * a(0, 2, 0);
             }
             lanes::store(packed + (kPackedInputs + static_cast<std::size_t>(d)) * stride + j, source);
             lanes::store(packed + (kPackedInputs + kDensityModes + static_cast<std::size_t>(d)) * stride + j, dipole);
@@ -204,7 +214,7 @@ void vquadr_row_vectorised(const std::array<float, 3>& field, int n, const RowPa
     }
     for (const int j : work.near) {
         const auto jj = static_cast<std::size_t>(j);
-        store_row(result, n, j, near_density_integrals(xi[jj], eta[jj], zeta[jj], panels.polygon[jj]));
+        store_row(result, n, j, near_density_integrals(xi[jj], eta[jj], zeta[jj], panels.polygon[jj], panels.lift[jj]));
     }
     const std::size_t listed = work.intermediate.size();
     if (listed == 0) return;
@@ -220,6 +230,7 @@ void vquadr_row_vectorised(const std::array<float, 3>& field, int n, const RowPa
         packed[1 * stride + e] = eta[jj];
         packed[2 * stride + e] = zeta[jj];
         for (std::size_t k = 0; k < kMomentCount; ++k) packed[(3 + k) * stride + e] = panels.moment[k][jj];
+        for (std::size_t k = 0; k < 3; ++k) packed[(kPackedTwist + k) * stride + e] = panels.twist[k][jj];
     }
     lanes::dispatch(intermediate_lanes_avx2, intermediate_lanes_generic, packed, stride);
     for (std::size_t e = 0; e < listed; ++e) {

@@ -18,7 +18,6 @@
 #include <chrono>
 #include <cstring>
 
-#include "driver/grid_tables.hpp"
 #include "linalg/dense_linear_algebra.hpp"
 #include "frame/units.hpp"
 #include "mesh/mesh_file.hpp"
@@ -48,7 +47,6 @@ struct Case {
 struct Solution {
     int n = 0;
     double added_mass[2] = {0, 0};   // x translation (symmetric system), y translation (antisymmetric)
-    double mesh_volume = 0;          // displacement of the panelled sphere
 };
 
 // Runs seteqn on the sphere and solves it as the solver would.
@@ -86,7 +84,6 @@ Solution solve_sphere(const Case& c)
             solve_from_journals(n, j.rhs[s], j.jou2, s, c.infinvs, translation_condition(model, s));
         sol.added_mass[s] = added_mass_from_coefficients(model, u, s);
     }
-    sol.mesh_volume = torva::compute_grid_extents(model).volume;
     return sol;
 }
 

@@ -208,7 +208,7 @@ struct PanelSet {
     int n = 0;
     std::vector<float> colloc, frame, xi, eta, moments;
     std::vector<int> active;
-    QuadraturePanels view() const { return {colloc, frame, xi, eta, moments, active}; }
+    QuadraturePanels view() const { return {colloc, frame, xi, eta, moments, active, {}}; }
 };
 
 void add_panel(PanelSet& set, const Quad& q, std::array<double, 3> c, double a, double b, int active = 1)

@@ -49,6 +49,9 @@ inline void far_sweep(float fx, float fy, float fz, std::size_t count, const Row
     const float* __restrict p12 = panels.moment[12].data();
     const float* __restrict p13 = panels.moment[13].data();
     const float* __restrict p14 = panels.moment[14].data();
+    const float* __restrict w20 = panels.twist[0].data();
+    const float* __restrict w11 = panels.twist[1].data();
+    const float* __restrict w02 = panels.twist[2].data();
     float* __restrict s0 = result.data();
     float* __restrict s1 = s0 + count;
     float* __restrict s2 = s1 + count;
@@ -80,6 +83,7 @@ inline void far_sweep(float fx, float fy, float fz, std::size_t count, const Row
                                             p5[j], p6[j], p7[j],  p8[j],  p9[j],
                                             p10[j], p11[j], p12[j], p13[j], p14[j]};
         far_density<0, 0>(t, moment, s0[j], d0[j]);
+        add_far_twist(t, w20[j], w11[j], w02[j], d0[j]);
         far_density<1, 0>(t, moment, s1[j], d1[j]);
         far_density<0, 1>(t, moment, s2[j], d2[j]);
         far_density<2, 0>(t, moment, s3[j], d3[j]);
@@ -124,13 +128,14 @@ inline void vquadr_row(const std::array<float, 3>& field, int n,
     }
     for (const int j : work.near) {
         const auto jj = static_cast<std::size_t>(j);
-        store_row(result, n, j, near_density_integrals(xi[jj], eta[jj], zeta[jj], panels.polygon[jj]));
+        store_row(result, n, j, near_density_integrals(xi[jj], eta[jj], zeta[jj], panels.polygon[jj], panels.lift[jj]));
     }
     for (const int j : work.intermediate) {
         const auto jj = static_cast<std::size_t>(j);
         std::array<float, kMomentCount> m{};
         for (std::size_t k = 0; k < kMomentCount; ++k) m[k] = moment[k][jj];
-        store_row(result, n, j, expansion_density_integrals(xi[jj], eta[jj], zeta[jj], m, true));
+        const TwistMoments<float> w = {panels.twist[0][jj], panels.twist[1][jj], panels.twist[2][jj]};
+        store_row(result, n, j, expansion_density_integrals(xi[jj], eta[jj], zeta[jj], m, true, w));
     }
 }
 

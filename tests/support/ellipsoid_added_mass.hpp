@@ -1,0 +1,204 @@
+// Added mass of a deeply submerged sphere or prolate spheroid from the main equation system,
+// measured against the exact potential-flow values.  No gtest here: the convergence test and
+// the convergence benchmark both use it.
+//
+// The body is the cubed ellipsoid of torva-mesh, x^2/a^2 + (y^2 + z^2)/b^2 = 1 about
+// (0, 0, -depth).  Its sheet for the cube face with outward axis s e_i maps the grid
+// coordinates (p, q) (node indices, continuous) to
+//     c_i = s,  c_first = tan(-pi/4 + pi/2 p/n_first),  c_second = tan(-pi/4 + pi/2 q/n_second),
+//     X(p, q) = centre + (a, b, b) * c/|c|                                             (1)
+// with (first, second) = (k, j) for s = +1 and (j, k) for s = -1, (i, j, k) cyclic; the
+// tangents' product X_p x X_q points into the body.
+//
+// The solution is taken as the time-domain solver takes it: u = A^-1 B k with B the rows of
+// .jou1 and k_c = n_d of body panel c (unit translation along axis d, normal out of the fluid).
+// The potential of interior panel (i, j) at (s, t) in [-1/2, 1/2]^2 is the B-spline sum
+//     phi(s, t) = sum_k 64 b_i(s) b_j(t) u_(node k)                                     (2)
+// and the added mass m_dd = integral of phi n_d dS is integrated with a 5 x 5 Gauss rule per
+// panel over the exact surface (1), p = i - 1/2 + s, q = j - 1/2 + t, so that neither the
+// bilinear panels nor a low-order rule hides the solver's own error.
+//
+// Exact values (rho = 1, V = 4/3 pi a b^2, e = sqrt(1 - b^2/a^2), L = ln((1 + e)/(1 - e))):
+//     alpha0 = 2 (1 - e^2)/e^3 (L/2 - e),   beta0 = 1/e^2 - (1 - e^2)/(2 e^3) L,
+//     m_11 = alpha0/(2 - alpha0) V,         m_22 = m_33 = beta0/(2 - beta0) V,           (3)
+// which for the sphere (e -> 0) are both V/2.
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "../../tools/mesh_shapes.hpp"
+#include "linalg/dense_linear_algebra.hpp"
+#include "memory_output.hpp"
+#include "equations/seteqn.hpp"
+#include "frame/units.hpp"
+#include "panel_models.hpp"
+
+namespace torva::testing {
+
+struct Ellipsoid {
+    double a = 1.0;               // semi-axis along x
+    double b = 1.0;               // semi-axis along y and z
+    int n[3] = {8, 8, 8};         // panels per cube edge along x, y, z
+    double depth = 10.0;          // centre at (0, 0, -depth)
+};
+
+inline mesh_tool::CubedEllipsoidParams ellipsoid_params(const Ellipsoid& e)
+{
+    mesh_tool::CubedEllipsoidParams p;
+    p.centre = {0.0, 0.0, -e.depth};
+    p.semi[0] = e.a;
+    p.semi[1] = p.semi[2] = e.b;
+    for (int i = 0; i < 3; ++i) p.n[i] = e.n[i];
+    return p;
+}
+
+inline PanelModel ellipsoid_model(const Ellipsoid& e)
+{
+    return panel_model_from(mesh_tool::cubed_ellipsoid(ellipsoid_params(e)), 0);
+}
+
+// (3): the exact added mass for a translation along axis d (0 = x).
+inline double exact_added_mass(const Ellipsoid& e, int d)
+{
+    const double volume = 4.0 / 3.0 * std::numbers::pi * e.a * e.b * e.b;
+    if (e.a == e.b) return 0.5 * volume;
+    const double ecc = std::sqrt(1.0 - e.b * e.b / (e.a * e.a));
+    const double e2 = ecc * ecc, e3 = e2 * ecc;
+    const double L = std::log((1.0 + ecc) / (1.0 - ecc));
+    const double k = d == 0 ? 2.0 * (1.0 - e2) / e3 * (0.5 * L - ecc) : 1.0 / e2 - (1.0 - e2) / (2.0 * e3) * L;
+    return k / (2.0 - k) * volume;
+}
+
+// The point and the area vector X_p x X_q of (1) on sheet `sheet` (the generator's order).
+struct SurfacePoint {
+    std::array<double, 3> x, area;
+};
+
+inline SurfacePoint exact_surface(const Ellipsoid& e, int sheet, double p, double q)
+{
+    const int i = sheet / 2, s = sheet % 2 == 0 ? -1 : 1;
+    const int j = (i + 1) % 3, k = (i + 2) % 3;
+    const int first = s > 0 ? k : j, second = s > 0 ? j : k;
+    const double quarter = 0.25 * std::numbers::pi;
+    std::array<double, 3> c{}, cp{}, cq{};
+    const double ap = -quarter + 2.0 * quarter * p / e.n[first];
+    const double aq = -quarter + 2.0 * quarter * q / e.n[second];
+    c[i] = s;
+    c[first] = std::tan(ap);
+    c[second] = std::tan(aq);
+    cp[first] = 2.0 * quarter / e.n[first] / (std::cos(ap) * std::cos(ap));
+    cq[second] = 2.0 * quarter / e.n[second] / (std::cos(aq) * std::cos(aq));
+    const double r = std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
+    const double semi[3] = {e.a, e.b, e.b};
+    const double cdp = c[first] * cp[first] / (r * r * r), cdq = c[second] * cq[second] / (r * r * r);
+    SurfacePoint out;
+    std::array<double, 3> xp, xq;
+    for (int m = 0; m < 3; ++m) {
+        out.x[m] = semi[m] * c[m] / r + (m == 2 ? -e.depth : 0.0);
+        xp[m] = semi[m] * (cp[m] / r - c[m] * cdp);
+        xq[m] = semi[m] * (cq[m] / r - c[m] * cdq);
+    }
+    out.area = {xp[1] * xq[2] - xp[2] * xq[1], xp[2] * xq[0] - xp[0] * xq[2], xp[0] * xq[1] - xp[1] * xq[0]};
+    return out;
+}
+
+// The largest distance between a stored corner and the exact surface point (1) of its node:
+// proves that (1) is the surface the mesh was made from.
+inline double corner_mismatch(const Ellipsoid& e, const PanelModel& model)
+{
+    double worst = 0.0;
+    for (int sh = 0, p0 = 0; sh < model.n_sheets; p0 += model.np[sh], ++sh)
+        for (int j = 1; j + 1 < model.np2[sh]; ++j)
+            for (int i = 1; i + 1 < model.np1[sh]; ++i) {
+                const float* cr = &model.corners[12 * std::size_t(p0 + i + j * model.np1[sh])];
+                // Stored corner 3 is node (i - 1, j - 1) and corner 1 node (i, j).
+                for (const auto& [corner, di] : {std::pair{2, 1}, std::pair{0, 0}}) {
+                    const SurfacePoint x = exact_surface(e, sh, i - di, j - di);
+                    for (int m = 0; m < 3; ++m) worst = std::max(worst, std::abs(x.x[m] - cr[4 * m + corner]));
+                }
+            }
+    return worst;
+}
+
+// The main system of `model` assembled with the given influence path, factorised, and solved
+// for the three unit translations: u[d] the spline coefficients of translation d.
+inline std::array<std::vector<float>, 3> solve_translations(const PanelModel& model, int infmeth,
+                                                             const std::array<int, 3>& ispline)
+{
+    const int n = model.n_panels;
+    const std::size_t N = static_cast<std::size_t>(n);
+    testing::MemoryOutput o;
+    std::vector<float> amat(N * N, 0.0f), amata;
+    assemble_system(model, o.out, 0, model.n_sheets, n, select_row_influence(model, o.out.listing, 0, infmeth, ispline),
+                    -1.0f, amat, amata);
+    const std::vector<std::vector<float>> rows = o.floats(JournalFile::jou1);
+    if (rows.size() != N) throw std::runtime_error("the .jou1 rows are not N");
+
+    std::vector<int> ipiv(N);
+    if (sgetrf(n, amat, ipiv) != 0) throw std::runtime_error("singular system");
+    std::array<std::vector<float>, 3> out;
+    for (int d = 0; d < 3; ++d) {
+        std::vector<float> k(N, 0.0f), b(N);
+        for (int sh = 0, p = 0; sh < model.n_sheets; ++sh)
+            for (int q = 0; q < model.np[sh]; ++q, ++p)
+                if (model.active[p] && model.kp[sh] == kSheetKindBody) k[p] = model.gnormal[kModeCount * p + d];
+        for (std::size_t r = 0; r < N; ++r) {
+            double sum = 0.0;
+            for (std::size_t c = 0; c < N; ++c) sum += double(rows[r][c]) * k[c];
+            b[r] = static_cast<float>(sum);
+        }
+        if (sgetrs(n, amat, ipiv, b) != 0) throw std::runtime_error("sgetrs");
+        out[static_cast<std::size_t>(d)] = std::move(b);
+    }
+    return out;
+}
+
+// m_dd: (2) integrated over the exact surface (1) with 5 x 5 Gauss points per panel.
+inline double added_mass_on_surface(const Ellipsoid& e, const PanelModel& model, const std::vector<float>& u, int d)
+{
+    static const double g[5] = {-0.9061798459386640, -0.5384693101056831, 0.0, 0.5384693101056831,
+                                0.9061798459386640};
+    static const double w[5] = {0.2369268850561891, 0.4786286704993665, 0.5688888888888889, 0.4786286704993665,
+                                0.2369268850561891};
+    auto bspline = [](int i, double x) {
+        return i == 0 ? 0.5 * (x * x - x) + 0.125 : i == 1 ? 0.75 - x * x : 0.5 * (x * x + x) + 0.125;
+    };
+    double m = 0.0;
+    for (int sh = 0, p0 = 0; sh < model.n_sheets; p0 += model.np[sh], ++sh)
+        for (int j = 1; j + 1 < model.np2[sh]; ++j)
+            for (int i = 1; i + 1 < model.np1[sh]; ++i) {
+                const int p = p0 + i + j * model.np1[sh];
+                for (int ga = 0; ga < 5; ++ga)
+                    for (int gb = 0; gb < 5; ++gb) {
+                        const double s = 0.5 * g[ga], t = 0.5 * g[gb];
+                        double phi = 0.0;
+                        for (int k = 0; k < 9; ++k)
+                            phi += 64.0 * bspline(k % 3, s) * bspline(k / 3, t) *
+                                   u[static_cast<std::size_t>(model.node_table[9 * std::size_t(p) + k] - 1)];
+                        const SurfacePoint x = exact_surface(e, sh, i - 0.5 + s, j - 0.5 + t);
+                        m += 0.25 * w[ga] * w[gb] * phi * x.area[static_cast<std::size_t>(d)];
+                    }
+            }
+    return m;
+}
+
+// Relative added-mass errors (m - exact)/exact of the three translations.
+inline std::array<double, 3> added_mass_errors(const Ellipsoid& e, int infmeth, const std::array<int, 3>& ispline)
+{
+    const PanelModel model = ellipsoid_model(e);
+    const auto u = solve_translations(model, infmeth, ispline);
+    std::array<double, 3> err{};
+    for (int d = 0; d < 3; ++d) {
+        const double exact = exact_added_mass(e, d);
+        err[static_cast<std::size_t>(d)] = (added_mass_on_surface(e, model, u[static_cast<std::size_t>(d)], d) - exact) / exact;
+    }
+    return err;
+}
+
+}  // namespace torva::testing
