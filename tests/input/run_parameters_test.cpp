@@ -6,6 +6,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "frame/run_stop.hpp"
 #include "input/namelist_test_support.hpp"
@@ -44,34 +45,19 @@ TEST(run_parameters, key_table_has_the_declared_count_of_each_type_and_shape)
     EXPECT_EQ(kTorvaInpKeys.back().name, "DAMPRAMP");
 }
 
-TEST(run_parameters, defaults_are_those_the_setup_relies_on)
+TEST(run_parameters, defaults_are_those_the_setup_relies_on_and_are_restored)
 {
-    const auto p = fresh_parameters();
-    EXPECT_EQ(p->ALENGTH, 1.0f);
-    EXPECT_EQ(p->SEA_DEPTH, -1.0f);
-    EXPECT_EQ(p->INFORDER, 1);
-    EXPECT_EQ(p->INFMETH, -1);
-    EXPECT_EQ(p->IFSBC, 1);
-    EXPECT_EQ(p->N_KERNEL, 0);
-    EXPECT_FALSE(p->B_FILTER);
-    EXPECT_EQ(p->ISPLINE, (std::array<int, 2>{1, 1}));
+    auto p = fresh_parameters();
+    EXPECT_EQ(std::vector<float>({p->ALENGTH, p->SEA_DEPTH, p->REFSPEEDX, p->XMTN_RUD, p->BOXLOAD2[599], p->VISCOSITY,
+                                  p->TDPRS2}),
+              std::vector<float>({1.0f, -1.0f, -FLT_MAX, FLT_MAX, FLT_MAX, 1.14e-6f, -2.0f}));
+    EXPECT_EQ(std::vector<int>({p->INFORDER, p->INFMETH, p->IFSBC, p->N_KERNEL, p->ISPLINE[0], p->ISPLINE[1],
+                                p->NSTATION_MAN, p->B_FILTER, p->MOOR_STERN}),
+              std::vector<int>({1, -1, 1, 0, 1, 1, 200, 0, 1}));
     EXPECT_EQ(p->FILE_FS, "0" + std::string(199, ' '));
     EXPECT_EQ(p->FILESTATUS, "new" + std::string(77, ' '));
     EXPECT_EQ(p->REGOUT.substr(0, 15), "torva_reg.dump ");
-    EXPECT_EQ(p->REFSPEEDX, -FLT_MAX);
-    EXPECT_EQ(p->XMTN_RUD, FLT_MAX);
-    EXPECT_EQ(p->BOXLOAD2[599], FLT_MAX);
-    EXPECT_EQ(p->VISCOSITY, 1.14e-6f);
-    EXPECT_EQ(p->NSTATION_MAN, 200);
-    EXPECT_EQ(p->TDPRS2, -2.0f);
-    EXPECT_TRUE(p->MOOR_STERN);
     EXPECT_EQ(p->ANIMTYPE, "   ");
-
-}
-
-TEST(run_parameters, set_defaults_restores_a_changed_record)
-{
-    auto p = fresh_parameters();
     input_testing::fill_distinctive(*p);
     set_run_parameter_defaults(*p);
     EXPECT_TRUE(same_parameters(RunParameters{}, *p));
