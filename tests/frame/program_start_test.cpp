@@ -189,33 +189,7 @@ TEST_F(program_start, noopen_opens_nothing_blank_opens_mlg_and_a_shared_listing_
     torva::units().close(77);
 }
 
-TEST_F(program_start, failed_listing_open_stops_with_status_1)
-{
-    const std::string listing = dir.file("missing_dir/ship.LIS");
-    torva::frame_variables().put("OUTNAME", listing);
-    try {
-        torva::program_start(identity(), "SHORT", status);
-        FAIL() << "the start went on without its listing";
-    } catch (const torva::RunStopped& stop) {
-        EXPECT_EQ(stop.status, 1);
-        ASSERT_EQ(stop.lines.size(), 3u);
-        EXPECT_EQ(stop.lines[0], "Error opening " + listing);
-        EXPECT_EQ(stop.lines[1], "    29:FILE NOT FOUND");
-        // and the system's own reason
-        EXPECT_EQ(stop.lines[2], "ERROR: Unable to open " + listing + ": No such file or directory");
-    }
-    EXPECT_FALSE(status);
-    EXPECT_EQ(boxes.str().substr(0, boxes.str().find('\n') + 1), "Error: Error opening " + listing + "\n");
-    // The second box, with the reason, only outside batch runs.
-    boxes.str("");
-    EXPECT_THROW(torva::stop_on_open_failure("ship.LIS", 58, false), torva::RunStopped);
-    EXPECT_EQ(boxes.str(), "Error: Error opening ship.LIS\nError: OPERATING SYSTEM MESSAGE NO.:     58\n");
-    boxes.str("");
-    EXPECT_THROW(torva::stop_on_open_failure("ship.LIS", 29, true), torva::RunStopped);
-    EXPECT_EQ(boxes.str(), "Error: Error opening ship.LIS\n");
-}
-
-TEST_F(program_start, inpname_is_opened_for_reading_and_a_missing_one_stops_with_status_1)
+TEST_F(program_start, inpname_is_read_a_missing_one_stops_with_status_1_and_a_box_per_batch_rule)
 {
     const std::string input = dir.file("deck.txt");
     std::ofstream(input) << "first record\n";
@@ -235,7 +209,15 @@ TEST_F(program_start, inpname_is_opened_for_reading_and_a_missing_one_stops_with
     } catch (const torva::RunStopped& stop) {
         EXPECT_EQ(stop.status, 1);
         EXPECT_EQ(stop.lines.at(0), "Error opening " + dir.file("absent.txt"));
+        EXPECT_EQ(stop.lines.at(1), "    29:FILE NOT FOUND");
     }
+    // The second box, with the reason, only outside batch runs.
+    boxes.str("");
+    EXPECT_THROW(torva::stop_on_open_failure("ship.LIS", 58, false), torva::RunStopped);
+    EXPECT_EQ(boxes.str(), "Error: Error opening ship.LIS\nError: OPERATING SYSTEM MESSAGE NO.:     58\n");
+    boxes.str("");
+    EXPECT_THROW(torva::stop_on_open_failure("ship.LIS", 29, true), torva::RunStopped);
+    EXPECT_EQ(boxes.str(), "Error: Error opening ship.LIS\n");
 }
 
 }  // namespace

@@ -100,12 +100,13 @@ TEST(namelist_gfortran, agrees_with_our_reader_on_every_value_form_and_refuses_w
         " XLOAD1(1:3:2, 2) = 11.0, 13.0\n"
         " XLOAD2(3, 1:2) = -1, -2\n"
         " ICOMP = 1 0 1\n"
+        " ICOMP(3:1:-1) = 30, 20 10\n"
         " IPRSTERM = .TRUE. .f. T F\n"
         " B_FILTER = .t.\n"
         " DELETE_FILE(998) = T t\n"
         " FILE_SSG = 'hull''s \"mesh\".ssg', FILEJOU = \"ship \"\"a\"\" 'b'\"\n"
         " FILE_SHAPE(2) = 2*'s!/x', 'plain'\n"
-        " AMPLTD = 1.5+3, -.5E-2, 1e-3 2q1 0.1 1e-42 3.4028235e38\n"
+        " AMPLTD = 1.5+3, -.5E-2, 1e-3 2q1 0.1 1e-42 3.4028235e38 16777217 1e-60 -0.0 0.333333343267 +3. -inf\n"
         " ADD_DAMP(6,6) = -1.0\n"
         " TITLEVTF = 'comma, slash / excl ! amp & eq ='\n"
         " MFFB = 2*7 3, 0000000000000000001\n"
@@ -133,6 +134,9 @@ TEST(namelist_gfortran, agrees_with_our_reader_on_every_value_form_and_refuses_w
     EXPECT_EQ(ours->SVEL0[2], -1.25f);
     EXPECT_EQ(ours->SVEL0[5], 7.0e-3f);
     EXPECT_EQ(ours->AMPLTD[0], 1500.0f);
+    EXPECT_EQ(ours->AMPLTD[7], 16777216.0f);
+    EXPECT_EQ(ours->AMPLTD[11], 3.0f);
+    EXPECT_EQ(ours->ICOMP, (std::array<int, 3>{10, 20, 30}));
     EXPECT_EQ(ours->SPEEDX, 6.0f);
     EXPECT_EQ(ours->MFFB[3], 1);
     EXPECT_EQ(ours->ANIMTYPE, "vwx");

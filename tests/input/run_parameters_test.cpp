@@ -117,28 +117,13 @@ TEST(run_parameters, load_sets_copy_points_shear_heights_and_boxes_as_worked_by_
 
 TEST(run_parameters, speeds_rudder_point_frc_file_and_linear_run_follow_their_rules)
 {
-    auto p = fresh_parameters();
-    p->SPEEDX = 5.0f;
-    p->XMTN = 1.0f, p->YMTN = 2.0f, p->ZMTN = 3.0f;
-    p->DETFRC = fixed_text_200("ship");
-    p->ILIN = 0;
-    p->GEOPRESS = true;
-    p->IBERNOULLI = 1;
-    derive_run_parameters(*p);
-    EXPECT_EQ(p->REFSPEEDX, 5.0f);
-    EXPECT_EQ(p->UVRSLAM, 5.0f);
-    EXPECT_EQ(p->XMTN_RUD, 1.0f);
-    EXPECT_EQ(p->YMTN_RUD, 2.0f);
-    EXPECT_EQ(p->ZMTN_RUD, 3.0f);
-    EXPECT_EQ(p->FILEFRC, fixed_text_200("ship_total.frc"));
-    EXPECT_FALSE(p->GEOPRESS);
-    EXPECT_EQ(p->IBERNOULLI, 0);
-
+    // The rules themselves are worked in the get_namelist test; here their limits.
     auto q = fresh_parameters();
     q->SPEEDX = 5.0f;
     q->REFSPEEDX = 0.0f;
     q->UVRSLAM = 0.0f;                      // 0 is not below 0: kept
     q->XMTN_RUD = 10000.0f;                 // not above 10000: kept
+    q->GEOPRESS = true;                     // cleared in a linear run
     q->DETFRC = fixed_text_200("ship");
     q->FILEFRC = fixed_text_200("mine.frc");
     q->ILIN = 0;
@@ -147,13 +132,16 @@ TEST(run_parameters, speeds_rudder_point_frc_file_and_linear_run_follow_their_ru
     EXPECT_EQ(q->REFSPEEDX, 0.0f);
     EXPECT_EQ(q->UVRSLAM, 0.0f);
     EXPECT_EQ(q->XMTN_RUD, 10000.0f);
+    EXPECT_FALSE(q->GEOPRESS);
     EXPECT_EQ(q->FILEFRC, fixed_text_200("mine.frc"));
     EXPECT_EQ(q->IBERNOULLI, 2);
 
     auto r = fresh_parameters();
     r->ILIN = 1;
     r->GEOPRESS = true;
+    r->XMTN = 1.0f, r->YMTN = 2.0f, r->ZMTN = 3.0f;   // an unset rudder point follows the motion centre
     derive_run_parameters(*r);
+    EXPECT_EQ(std::vector<float>({r->XMTN_RUD, r->YMTN_RUD, r->ZMTN_RUD}), std::vector<float>({1.0f, 2.0f, 3.0f}));
     EXPECT_TRUE(r->GEOPRESS);
     EXPECT_EQ(r->IBERNOULLI, 1);
     EXPECT_EQ(r->FILEFRC, fixed_text_200("0"));   // DETFRC "0": nothing derived
