@@ -171,6 +171,8 @@ TEST(parameter_limits, bottom_image_count_is_the_counted_one_up_to_its_limit)
         ASSERT_EQ(bottom_image_count(depth, length, depth), counted) << depth << " " << length;
     }
     EXPECT_EQ(bottom_image_count(1.0f, -2.0e15f, 1.0f), 1);   // no waterline
+    EXPECT_EQ(bottom_image_count(1.0f, 200.0f, 1.0f), kMaxKernelCount);   // the limit itself, and one past it
+    EXPECT_THROW((void)bottom_image_count(1.0f, 200.1f, 1.0f), RunStopped);
 }
 
 }  // namespace
