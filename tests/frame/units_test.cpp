@@ -37,7 +37,8 @@ OpenOptions unformatted(const char* status)
 
 // gfortran built with -fmax-subrecord-length=16 splits records exactly as our writer does
 // with a 16-byte limit, so one program proves the record and subrecord markers in both
-// directions (gfortran reads whole journals, records of megabytes, in the equation tests).
+// directions (gfortran reads journal records in the journal tests; the equation tests read
+// back whole systems of megabyte records).
 TEST(records, subrecords_follow_gfortran_rule)
 {
     TempDir dir("sub");
