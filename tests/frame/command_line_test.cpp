@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "reliability/corpus.hpp"
@@ -43,63 +44,36 @@ struct Parsed {
     }
 };
 
-TEST(keyword_match, exact_abbreviation_hyphen_segments_and_exit)
+TEST(keyword_match, abbreviations_hyphen_segments_exit_lookup_and_number_syntax)
 {
-    // -1: exact; the keyword's length: an abbreviation; 0: no match.
-    EXPECT_EQ(keyword_match("HEADER", "HEADER"), -1);
-    EXPECT_EQ(keyword_match("header", "HEADER"), -1);          // case ignored
-    EXPECT_EQ(keyword_match("INP", "INPUT-FILE"), 10);          // keyword's length
-    EXPECT_EQ(keyword_match("HEADERS", "HEADER"), 0);           // keyword used up first
-    EXPECT_EQ(keyword_match("", "HEADER"), 0);
-    EXPECT_EQ(keyword_match("HEX", "HEADER"), 0);
-    // A hyphen skips the rest of a segment.
-    EXPECT_EQ(keyword_match("DISP-DEV", "DISPLAY-DEVICE"), 14);
-    EXPECT_EQ(keyword_match("P-P-S", "PLOT-PAGE-SIZE"), 14);
-    EXPECT_EQ(keyword_match("P-F", "PLOT-PAGE-SIZE"), 0);       // F is not the next segment
-    EXPECT_EQ(keyword_match("-FILE", "INPUT-FILE"), 0);         // nothing matched before it
-    EXPECT_EQ(keyword_match("HEAD-X", "HEADER"), 0);            // no hyphen left to skip to
-    EXPECT_EQ(keyword_match("A-C", "AB-CD"), 5);
-    EXPECT_EQ(keyword_match("A-C", "AB-CD EF"), 0);             // keyword with a blank
-    // EXIT matches only exactly.
-    EXPECT_EQ(keyword_match("EXIT", "EXIT"), -1);
-    EXPECT_EQ(keyword_match("ex", "exit"), 0);
-    EXPECT_EQ(keyword_match("EXI", "EXIT"), 0);
-    EXPECT_EQ(keyword_match("FORCED-E", "FORCED-EXIT"), 11);    // only the whole word EXIT
-}
-
-TEST(lookup_keyword, exact_beats_abbreviations_and_ties_are_ambiguous)
-{
+    // -1: exact (case ignored); the keyword's length: an abbreviation; 0: no match.  A hyphen
+    // skips the rest of a segment; EXIT matches only as the whole word.
+    const std::tuple<const char*, const char*, int> matches[] = {
+        {"HEADER", "HEADER", -1}, {"header", "HEADER", -1}, {"INP", "INPUT-FILE", 10}, {"HEADERS", "HEADER", 0},
+        {"", "HEADER", 0}, {"HEX", "HEADER", 0}, {"DISP-DEV", "DISPLAY-DEVICE", 14}, {"P-P-S", "PLOT-PAGE-SIZE", 14},
+        {"P-F", "PLOT-PAGE-SIZE", 0}, {"-FILE", "INPUT-FILE", 0}, {"HEAD-X", "HEADER", 0}, {"A-C", "AB-CD", 5},
+        {"A-C", "AB-CD EF", 0}, {"EXIT", "EXIT", -1}, {"ex", "exit", 0}, {"EXI", "EXIT", 0},
+        {"FORCED-E", "FORCED-EXIT", 11}};
+    for (const auto& [given, keyword, want] : matches) EXPECT_EQ(keyword_match(given, keyword), want) << given << " " << keyword;
+    // An exact match beats abbreviations; two abbreviations (or twins) are ambiguous.
     constexpr std::array<std::string_view, 4> words{"NAME", "NAMES", "NAMELIST", "NETDEBUG"};
-    EXPECT_EQ(lookup_keyword("NAME", words), 0);                // exact wins over two others
+    EXPECT_EQ(lookup_keyword("NAME", words), 0);
     EXPECT_EQ(lookup_keyword("NAMEL", words), 2);
     EXPECT_EQ(lookup_keyword("NAMES", words), 1);
     EXPECT_EQ(lookup_keyword("N", words), torva::kLookupAmbiguous);
     EXPECT_EQ(lookup_keyword("X", words), torva::kLookupNotFound);
     constexpr std::array<std::string_view, 2> twins{"ON", "on"};
     EXPECT_EQ(lookup_keyword("ON", twins), torva::kLookupAmbiguous);
-}
-
-TEST(number_syntax, real_values)
-{
-    EXPECT_EQ(torva::parse_real_value("1d0"), 1.0);
-    EXPECT_EQ(torva::parse_real_value("1D-2"), 0.01);
-    EXPECT_EQ(torva::parse_real_value("-2.5e1"), -25.0);
-    EXPECT_EQ(torva::parse_real_value("+3"), 3.0);
-    EXPECT_EQ(torva::parse_real_value(".5"), 0.5);
-    EXPECT_EQ(torva::parse_real_value("7  "), 7.0);                // trailing blanks allowed
-    EXPECT_EQ(torva::parse_real_value("1e308"), 1e308);
-    for (const char* bad : {"", " 5", "e5", "abc", "1x", "1.0.0", "0x10", "-nan", "-inf", "1e",
-                            "1e309", "-1e309", "1.7976931348623157e308"})
+    // Reals in Fortran forms, finite; integers whole and inside (-2^31+1, 2^31-1).
+    const std::pair<const char*, double> reals[] = {{"1d0", 1.0}, {"1D-2", 0.01}, {"-2.5e1", -25.0}, {"+3", 3.0},
+                                                    {".5", 0.5}, {"7  ", 7.0}, {"1e308", 1e308}};
+    for (const auto& [text, value] : reals) EXPECT_EQ(torva::parse_real_value(text), value) << text;
+    for (const char* bad : {"", " 5", "e5", "abc", "1x", "1.0.0", "0x10", "-nan", "-inf", "1e", "1e309", "-1e309",
+                            "1.7976931348623157e308"})
         EXPECT_FALSE(torva::parse_real_value(bad).has_value()) << bad;
-}
-
-TEST(number_syntax, integer_values_are_whole_and_inside_the_32_bit_range)
-{
-    EXPECT_EQ(torva::parse_integer_value("42"), 42);
-    EXPECT_EQ(torva::parse_integer_value("1e3"), 1000);
-    EXPECT_EQ(torva::parse_integer_value("-2.0"), -2);
-    EXPECT_EQ(torva::parse_integer_value("2147483646"), 2147483646);
-    EXPECT_EQ(torva::parse_integer_value("-2147483646"), -2147483646);
+    const std::pair<const char*, int> integers[] = {{"42", 42}, {"1e3", 1000}, {"-2.0", -2}, {"2147483646", 2147483646},
+                                                    {"-2147483646", -2147483646}};
+    for (const auto& [text, value] : integers) EXPECT_EQ(torva::parse_integer_value(text), value) << text;
     for (const char* bad : {"2.5", "2147483647", "-2147483647", "1e10", "x1"})
         EXPECT_FALSE(torva::parse_integer_value(bad).has_value()) << bad;
 }
@@ -172,7 +146,7 @@ TEST(command_line, each_command_prints_and_stores_what_its_row_says)
     }
 }
 
-TEST(command_line, the_101st_name_is_refused)
+TEST(command_line, the_101st_name_is_refused_and_long_messages_are_cut)
 {
     // EXECUTABLE is the first entry, so /X1 .. /X99 fill the store.
     std::string command;
@@ -181,17 +155,12 @@ TEST(command_line, the_101st_name_is_refused)
     EXPECT_EQ(p.arguments.arguments().size(), 100u);
     EXPECT_EQ(p.text("X99"), "99");
     EXPECT_EQ(p.arguments.is_present("X100"), 0);
-    EXPECT_EQ(p.messages.str(),
-              "Cmd.Line: Too many command line arguments. Max 100 allowed.\n"
-              "Cmd.Line: 1 error in parsing of command line arguments.\n");
-}
-
-TEST(command_line, long_messages_are_cut_to_the_pending_buffer)
-{
-    // The 112-byte buffer holds 111 characters and its NUL: a longer message is cut there.
+    EXPECT_EQ(p.messages.str(), "Cmd.Line: Too many command line arguments. Max 100 allowed.\n"
+                                "Cmd.Line: 1 error in parsing of command line arguments.\n");
+    // The 112-byte message buffer holds 111 characters and its NUL.
     Parsed cut("/" + std::string(200, 'Q') + "=");
-    const std::string first = cut.messages.str().substr(0, cut.messages.str().find('\n') + 1);
-    EXPECT_EQ(first, "Cmd.Line: Missing value after /" + std::string(89, 'Q') + "\n");
+    EXPECT_EQ(cut.messages.str().substr(0, cut.messages.str().find('\n') + 1),
+              "Cmd.Line: Missing value after /" + std::string(89, 'Q') + "\n");
 }
 
 class argument_file : public ::testing::Test {
@@ -234,7 +203,7 @@ TEST_F(argument_file, active_sections_add_but_never_override)
     EXPECT_EQ(other.text("COMPANY-NAME"), "other");
 }
 
-TEST_F(argument_file, bad_line_is_counted_and_named)
+TEST_F(argument_file, bad_line_is_named_slashes_are_kept_and_reading_is_reported)
 {
     // A value with a slash is kept whole, as on the command line (an argument /INPUT=sub/ship
     // reaches the parser requoted).
@@ -247,24 +216,14 @@ TEST_F(argument_file, bad_line_is_counted_and_named)
     EXPECT_EQ(p.text("NAME"), "ok/1");
     EXPECT_EQ(p.text("MODE"), "m/2");
     EXPECT_EQ(p.text("INPUT"), "sub/ship");
-}
-
-TEST_F(argument_file, reading_is_reported_at_level_all)
-{
+    // Reading is reported at level ALL, a missing file too; at other levels nothing.
     write("[KESTA]\n/MODE=m\n");
     Parsed read("/ARGINFO=ALL /ARGFILE='" + path + "'");
-    EXPECT_EQ(read.messages.str(),
-              "     /ARGFILE = " + path + "\n"
-              "Reading arg. file: " + path + "\n"
-              "     /MODE = m\n");
-
+    EXPECT_EQ(read.messages.str(), "     /ARGFILE = " + path + "\nReading arg. file: " + path + "\n     /MODE = m\n");
     const std::string missing = dir.file("none.arg");
     Parsed absent("/ARGINFO=ALL /ARGFILE='" + missing + "'");
-    EXPECT_EQ(absent.messages.str(),
-              "     /ARGFILE = " + missing + "\n"
-              "Arg. file : " + missing + " not found\n");
-    Parsed silent("/ARGFILE='" + missing + "'");
-    EXPECT_EQ(silent.messages.str(), "");
+    EXPECT_EQ(absent.messages.str(), "     /ARGFILE = " + missing + "\nArg. file : " + missing + " not found\n");
+    EXPECT_EQ(Parsed("/ARGFILE='" + missing + "'").messages.str(), "");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "frame/units.hpp"
 #include "support/run_program.hpp"
@@ -26,28 +27,22 @@ protected:
     void TearDown() override { units().close(kUnit); }
 };
 
-TEST(compose_file_name, joins_trimmed_parts_and_cuts_at_255)
+TEST(file_open, names_join_trimmed_parts_cut_at_255_and_form_words_carry_a_record_length)
 {
     EXPECT_EQ(torva::compose_file_name("run/   ", "ship    ", ".LIS  "), "run/ship.LIS");
     EXPECT_EQ(torva::compose_file_name("    ", "ship", "   "), "ship");
     EXPECT_EQ(torva::compose_file_name("", "", ""), "");
-    const std::string composed = torva::compose_file_name(std::string(200, 'd'), std::string(100, 'n'), ".x");
-    EXPECT_EQ(composed, std::string(200, 'd') + std::string(55, 'n'));
-}
-
-TEST(form_word, record_length_and_ieee_alias)
-{
-    const auto unformatted = torva::parse_form_word("UNFORMATTED=512");
-    ASSERT_TRUE(unformatted.has_value());
-    EXPECT_EQ(unformatted->form, torva::FileForm::unformatted);
-    EXPECT_EQ(unformatted->record_length, 512);
-    const auto ieee = torva::parse_form_word("IEEE-UNFORMATTED    ");
-    ASSERT_TRUE(ieee.has_value());
-    EXPECT_EQ(ieee->form, torva::FileForm::unformatted);
-    EXPECT_EQ(ieee->record_length, 0);
-    const auto formatted = torva::parse_form_word("FORMATTED");
-    ASSERT_TRUE(formatted.has_value());
-    EXPECT_EQ(formatted->form, torva::FileForm::formatted);
+    EXPECT_EQ(torva::compose_file_name(std::string(200, 'd'), std::string(100, 'n'), ".x"),
+              std::string(200, 'd') + std::string(55, 'n'));
+    const std::tuple<const char*, torva::FileForm, int> forms[] = {{"UNFORMATTED=512", torva::FileForm::unformatted, 512},
+                                                                   {"IEEE-UNFORMATTED    ", torva::FileForm::unformatted, 0},
+                                                                   {"FORMATTED", torva::FileForm::formatted, 0}};
+    for (const auto& [word, form, length] : forms) {
+        const auto parsed = torva::parse_form_word(word);
+        ASSERT_TRUE(parsed.has_value()) << word;
+        EXPECT_EQ(parsed->form, form) << word;
+        EXPECT_EQ(parsed->record_length, length) << word;
+    }
     EXPECT_FALSE(torva::parse_form_word("UNFORMATTED=abc").has_value());
     EXPECT_FALSE(torva::parse_form_word("BINARY").has_value());
 }

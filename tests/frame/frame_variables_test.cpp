@@ -1,4 +1,5 @@
-// Standard units and frame variables.
+// The frame-variable store: names of 90 significant characters, values of 204 (a listing
+// name made from a 200-character input name fits whole), 100 entries at most.
 #include "frame/frame_variables.hpp"
 
 #include <gtest/gtest.h>
@@ -7,33 +8,16 @@
 
 namespace {
 
-using torva::FrameVariables;
-using torva::kFrameVariableValueLength;
-
-std::string padded(const std::string& text) { return text + std::string(kFrameVariableValueLength - text.size(), ' '); }
-
-TEST(standard_units, set_get_and_other_modes)
-{
-    int input = 15, output = 16, a = 0, b = 0, c = 99, d = 98;
-    torva::standard_units(torva::kStandardUnitsSet, input, output);
-    torva::standard_units(torva::kStandardUnitsGet, a, b);
-    EXPECT_EQ(a, 15);
-    EXPECT_EQ(b, 16);
-    torva::standard_units(3, c, d);                 // neither stores nor returns
-    EXPECT_EQ(c, 99);
-    EXPECT_EQ(d, 98);
-    torva::set_standard_units(5, 6);
-}
+std::string padded(const std::string& text) { return text + std::string(torva::kFrameVariableValueLength - text.size(), ' '); }
 
 TEST(frame_variables, put_get_replace_widths_and_a_full_store)
 {
-    FrameVariables store;
+    torva::FrameVariables store;
     EXPECT_EQ(store.get("OUTNAME"), padded(""));
     store.put("OUTNAME", "ship.LIS");
     store.put("OUTNAME  ", "hull.LIS");             // trailing blanks do not matter
     EXPECT_EQ(store.get("OUTNAME"), padded("hull.LIS"));
     EXPECT_EQ(store.get("outname"), padded(""));    // case does
-    // A listing name of a 200-character input name fits whole; names count 90 characters.
     store.put("V", std::string(210, 'v'));
     EXPECT_EQ(store.get("V"), std::string(204, 'v'));
     store.put(std::string(90, 'n') + "A", "first");
@@ -43,9 +27,8 @@ TEST(frame_variables, put_get_replace_widths_and_a_full_store)
     store.put("EXTRA", "x");                        // dropped silently
     EXPECT_EQ(store.size(), 100u);
     EXPECT_EQ(store.get("EXTRA"), padded(""));
-    store.put("N99", "changed");                    // existing names still take new values
+    store.put("N99", "changed");
     EXPECT_EQ(store.get("N99"), padded("changed"));
-
     std::string value = "frame_variable_test.LIS", back, untouched = "keep";
     torva::frame_variable("PUT", "TEST_VARIABLE", value);
     torva::frame_variable("GET", "TEST_VARIABLE", back);

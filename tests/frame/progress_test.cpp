@@ -3,12 +3,8 @@
 // formulas: rate = done / elapsed, left = (total - done) / rate.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
-#include <cmath>
 #include <limits>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "frame/progress.hpp"
@@ -18,7 +14,6 @@ namespace {
 using torva::ProgressReporter;
 using torva::ProgressSettings;
 
-// A terminal that records what reaches it, and a clock set by hand.
 struct FakeTerminal {
     double now = 0.0;
     std::vector<std::string> writes;
@@ -47,19 +42,6 @@ std::string visible(std::string w)
     if (!w.empty() && w.front() == '\r') w.erase(0, 1);
     while (!w.empty() && (w.back() == ' ' || w.back() == '\n')) w.pop_back();
     return w;
-}
-
-TEST(progress, writes_nothing_when_stderr_is_not_a_terminal)
-{
-    FakeTerminal term;
-    {
-        ProgressReporter p("assembling rows", "rows", term.settings(false));
-        for (int i = 1; i <= 100; ++i) p.report(i, 100);
-        p.announce();
-        p.finish();
-        torva::close_progress_line();
-    }
-    EXPECT_TRUE(term.writes.empty()) << term.all();
 }
 
 TEST(progress, rate_and_time_left_follow_the_mean_since_the_start)
@@ -123,6 +105,16 @@ TEST(progress, throttled_reports_and_one_ended_line_per_phase)
                                                "\rfactorising amat ...", "\rfactorising amat ... done in 3.5 s\n",
                                                "\rbasis flow: 1/10 rows (10.0%), estimating time left", "\n"};
     EXPECT_EQ(term.writes, expected);
+    // Nothing at all when stderr is not a terminal.
+    term.writes.clear();
+    {
+        ProgressReporter p("assembling rows", "rows", term.settings(false));
+        for (int i = 1; i <= 100; ++i) p.report(i, 100);
+        p.announce();
+        p.finish();
+        torva::close_progress_line();
+    }
+    EXPECT_TRUE(term.writes.empty()) << term.all();
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // listing header prints, and the manual page kept in step with it.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -10,7 +9,7 @@
 #include "driver/setup_driver.hpp"
 #include "frame/list_directed.hpp"
 #include "frame/usage.hpp"
-#include "support/fortran_runner.hpp"
+#include "support/run_program.hpp"
 
 namespace {
 
@@ -66,35 +65,23 @@ TEST(usage, every_other_command_line_goes_to_the_frame_untouched)
     EXPECT_FALSE(torva::answer_usage_request(0, nullptr, torva::setup_program_identity(), out));
 }
 
-TEST(usage, manual_page_carries_the_program_version)
-{
-    const std::string page = std::string(TORVA_SOURCE_DIR) + "/doc/torva_setup.1";
-    std::ifstream in(page);
-    ASSERT_TRUE(in) << page;
-    std::string th;
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind(".TH ", 0) == 0) {
-            th = line;
-            break;
-        }
-    const torva::ProgramIdentityTexts id = torva::setup_program_identity();
-    EXPECT_NE(th.find("\"Torva Setup " + torva::trimmed(id.version) + "\""), std::string::npos) << th;
-    EXPECT_NE(th.find("\"" + torva::trimmed(id.release_date) + "\""), std::string::npos) << th;
-}
-
-TEST(usage, manual_page_renders_without_troff_warnings)
+TEST(usage, manual_page_carries_the_version_and_renders_without_troff_warnings)
 {
     using torva::testing::run_command;
     using torva::testing::shell_quote;
-    if (run_command("command -v groff").exit_code != 0) GTEST_SKIP() << "groff is not installed";
     const std::string page = std::string(TORVA_SOURCE_DIR) + "/doc/torva_setup.1";
-    // -ww: all warnings; -z: no output, only the diagnostics.
-    const auto check = run_command("groff -man -Tutf8 -ww -z " + shell_quote(page));
+    const torva::ProgramIdentityTexts id = torva::setup_program_identity();
+    const std::string text = torva::testing::read_text(page);
+    const std::string th = text.substr(text.find("\n.TH ") + 1, text.find('\n', text.find("\n.TH ") + 1) - text.find("\n.TH ") - 1);
+    EXPECT_NE(th.find("\"Torva Setup " + torva::trimmed(id.version) + "\""), std::string::npos) << th;
+    EXPECT_NE(th.find("\"" + torva::trimmed(id.release_date) + "\""), std::string::npos) << th;
+    if (run_command("command -v groff").exit_code != 0) GTEST_SKIP() << "groff is not installed";
+    const auto check = run_command("groff -man -Tutf8 -ww -z " + shell_quote(page));   // all warnings, no output
     EXPECT_EQ(check.exit_code, 0) << check.output;
     EXPECT_TRUE(check.output.empty()) << check.output;
-    const auto text = run_command("groff -man -Tascii " + shell_quote(page) + " | col -b");
+    const auto shown = run_command("groff -man -Tascii " + shell_quote(page) + " | col -b");
     for (const char* section : {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "FILES", "EXIT STATUS", "EXAMPLES"})
-        EXPECT_NE(text.output.find(std::string("\n") + section + "\n"), std::string::npos) << "no section " << section;
+        EXPECT_NE(shown.output.find(std::string("\n") + section + "\n"), std::string::npos) << "no section " << section;
 }
 
 }  // namespace

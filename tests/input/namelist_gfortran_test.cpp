@@ -30,23 +30,20 @@ std::string echo_of(const RunParameters& params)
     return out.str();
 }
 
-// The judging program, compiled once per test in its own directory.
+// The judging program (tests/fortran/namelist_roundtrip.f90 with the group's declarations),
+// compiled in its own directory: it reads base.nml and, when present, change.nml, and writes
+// the group to out.nml; exit code 3 when a read fails.
 class FortranJudge {
 public:
     FortranJudge() : dir_("namelist")
     {
         write_text(dir_.file("torva_inp_decl.inc"), fortran_declarations());
         const std::string source = std::string(TORVA_SOURCE_DIR) + "/tests/fortran/namelist_roundtrip.f90";
-        const auto build = run_command(std::string(TORVA_FORTRAN_COMPILER) + " -I" + shell_quote(dir_.path().string()) +
-                                       " -o " + shell_quote(dir_.file("judge")) + " " + shell_quote(source));
-        built_ = build.exit_code == 0;
-        build_output_ = build.output;
+        build_ = run_command(std::string(TORVA_FORTRAN_COMPILER) + " -I" + shell_quote(dir_.path().string()) + " -o " +
+                             shell_quote(dir_.file("judge")) + " " + shell_quote(source));
     }
+    torva::testing::FortranRun build_;
 
-    bool built() const { return built_; }
-    const std::string& build_output() const { return build_output_; }
-
-    // Runs the program on base.nml (and change.nml when given); returns its exit code.
     int run(const std::string& base, const std::string* change, std::string& output)
     {
         write_text(dir_.file("base.nml"), base);
@@ -61,14 +58,12 @@ public:
 
 private:
     TempDir dir_;
-    bool built_ = false;
-    std::string build_output_;
 };
 
 TEST(namelist_gfortran, reads_our_echo_and_its_own_write_reads_back_to_every_value_we_set)
 {
     FortranJudge judge;
-    ASSERT_TRUE(judge.built()) << judge.build_output();
+    ASSERT_EQ(judge.build_.exit_code, 0) << judge.build_.output;
 
     auto set = fresh_parameters();
     fill_distinctive(*set);
@@ -85,10 +80,10 @@ TEST(namelist_gfortran, reads_our_echo_and_its_own_write_reads_back_to_every_val
     EXPECT_TRUE(same_parameters(*set, *parsed));
 }
 
-TEST(namelist_gfortran, agrees_with_our_reader_on_a_deck_using_every_value_form)
+TEST(namelist_gfortran, agrees_with_our_reader_on_every_value_form_and_refuses_what_it_refuses)
 {
     FortranJudge judge;
-    ASSERT_TRUE(judge.built()) << judge.build_output();
+    ASSERT_EQ(judge.build_.exit_code, 0) << judge.build_.output;
 
     // Defaults first (so that both sides start from the same record), then this deck on top.
     const std::string deck =
@@ -105,12 +100,13 @@ TEST(namelist_gfortran, agrees_with_our_reader_on_a_deck_using_every_value_form)
         " XLOAD1(1:3:2, 2) = 11.0, 13.0\n"
         " XLOAD2(3, 1:2) = -1, -2\n"
         " ICOMP = 1 0 1\n"
+        " ICOMP(3:1:-1) = 30, 20 10\n"
         " IPRSTERM = .TRUE. .f. T F\n"
         " B_FILTER = .t.\n"
         " DELETE_FILE(998) = T t\n"
         " FILE_SSG = 'hull''s \"mesh\".ssg', FILEJOU = \"ship \"\"a\"\" 'b'\"\n"
         " FILE_SHAPE(2) = 2*'s!/x', 'plain'\n"
-        " AMPLTD = 1.5+3, -.5E-2, 1e-3 2q1 0.1 1e-42 3.4028235e38\n"
+        " AMPLTD = 1.5+3, -.5E-2, 1e-3 2q1 0.1 1e-42 3.4028235e38 16777217 1e-60 -0.0 0.333333343267 +3. -inf\n"
         " ADD_DAMP(6,6) = -1.0\n"
         " TITLEVTF = 'comma, slash / excl ! amp & eq ='\n"
         " MFFB = 2*7 3, 0000000000000000001\n"
@@ -138,16 +134,14 @@ TEST(namelist_gfortran, agrees_with_our_reader_on_a_deck_using_every_value_form)
     EXPECT_EQ(ours->SVEL0[2], -1.25f);
     EXPECT_EQ(ours->SVEL0[5], 7.0e-3f);
     EXPECT_EQ(ours->AMPLTD[0], 1500.0f);
+    EXPECT_EQ(ours->AMPLTD[7], 16777216.0f);
+    EXPECT_EQ(ours->AMPLTD[11], 3.0f);
+    EXPECT_EQ(ours->ICOMP, (std::array<int, 3>{10, 20, 30}));
     EXPECT_EQ(ours->SPEEDX, 6.0f);
     EXPECT_EQ(ours->MFFB[3], 1);
     EXPECT_EQ(ours->ANIMTYPE, "vwx");
-}
 
-TEST(namelist_gfortran, refuses_what_our_reader_refuses)
-{
-    FortranJudge judge;
-    ASSERT_TRUE(judge.built()) << judge.build_output();
-    auto base = fresh_parameters();
+    // And both refuse the same faults, at the same line.
     const std::string echo = echo_of(*base);
     const char* const bad_items[] = {
         "NO_SUCH_KEY = 1",          // unknown key
@@ -159,11 +153,10 @@ TEST(namelist_gfortran, refuses_what_our_reader_refuses)
         "INFORDER = 2147483648",    // beyond a 32-bit integer
     };
     for (const char* item : bad_items) {
-        const std::string deck = std::string("&TORVA_INP\n ") + item + "\n/\n";
-        std::string output;
-        EXPECT_EQ(judge.run(echo, &deck, output), 3) << item << ": " << output;
-        auto ours = fresh_parameters();
-        const NamelistStatus status = read_text(deck, *ours);
+        const std::string bad = std::string("&TORVA_INP\n ") + item + "\n/\n";
+        EXPECT_EQ(judge.run(echo, &bad, output), 3) << item << ": " << output;
+        auto refused = fresh_parameters();
+        const NamelistStatus status = read_text(bad, *refused);
         EXPECT_FALSE(status.ok()) << item;
         EXPECT_EQ(status.line, 2) << item << ": " << status.message;
     }

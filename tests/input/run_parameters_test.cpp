@@ -6,6 +6,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "frame/run_stop.hpp"
 #include "input/namelist_test_support.hpp"
@@ -44,34 +45,19 @@ TEST(run_parameters, key_table_has_the_declared_count_of_each_type_and_shape)
     EXPECT_EQ(kTorvaInpKeys.back().name, "DAMPRAMP");
 }
 
-TEST(run_parameters, defaults_are_those_the_setup_relies_on)
+TEST(run_parameters, defaults_are_those_the_setup_relies_on_and_are_restored)
 {
-    const auto p = fresh_parameters();
-    EXPECT_EQ(p->ALENGTH, 1.0f);
-    EXPECT_EQ(p->SEA_DEPTH, -1.0f);
-    EXPECT_EQ(p->INFORDER, 1);
-    EXPECT_EQ(p->INFMETH, -1);
-    EXPECT_EQ(p->IFSBC, 1);
-    EXPECT_EQ(p->N_KERNEL, 0);
-    EXPECT_FALSE(p->B_FILTER);
-    EXPECT_EQ(p->ISPLINE, (std::array<int, 2>{1, 1}));
+    auto p = fresh_parameters();
+    EXPECT_EQ(std::vector<float>({p->ALENGTH, p->SEA_DEPTH, p->REFSPEEDX, p->XMTN_RUD, p->BOXLOAD2[599], p->VISCOSITY,
+                                  p->TDPRS2}),
+              std::vector<float>({1.0f, -1.0f, -FLT_MAX, FLT_MAX, FLT_MAX, 1.14e-6f, -2.0f}));
+    EXPECT_EQ(std::vector<int>({p->INFORDER, p->INFMETH, p->IFSBC, p->N_KERNEL, p->ISPLINE[0], p->ISPLINE[1],
+                                p->NSTATION_MAN, p->B_FILTER, p->MOOR_STERN}),
+              std::vector<int>({1, -1, 1, 0, 1, 1, 200, 0, 1}));
     EXPECT_EQ(p->FILE_FS, "0" + std::string(199, ' '));
     EXPECT_EQ(p->FILESTATUS, "new" + std::string(77, ' '));
     EXPECT_EQ(p->REGOUT.substr(0, 15), "torva_reg.dump ");
-    EXPECT_EQ(p->REFSPEEDX, -FLT_MAX);
-    EXPECT_EQ(p->XMTN_RUD, FLT_MAX);
-    EXPECT_EQ(p->BOXLOAD2[599], FLT_MAX);
-    EXPECT_EQ(p->VISCOSITY, 1.14e-6f);
-    EXPECT_EQ(p->NSTATION_MAN, 200);
-    EXPECT_EQ(p->TDPRS2, -2.0f);
-    EXPECT_TRUE(p->MOOR_STERN);
     EXPECT_EQ(p->ANIMTYPE, "   ");
-
-}
-
-TEST(run_parameters, set_defaults_restores_a_changed_record)
-{
-    auto p = fresh_parameters();
     input_testing::fill_distinctive(*p);
     set_run_parameter_defaults(*p);
     EXPECT_TRUE(same_parameters(RunParameters{}, *p));
@@ -131,28 +117,13 @@ TEST(run_parameters, load_sets_copy_points_shear_heights_and_boxes_as_worked_by_
 
 TEST(run_parameters, speeds_rudder_point_frc_file_and_linear_run_follow_their_rules)
 {
-    auto p = fresh_parameters();
-    p->SPEEDX = 5.0f;
-    p->XMTN = 1.0f, p->YMTN = 2.0f, p->ZMTN = 3.0f;
-    p->DETFRC = fixed_text_200("ship");
-    p->ILIN = 0;
-    p->GEOPRESS = true;
-    p->IBERNOULLI = 1;
-    derive_run_parameters(*p);
-    EXPECT_EQ(p->REFSPEEDX, 5.0f);
-    EXPECT_EQ(p->UVRSLAM, 5.0f);
-    EXPECT_EQ(p->XMTN_RUD, 1.0f);
-    EXPECT_EQ(p->YMTN_RUD, 2.0f);
-    EXPECT_EQ(p->ZMTN_RUD, 3.0f);
-    EXPECT_EQ(p->FILEFRC, fixed_text_200("ship_total.frc"));
-    EXPECT_FALSE(p->GEOPRESS);
-    EXPECT_EQ(p->IBERNOULLI, 0);
-
+    // The rules themselves are worked in the get_namelist test; here their limits.
     auto q = fresh_parameters();
     q->SPEEDX = 5.0f;
     q->REFSPEEDX = 0.0f;
     q->UVRSLAM = 0.0f;                      // 0 is not below 0: kept
     q->XMTN_RUD = 10000.0f;                 // not above 10000: kept
+    q->GEOPRESS = true;                     // cleared in a linear run
     q->DETFRC = fixed_text_200("ship");
     q->FILEFRC = fixed_text_200("mine.frc");
     q->ILIN = 0;
@@ -161,13 +132,16 @@ TEST(run_parameters, speeds_rudder_point_frc_file_and_linear_run_follow_their_ru
     EXPECT_EQ(q->REFSPEEDX, 0.0f);
     EXPECT_EQ(q->UVRSLAM, 0.0f);
     EXPECT_EQ(q->XMTN_RUD, 10000.0f);
+    EXPECT_FALSE(q->GEOPRESS);
     EXPECT_EQ(q->FILEFRC, fixed_text_200("mine.frc"));
     EXPECT_EQ(q->IBERNOULLI, 2);
 
     auto r = fresh_parameters();
     r->ILIN = 1;
     r->GEOPRESS = true;
+    r->XMTN = 1.0f, r->YMTN = 2.0f, r->ZMTN = 3.0f;   // an unset rudder point follows the motion centre
     derive_run_parameters(*r);
+    EXPECT_EQ(std::vector<float>({r->XMTN_RUD, r->YMTN_RUD, r->ZMTN_RUD}), std::vector<float>({1.0f, 2.0f, 3.0f}));
     EXPECT_TRUE(r->GEOPRESS);
     EXPECT_EQ(r->IBERNOULLI, 1);
     EXPECT_EQ(r->FILEFRC, fixed_text_200("0"));   // DETFRC "0": nothing derived
@@ -197,6 +171,8 @@ TEST(parameter_limits, bottom_image_count_is_the_counted_one_up_to_its_limit)
         ASSERT_EQ(bottom_image_count(depth, length, depth), counted) << depth << " " << length;
     }
     EXPECT_EQ(bottom_image_count(1.0f, -2.0e15f, 1.0f), 1);   // no waterline
+    EXPECT_EQ(bottom_image_count(1.0f, 200.0f, 1.0f), kMaxKernelCount);   // the limit itself, and one past it
+    EXPECT_THROW((void)bottom_image_count(1.0f, 200.1f, 1.0f), RunStopped);
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
-// The corpus of malformed and awkward inputs (tests/corpus/<kind>, each folder with its table
-// expected.tsv): run-parameter files, mesh files and command lines.  Each is read in-process
-// by the part that must judge it, and handed to the whole program, whose listing must end in
-// "FINISHED: SUCCESS" or in a line beginning "ERROR:" that gives the reason.  A command line's
-// INPUT value shows in the name of the listing that the run leaves.
+// The corpus of malformed inputs (run-parameter files, meshes, command lines): each is read
+// in-process by the part that judges it, and by the whole program, whose listing must end in
+// "FINISHED: SUCCESS" or in an "ERROR:" line giving the reason.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -80,26 +78,17 @@ std::string check_model(const PanelModel& m, const std::string& assignment)
     return got == want ? "" : what + " is " + std::to_string(got) + ", not " + std::to_string(want);
 }
 
-// A command-line case: its arguments, one a line, and the four columns of its table.
-struct CommandCase {
-    std::string args_file, input, messages, run;
-    std::vector<std::string> args;
-};
-std::vector<CommandCase> command_cases()
-{
-    std::vector<CommandCase> all;
-    for (const auto& f : read_table(corpus_dir("command_line") / "expected.tsv", 4))
-        all.push_back({f[0], expand_repeats(f[1]), f[2], f[3], lines_of(read_bytes(corpus_dir("command_line") / f[0]))});
-    return all;
-}
-std::string check_messages(const CommandCase& c, const std::vector<std::string>& lines)
+// A command-line case: its .args file (arguments one a line), INPUT, messages and run columns.
+std::vector<std::vector<std::string>> command_cases()
+{ return read_table(corpus_dir("command_line") / "expected.tsv", 4); }
+std::string check_messages(const std::string& messages, const std::vector<std::string>& lines)
 {
     std::vector<std::string> got;
     for (const auto& l : lines)
         if (l.rfind("Cmd.Line:", 0) == 0) got.push_back(l);
-    if (c.messages == "?") return "";
-    if (c.messages == "-") return got.empty() ? "" : "unexpected messages:\n" + show(got);
-    return find_in_order(split(c.messages, " | "), got);
+    if (messages == "?") return "";
+    if (messages == "-") return got.empty() ? "" : "unexpected messages:\n" + show(got);
+    return find_in_order(split(messages, " | "), got);
 }
 
 // A run's listing ends in success or in the reason it stopped.
@@ -118,7 +107,7 @@ TEST(corpus, each_table_names_every_file_of_its_folder_once)
         expect_table_names_every_file_once(kind, listed);
     }
     std::vector<std::string> listed;
-    for (const auto& c : command_cases()) listed.push_back(c.args_file);
+    for (const auto& c : command_cases()) listed.push_back(c[0]);
     expect_table_names_every_file_once("command_line", listed, ".args");
 }
 
@@ -220,7 +209,7 @@ TEST(corpus, whole_program_ends_each_input_as_its_table_says)
     // status 1 and leaves the directory as it found it.
     const std::string deck = "&TORVA_INP\n FILE_SSG = 'nosuch.ssg'\n FILEJOU = 'j'\n/\n";
     for (const auto& c : command_cases()) {
-        SCOPED_TRACE(c.args_file);
+        SCOPED_TRACE(c[0]);
         TempDir dir("cmdcorpus");
         std::set<std::string> before;
         for (const auto& e : std::filesystem::directory_iterator(corpus_dir("command_line")))
@@ -229,8 +218,8 @@ TEST(corpus, whole_program_ends_each_input_as_its_table_says)
                 before.insert(e.path().filename().string());
             }
         std::string tail;
-        for (const auto& a : c.args) tail += " " + shell_quote(a);
-        if (c.run == "stop") {
+        for (const auto& a : lines_of(read_bytes(corpus_dir("command_line") / c[0]))) tail += " " + shell_quote(a);
+        if (c[3] == "stop") {
             const FortranRun run = run_in(dir, built_program("torva_setup"), tail);
             EXPECT_EQ(run.exit_code, 1) << run.output;
             EXPECT_EQ(find_in_order({"*ERROR:*longer than*"}, lines_of(run.output)), "") << run.output;
@@ -239,14 +228,14 @@ TEST(corpus, whole_program_ends_each_input_as_its_table_says)
             EXPECT_EQ(after, before);
             continue;
         }
-        const std::string name = expand_repeats(c.run.substr(8));
+        const std::string name = expand_repeats(c[3].substr(8));
         std::filesystem::create_directories((dir.path() / name).parent_path());
         write_text(dir.file(name), deck);
         const FortranRun run = run_in(dir, built_program("torva_setup"), tail);
         EXPECT_EQ(run.exit_code, 0) << run.output;
         const auto listing = lines_of(read_bytes(dir.file(name + ".LIS")));
         EXPECT_EQ(find_consecutive({"ERROR: Unable to open mesh ssg file", "nosuch.ssg"}, listing), "") << run.output;
-        EXPECT_EQ(check_messages(c, lines_of(run.output)), "");
+        EXPECT_EQ(check_messages(c[2], lines_of(run.output)), "");
     }
 }
 

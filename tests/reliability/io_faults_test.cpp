@@ -1,7 +1,6 @@
-// I/O faults met by a whole run: a run directory that cannot be written, journal files in a
-// directory that cannot be written, a full disk, a file-size limit, journal files of an
-// earlier run, and a journal file removed while it is open.  Each must end in a message that
-// names the file and the system's reason, never in a silent loss or a killed process.
+// I/O faults met by a whole run: a run directory that cannot be written, a full disk, a
+// file-size limit, a journal removed while open.  Each must end in a message that names the
+// file and the system's reason, never in a silent loss or a killed process.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -17,30 +16,23 @@ using namespace torva::testing;
 
 const std::filesystem::path kMesh = corpus_dir("mesh") / "valid_cube.ssg";
 
-std::string deck(const std::string& extra = "", const std::string& filejou = "j")
-{
-    return "&TORVA_INP\n FILE_SSG = 'valid_cube.ssg'\n FILEJOU = '" + filejou + "'\n" + extra + "/\n";
-}
-
-// A directory for a run: the cube mesh and `deck` as run.inp.  Readable by everyone, since
-// some runs below drop root's rights (root writes into read-only directories).
+// A directory for a run: the cube mesh and run.inp, readable by everyone, since a run below
+// drops root's rights (root writes into read-only directories).
 struct RunDir {
     TempDir dir{"iofault"};
-    explicit RunDir(const std::string& text)
+    RunDir()
     {
         std::filesystem::copy_file(kMesh, dir.path() / "valid_cube.ssg");
-        write_text(dir.file("run.inp"), text);
+        write_text(dir.file("run.inp"), "&TORVA_INP\n FILE_SSG = 'valid_cube.ssg'\n FILEJOU = 'j'\n/\n");
         ::chmod(dir.path().c_str(), 0755);
+    }
+    FortranRun run(const std::string& prefix = "") const
+    {
+        return run_command("cd " + shell_quote(dir.path().string()) + " && " + prefix +
+                           shell_quote(built_program("torva_setup")) + " /INPUT=run");
     }
     std::vector<std::string> listing() const { return lines_of(read_bytes(dir.file("run.LIS"))); }
 };
-
-// Runs torva_setup in `dir` behind a command prefix (see as_ordinary_user).
-FortranRun run_setup_as(const std::string& prefix, const TempDir& dir)
-{
-    return run_command("cd " + shell_quote(dir.path().string()) + " && " + prefix +
-                       shell_quote(built_program("torva_setup")) + " /INPUT=run");
-}
 
 // The command prefix that runs a program without root's rights, so that file permissions
 // apply; empty when the tests do not run as root.  nullopt when rights cannot be dropped.
@@ -56,9 +48,9 @@ TEST(io_faults, unwritable_run_directory_stops_with_status_1_naming_the_listing_
 {
     const auto user = as_ordinary_user();
     if (!user) GTEST_SKIP() << "running as root and setpriv cannot drop the rights";
-    RunDir run(deck());
+    RunDir run;
     ::chmod(run.dir.path().c_str(), 0555);
-    const FortranRun result = run_setup_as(*user, run.dir);
+    const FortranRun result = run.run(*user);
     ::chmod(run.dir.path().c_str(), 0755);
     // The frame's own failure to open the listing: status 1, "Error opening" and the name,
     // then an "ERROR:" line with the system's words for the reason.
@@ -72,10 +64,10 @@ TEST(io_faults, full_disk_stops_with_an_error_naming_the_journal_and_no_success)
 {
     // Every journal file is written under its temporary name, here a link to /dev/full, where
     // each write fails with ENOSPC.
-    RunDir run(deck());
+    RunDir run;
     for (const char* suffix : {".jou1", ".jou1a", ".jou2", ".jou3", ".jou4"})
         std::filesystem::create_symlink("/dev/full", run.dir.path() / (std::string("j") + suffix + kPendingSuffix));
-    const FortranRun result = run_in(run.dir, built_program("torva_setup"), "/INPUT=run");
+    const FortranRun result = run.run();
     EXPECT_EQ(result.exit_code, 0) << result.output;
     const auto listing = run.listing();
     EXPECT_EQ(find_in_order({"ERROR: *j.jou*: No space left on device"}, listing), "") << show(listing);
