@@ -1,14 +1,14 @@
 #!/bin/bash
 # Seeds one fault at a time into a scratch copy of the tree and reports whether the test suite
 # notices: CAUGHT (a test failed, the first one is named), MISSED (every test passed),
-# NOT-APPLIED (the pattern is not in src/, or is there more than once without "all": a
+# NOT-APPLIED (the pattern is not in src/ or app/, or is there more than once without "all": a
 # refactor must not silently retire a fault), BUILD-FAILED (the fault does not compile).
 #
 #   scripts/seed_faults.sh [-t TABLE] [-s SCRATCH] [--no-baseline] [NAME ...]
 #
 # TABLE (default scripts/seed_faults.tsv) holds one fault a line, fields separated by a TAB:
-#     name  <TAB>  text to find in src/  <TAB>  replacement  [<TAB> all]
-# The text is found literally (no regular expression) in any src/ file, so a fault follows its
+#     name  <TAB>  text to find in src/ or app/  <TAB>  replacement  [<TAB> all]
+# The text is found literally (no regular expression) in any src/ or app/ file, so a fault follows its
 # code when the code moves between files.  Empty fields are not possible (a TAB run is one
 # separator): a fault that deletes code replaces it by a comment.  With NAMEs, only those
 # faults run.
@@ -42,7 +42,10 @@ test_timeout=${SEED_TEST_TIMEOUT:-900}
 tree="$scratch/$(basename "$repo")"
 build="$tree/build"
 mkdir -p "$tree" "$build"
-export CCACHE_BASEDIR="$scratch" CCACHE_DIR="${CCACHE_DIR:-/work/.ccache}"
+export CCACHE_BASEDIR="$scratch"
+# ccache is optional: without it every fault rebuilds the files it touches from scratch.
+launcher=()
+command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 # Mirror the working tree (tracked and untracked-but-not-ignored files), copying only files
 # whose bytes changed so that make rebuilds only what differs, and removing files that left.
@@ -72,7 +75,7 @@ run_tests() {
     return $rc
 }
 
-cmake -S "$tree" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER_LAUNCHER=ccache > "$log" 2>&1 ||
+cmake -S "$tree" -B "$build" -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" > "$log" 2>&1 ||
     { echo "cmake failed, see $log"; exit 2; }
 build_tests || { echo "the intact tree does not build, see $log"; exit 2; }
 if [ $baseline -eq 1 ]; then
@@ -88,11 +91,11 @@ caught=0 missed=0 skipped=0
 while IFS=$'\t' read -r -u 3 name find replace mode; do
     case "$name" in ''|'#'*) continue ;; esac
     if [ ${#only[@]} -gt 0 ] && [[ ! " ${only[*]} " == *" $name "* ]]; then continue; fi
-    mapfile -t files < <(grep -rlF --include='*.cpp' --include='*.hpp' --include='*.inc' -- "$find" "$tree/src" | sort)
+    mapfile -t files < <(grep -rlF --include='*.cpp' --include='*.hpp' --include='*.inc' -- "$find" "$tree/src" "$tree/app" | sort)
     count=0
     for f in "${files[@]}"; do count=$((count + $(grep -oF -- "$find" "$f" | wc -l))); done
     if [ "$count" -eq 0 ] || { [ "$count" -gt 1 ] && [ "${mode:-}" != all ]; }; then
-        printf '%-34s NOT-APPLIED (%d matches in src/)\n' "$name" "$count"
+        printf '%-34s NOT-APPLIED (%d matches in src/ and app/)\n' "$name" "$count"
         skipped=$((skipped + 1))
         continue
     fi
