@@ -1,13 +1,17 @@
 // Phases of the main system on one mesh, timed side by side with a standalone sgetrf of the
 // same order, and the whole program on the same mesh:
 //     setup_bench <torva-mesh arguments...>
-// prints one line: N, symmetry, threads, assembly, factorisation (and its GFLOP/s), writing
+// prints one line: N, symmetry, threads, assembly, the program's factorisation
+// (blocked_sgetrf, and its GFLOP/s), writing
 // .jou2, standalone sgetrf (and its GFLOP/s), dd of the same bytes, the .jou1 and .jou4
 // records of the assembly written again from memory and dd of as many bytes (every write
 // timed from a clean page cache), the INFINVS < 0 product
 // (ordered_matrix_product) and sgemm of the same order in GFLOP/s, the end-to-end run of
 // torva_setup with default parameters (seconds, and over the standalone sgetrf), its peak
-// resident memory and the least memory a run needs (its system matrices), in MB.
+// resident memory and the least memory a run needs (its system matrices), in MB; then the
+// MB the run wrote, dd of those bytes from a clean page cache and again at once (earlier
+// writes still draining), and the sum of the parts measured alone (assembly + factorisation
+// + dd) with the run over it, for each dd.
 // SETUP_BENCH_NO_PRODUCT=1 leaves the two products out, SETUP_BENCH_NO_RUN=1 the run (0 in
 // their columns).  bench/run_setup_bench.sh runs it for the standard sizes and thread counts.
 #include <sys/resource.h>
@@ -25,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "linalg/blocked_lu.hpp"
 #include "linalg/dense_linear_algebra.hpp"
 #include "driver/journal.hpp"
 #include "equations/seteqn.hpp"
@@ -103,7 +108,8 @@ int main(int argc, char** argv)
 
     std::vector<int> ipiv(n);
     t0 = now();
-    if (sgetrf(n, amat, ipiv) != 0) std::fprintf(stderr, "setup_bench: singular system\n");
+    if (blocked_sgetrf(n, n, amat.data(), std::max(n, 1), ipiv.data()) != 0)
+        std::fprintf(stderr, "setup_bench: singular system\n");
     const double t_factor = now() - t0;
     ::sync();
     t0 = now();
@@ -123,11 +129,13 @@ int main(int argc, char** argv)
     if (sgetrf(n, amat, ipiv) != 0) std::fprintf(stderr, "setup_bench: singular random matrix\n");
     const double t_standalone = now() - t0;
 
-    // dd of `bytes` into the same directory, from a clean page cache.
-    const auto time_dd = [&](std::size_t bytes) {
-        ::sync();
+    // dd of `bytes` into the same directory, from a clean page cache (or, with `clean`
+    // false, right after earlier writes, whose dirty pages are still draining to disk).
+    const auto time_dd = [&](std::size_t bytes, bool clean = true) {
+        if (clean) ::sync();
         const double start = now();
-        const std::string dd = "dd if=/dev/zero of=" + (dir / "dd.bin").string() + " bs=1M count=" +
+        // A new file each time: truncating the last one would drop its dirty pages.
+        const std::string dd = "dd if=/dev/zero of=" + (dir / (clean ? "dd.bin" : "dd2.bin")).string() + " bs=1M count=" +
                                std::to_string((bytes + (1 << 20) - 1) >> 20) + " status=none";
         if (std::system(dd.c_str()) != 0) std::fprintf(stderr, "setup_bench: dd failed\n");
         return now() - start;
@@ -187,7 +195,8 @@ int main(int argc, char** argv)
     amat = {};
     amata = {};
     ipiv = {};
-    double t_run = 0.0, run_peak_mb = 0.0;
+    double t_run = 0.0, run_peak_mb = 0.0, t_dd_run = 0.0, t_dd_run_draining = 0.0;
+    std::size_t run_bytes = 0;
     if (!std::getenv("SETUP_BENCH_NO_RUN")) {
         {
             std::ofstream deck(dir / "run.inp");
@@ -209,6 +218,15 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "setup_bench: the end-to-end run of torva_setup failed\n");
         t_run = now() - t0;
         run_peak_mb = static_cast<double>(child_usage.ru_maxrss) / 1024.0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir))
+            if (entry.path().filename().string().starts_with("run.") && entry.path().extension() != ".inp")
+                run_bytes += entry.file_size();
+        // The bytes the run wrote, by dd: from a clean page cache, and again at once, while the
+        // first dd's pages (and the run's) are still being written back.
+        t_dd_run = time_dd(run_bytes);
+        t_dd_run_draining = time_dd(run_bytes, false);
+        std::filesystem::remove(dir / "dd.bin");
+        std::filesystem::remove(dir / "dd2.bin");
     }
 
     int threads = 1;
@@ -217,10 +235,17 @@ int main(int argc, char** argv)
 #endif
     // The least memory a run needs: its N x N system matrices (two with symmetry).
     const double minimum_mb = (sym == 1 ? 2.0 : 1.0) * 4.0 * double(n) * n / (1024.0 * 1024.0);
-    std::printf("%6d %3d %3d %9.3f %9.3f %7.1f %8.3f %9.3f %7.1f %7.3f %8.3f %7.3f %8.1f %7.1f %8.3f %6.2f %8.0f %8.0f\n",
+    // The run against the sum of its parts measured alone: the assembly (which includes
+    // handing its .jou1/.jou4 records to the page cache), the program's factorisation and dd
+    // of every byte the run wrote, with dd timed from a clean page cache and while draining.
+    const double parts_clean = t_assembly + t_factor + t_dd_run;
+    const double parts_draining = t_assembly + t_factor + t_dd_run_draining;
+    std::printf("%6d %3d %3d %9.3f %9.3f %7.1f %8.3f %9.3f %7.1f %7.3f %8.3f %7.3f %8.1f %7.1f %8.3f %6.2f %8.0f %8.0f"
+                " %7.0f %7.3f %7.3f %7.3f %6.2f %7.3f %6.2f\n",
                 n, sym, threads, t_assembly, t_factor, lu_gflops(n, t_factor), t_write, t_standalone,
                 lu_gflops(n, t_standalone), t_dd, t_journals, t_dd_journals, product_rate, sgemm_rate, t_run,
-                t_run / t_standalone, run_peak_mb, minimum_mb);
+                t_run / t_standalone, run_peak_mb, minimum_mb, double(run_bytes) / (1024.0 * 1024.0), t_dd_run,
+                t_dd_run_draining, parts_clean, t_run / parts_clean, parts_draining, t_run / parts_draining);
     std::filesystem::remove_all(dir);
     return 0;
 }

@@ -62,6 +62,7 @@ void UnitJournal::write_behind(JournalFile file, JournalJob job)
             UnitTable::RecordSink& records;
             explicit Sink(UnitTable::RecordSink& r) : records(r) {}
             void write(std::span<const std::byte> record) override { records.write(record); }
+            void write_releasing(std::span<std::byte> record) override { records.write_releasing(record); }
         } sink(records);
         job(sink);
     });

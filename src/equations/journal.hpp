@@ -28,6 +28,9 @@ class JournalRecordSink {
 public:
     virtual ~JournalRecordSink() = default;
     virtual void write(std::span<const std::byte> record) = 0;
+    // The same record, from memory the job gives up: the sink may release it as it writes
+    // (its contents are undefined afterwards).
+    virtual void write_releasing(std::span<std::byte> record) { write(record); }
 };
 using JournalJob = std::function<void(JournalRecordSink&)>;
 

@@ -17,9 +17,11 @@ void factorise_and_write(int listing_unit, Journal& journal, JournalFile rhs_fil
     const int info = blocked_sgetrf(n, n, a.data(), std::max(n, 1), ipiv.data());
     if (info != 0) stop_run_on(listing_unit, {texts.decompose_failed(info)});
     if (infinvs > 0) {
-        // The factors leave for the file while the run goes on; the writer owns them now.
-        journal.write_behind(JournalFile::jou2, [factors = std::move(a), pivots = ipiv](JournalRecordSink& sink) {
-            sink.write(bytes_of(factors));
+        // The factors leave for the file while the run goes on; the writer owns them now and
+        // hands their memory back as it writes, so that they and the matrix of the work that
+        // follows (the basis flow's) are not resident together for the whole write.
+        journal.write_behind(JournalFile::jou2, [factors = std::move(a), pivots = ipiv](JournalRecordSink& sink) mutable {
+            sink.write_releasing(std::as_writable_bytes(std::span(factors)));
             sink.write(bytes_of(pivots));
         });
         return;

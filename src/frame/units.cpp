@@ -10,6 +10,7 @@
 #include <system_error>
 #include <utility>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -149,6 +150,25 @@ void UnitTable::RecordSink::write(std::span<const std::byte> bytes)
 {
     const std::span<const std::byte> pieces[1] = {bytes};
     table_.frame_record(unit_, pieces);
+}
+
+void UnitTable::RecordSink::write_releasing(std::span<std::byte> bytes)
+{
+    // Pieces of 16 MiB: the record's framing depends only on its total length, so the bytes
+    // on the file are those of write(); each piece's whole pages are released once written.
+    constexpr std::size_t kPiece = std::size_t{16} << 20;
+    std::vector<std::span<const std::byte>> pieces;
+    for (std::size_t at = 0; at < bytes.size(); at += kPiece)
+        pieces.push_back(bytes.subspan(at, std::min(kPiece, bytes.size() - at)));
+    if (pieces.empty()) pieces.emplace_back();
+    const std::uintptr_t page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const std::function<void(const std::byte*, std::size_t)> release = [page](const std::byte* p, std::size_t n) {
+        const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(p) + page - 1) / page * page;
+        const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + n) / page * page;
+        // Advice only: if it fails the pages simply stay until the buffer is freed.
+        if (end > first) (void)::madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
+    };
+    table_.frame_record(unit_, pieces, page > 0 ? &release : nullptr);
 }
 
 bool UnitTable::is_open(int unit) const { return find(unit) != nullptr; }
@@ -344,7 +364,8 @@ void UnitTable::write_record(int unit, std::span<const std::span<const std::byte
 }
 
 // One record, framed as gfortran frames it, at the unit's position (already prepared).
-void UnitTable::frame_record(Unit& u, std::span<const std::span<const std::byte>> pieces)
+void UnitTable::frame_record(Unit& u, std::span<const std::span<const std::byte>> pieces,
+                             const std::function<void(const std::byte*, std::size_t)>* written)
 {
     std::int64_t total = 0;
     for (const auto& p : pieces) total += static_cast<std::int64_t>(p.size());
@@ -382,6 +403,10 @@ void UnitTable::frame_record(Unit& u, std::span<const std::span<const std::byte>
             const std::size_t take =
                 static_cast<std::size_t>(std::min<std::int64_t>(need, static_cast<std::int64_t>(p.size() - offset)));
             write_bytes(u, p.data() + offset, take);
+            if (written && take > 0) {
+                // stdio has passed the stretch to the kernel or copied it into its buffer.
+                (*written)(p.data() + offset, take);
+            }
             offset += take;
             need -= static_cast<std::int64_t>(take);
             if (offset == p.size()) {

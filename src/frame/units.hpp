@@ -173,7 +173,10 @@ private:
     };
     // Waits for the unit's write_behind job and hands back what it threw (null: nothing).
     static std::exception_ptr join_behind(Unit& u) noexcept;
-    void frame_record(Unit& u, std::span<const std::span<const std::byte>> pieces);
+    // `written`, when given, is told of each stretch of the pieces once it has left for the
+    // file (the caller may then reuse or release that memory).
+    void frame_record(Unit& u, std::span<const std::span<const std::byte>> pieces,
+                      const std::function<void(const std::byte*, std::size_t)>* written = nullptr);
     Unit& get(int unit, const char* action);
     const Unit* find(int unit) const;
     void write_bytes(Unit& u, const void* data, std::size_t n);
@@ -197,6 +200,10 @@ public:
     class RecordSink {
     public:
         void write(std::span<const std::byte> bytes);
+        // The same record, whose memory the caller gives up: its whole pages go back to the
+        // system as they are written, so that a matrix on its way to the file does not stay
+        // resident beside the work that follows (its contents are gone afterwards).
+        void write_releasing(std::span<std::byte> bytes);
     private:
         friend class UnitTable;
         RecordSink(UnitTable& table, Unit& unit) : table_(table), unit_(unit) {}

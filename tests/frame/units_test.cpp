@@ -9,6 +9,7 @@
 #include <iterator>
 #include <numeric>
 #include <stdexcept>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -217,25 +218,32 @@ TEST(units, status_words_free_units_truncation_and_cut_follow_fortran_rules)
 }
 
 // A write behind puts its records where a plain write would, in order with the unit's
-// later records, while other units are opened, written and closed meanwhile; a failure in
-// it is raised by the unit's next use and names the file.
+// later records, while other units are opened, written and closed meanwhile -- also when the
+// job gives its record's memory back as it writes, in pieces that the subrecords of a long
+// record straddle; a failure in it is raised by the unit's next use and names the file.
 TEST(units, write_behind_lands_in_order_and_reports_its_failure_at_the_next_use)
 {
     TempDir dir("behind");
-    torva::UnitTable plain, behind;
-    std::vector<float> big(3 << 20);
+    torva::UnitTable plain, behind, releasing;
+    std::vector<float> big(5 << 20);   // 20 MiB: more than one piece of write_releasing
     std::iota(big.begin(), big.end(), 0.0f);
     const std::vector<int> small = {7, 8, 9};
-    for (torva::UnitTable* table : {&plain, &behind}) {
-        const std::string name = dir.file(table == &plain ? "plain" : "behind");
+    const std::int64_t subrecord = (7 << 20) + 3;   // ends inside pieces, off page boundaries
+    for (torva::UnitTable* table : {&plain, &behind, &releasing}) {
+        table->set_max_subrecord(subrecord);
+        const std::string name = dir.file(table == &plain ? "plain" : table == &behind ? "behind" : "releasing");
         ASSERT_EQ(table->open(20, name, unformatted("REPLACE")), 0);
         table->write_record(20, torva::bytes_of(small));
         if (table == &plain) {
             table->write_record(20, torva::bytes_of(big));
             table->write_record(20, torva::bytes_of(small));
         } else {
-            table->write_behind(20, [data = big, tail = small](torva::UnitTable::RecordSink& sink) {
-                sink.write(torva::bytes_of(data));
+            const bool give_back = table == &releasing;
+            table->write_behind(20, [data = big, tail = small, give_back](torva::UnitTable::RecordSink& sink) mutable {
+                if (give_back)
+                    sink.write_releasing(std::as_writable_bytes(std::span(data)));
+                else
+                    sink.write(torva::bytes_of(data));
                 sink.write(torva::bytes_of(tail));
             });
             // Other units come and go while the job writes.
@@ -249,8 +257,10 @@ TEST(units, write_behind_lands_in_order_and_reports_its_failure_at_the_next_use)
         table->close(20);
     }
     const auto want = file_bytes(dir.file("plain"));
-    EXPECT_EQ(want.size(), 3 * (12 + 8) + big.size() * 4 + 8);
+    const std::size_t subrecords = (big.size() * 4 + subrecord - 1) / subrecord;
+    EXPECT_EQ(want.size(), 3 * (12 + 8) + big.size() * 4 + 8 * subrecords);
     EXPECT_TRUE(file_bytes(dir.file("behind")) == want);
+    EXPECT_TRUE(file_bytes(dir.file("releasing")) == want);
 
     torva::UnitTable table;
     ASSERT_EQ(table.open(30, "/dev/full", unformatted("UNKNOWN")), 0);
