@@ -313,16 +313,18 @@ TEST(seteqn1_stops, infbnd_2_stops_before_any_integral)
 
 // Under INFBND 1 every row, ghosts included, writes one velocity record per active panel of
 // the flagged body sheets: 3 reals, 6 with symmetry (sum and difference of the y-mirror).
-// The records of the interior rows are those seteqn writes, in the same order.  Without
-// symmetry nothing goes to .jou1a.  Three timing lines close the listing.
+// The records of the interior rows are those seteqn writes, in the same order: seteqn's
+// vector sweep against getvel pair by pair, here over a sea bottom so that the image terms
+// of the records are compared too.  Without symmetry nothing goes to .jou1a.  Three timing
+// lines close the listing.
 TEST(seteqn1_journals, velocity_records_for_every_row_jou1a_only_with_symmetry_and_three_timings)
 {
     for (const bool half : {false, true}) {
         const PanelModel model = sphere(4, half);
         const int n = model.n_panels;
         const std::size_t active = active_panel_numbers(model).size();
-        const Journals row = run_case(model, {Assembly::row_wise, -1, 1, 1});
-        const Journals col = run_case(model, {Assembly::panel_wise, -1, 1, 1});
+        const Journals row = run_case(model, {Assembly::row_wise, -1, 1, 1, 12.0f});
+        const Journals col = run_case(model, {Assembly::panel_wise, -1, 1, 1, 12.0f});
         ASSERT_FALSE(col.stopped) << col.stop_lines[0];
         EXPECT_EQ(col.rhs[0].size(), std::size_t(n));
         EXPECT_EQ(col.rhs[1].size(), half ? std::size_t(n) : 0u);
