@@ -1,6 +1,6 @@
 // Panel geometry against closed forms: area moments of a rectangle and a trapezoid (the
 // latter by Gauss-Legendre quadrature, exact for these polynomials), invariance under a rigid
-// motion, normals and frames, the node table, and the surface metric of grids whose centroid
+// motion, normals and frames, and the surface metric of grids whose centroid
 // differences are exact.
 #include "mesh/panel_geometry.hpp"
 
