@@ -88,7 +88,9 @@ void check_shapes()
                 << s.m << " x " << s.n << " x " << s.k << (sparse ? " sparse" : "");
             for (int i = 0; i < s.n; ++i)
                 for (int j = s.m; j < ldf; ++j) ASSERT_EQ(f[j + static_cast<std::size_t>(i) * ldf], 7.0f);
-            if (sparse) EXPECT_FALSE(std::signbit(f[0])) << "an all-zero row sums to +0";
+            if (sparse) {
+                EXPECT_FALSE(std::signbit(f[0])) << "an all-zero row sums to +0";
+            }
         }
 }
 
