@@ -13,7 +13,6 @@
 //   - the ordered matrix product keeps the summation order, so it agrees bit for bit.
 #include "equations/seteqn.hpp"
 #include "integrals/vquadr_row_reference.hpp"
-#include "support/memory_output.hpp"
 
 #include <gtest/gtest.h>
 
@@ -222,54 +221,6 @@ TEST(spline_pieces_vectorised, agree_with_spline_piece_values_to_float_rounding_
             }
         }
     });
-}
-
-// The .jou4 records of the row loop against getvel called pair by pair in the documented
-// order (rows ascending; within a row the flagged body sheets' active unknowns ascending),
-// with and without symmetry, for deep water and a finite depth.
-TEST(seteqn_rows, velocity_records_equal_getvel_pair_by_pair_bit_for_bit)
-{
-    const torva::RowInfluence none = [](const std::array<float, 3>&, int, torva::RowInfluenceArrays& a) {
-        std::fill(a.panel_sum.begin(), a.panel_sum.end(), 0.0f);
-        std::fill(a.node_sum.begin(), a.node_sum.end(), 0.0f);
-        std::fill(a.panel_diff.begin(), a.panel_diff.end(), 0.0f);
-        std::fill(a.node_diff.begin(), a.node_diff.end(), 0.0f);
-    };
-    for (const torva::PanelModel* m : {&sphere(), &wigley()}) {
-        const int n = m->n_panels;
-        std::vector<torva::KernelPanel> kernel(n);
-        for (int c = 0; c < n; ++c) kernel[c] = torva::kernel_panel(*m, torva::to_panel_number(c));
-        for (const int symmetry : {0, 1}) {
-            for (const float depth : {-1.0f, 2.5f}) {
-                torva::testing::MemoryOutput o;
-                std::vector<float> amat(std::size_t(n) * n, 0.0f), amata(symmetry ? std::size_t(n) * n : 0, 0.0f);
-                torva::assemble_system(*m, o.out, symmetry, m->n_sheets, n, none, depth, amat, amata);
-                std::vector<std::vector<float>> want;
-                int offset0 = 0;
-                for (int r = 0; r < n; ++r) {
-                    // Interior rows only: the node table's centre is the row itself there.
-                    if (!m->active[r]) continue;
-                    const std::array<float, 3> x = {m->colloc[3 * r], m->colloc[3 * r + 1], m->colloc[3 * r + 2]};
-                    offset0 = 0;
-                    for (int s = 0; s < m->n_sheets; offset0 += m->np[s], ++s) {
-                        if (m->kp[s] != torva::kSheetKindBody || m->mp[s] == 0) continue;
-                        for (int c = offset0; c < offset0 + m->np[s]; ++c) {
-                            if (!m->active[c]) continue;
-                            std::vector<float> rec;
-                            torva::getvel(kernel, symmetry, x, torva::to_panel_number(c), depth, rec);
-                            want.push_back(rec);
-                        }
-                    }
-                }
-                const auto got = o.floats(torva::JournalFile::jou4);
-                ASSERT_EQ(got.size(), want.size());
-                ASSERT_FALSE(got.empty());
-                for (std::size_t i = 0; i < got.size(); ++i)
-                    ASSERT_EQ(bit_differences(got[i], want[i]), 0) << "record " << i << " symmetry " << symmetry
-                                                                   << " depth " << depth;
-            }
-        }
-    }
 }
 
 }  // namespace

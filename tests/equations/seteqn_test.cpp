@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <omp.h>
 
 #include "frame/run_stop.hpp"
 #include "driver/journal.hpp"
@@ -124,34 +123,6 @@ TEST(seteqn_rows, a_singular_system_reports_the_sgetrf_info)
         const std::string& line = stop.lines[0];
         EXPECT_EQ(line.rfind("ERROR: Error decomposing amat in routine  seteqn. ", 0), 0u) << line;
         EXPECT_GT(std::stoi(line.substr(line.rfind(' ') + 1)), 0) << line;
-    }
-}
-
-// The files do not depend on the number of threads that assembled them.
-TEST(seteqn_rows, journal_files_are_identical_for_one_and_two_threads)
-{
-    std::vector<std::vector<std::byte>> files[2][4];
-    for (int threads : {1, 2}) {
-        TempDir dir("threads");
-        const std::string args = "sphere --radius 1 --depth 3 --n 6 --symmetry 1 --out " + shell_quote(dir.file("s.ssg"));
-        ASSERT_EQ(run_command(shell_quote(built_program("torva-mesh")) + " " + args).exit_code, 0);
-        torva::PanelModel m;
-        ASSERT_EQ(torva::test::load_mesh(m, read_text(dir.file("s.ssg")), 1.0f), 0);
-        torva::fill_moment_tables(m);
-        const int saved = omp_get_max_threads();
-        omp_set_num_threads(threads);
-        {
-            MemoryOutput o;
-            torva::seteqn(m, o.out, 1, m.n_sheets, m.n_panels, {1, 1, 1}, -1, -1, 4.0f);
-            int k = 0;
-            for (const JournalFile f : {JournalFile::jou1, JournalFile::jou1a, JournalFile::jou2, JournalFile::jou4})
-                files[threads - 1][k++] = o.journal.records(f);
-        }
-        omp_set_num_threads(saved);
-    }
-    for (int k = 0; k < 4; ++k) {
-        EXPECT_FALSE(files[0][k].empty()) << k;
-        EXPECT_TRUE(files[0][k] == files[1][k]) << "file " << k << " differs between 1 and 2 threads";
     }
 }
 

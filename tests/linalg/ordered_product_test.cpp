@@ -66,40 +66,32 @@ struct Shape {
 const Shape kShapes[] = {{1, 1, 1},    {16, 6, 8},    {17, 7, 3},      {15, 5, 257},   {100, 37, 1},
                          {33, 193, 31}, {47, 13, 513}, {200, 401, 77}, {531, 29, 300}};
 
-void check_dense_shapes()
+// Every shape twice: dense, with leading dimensions larger than the row counts (a stride
+// mix-up) and padding rows of F that must stay untouched; then a mostly zero A with a whole
+// zero row and a row of -0 entries, whose skipped terms must not change a single bit,
+// including the sign of zero results.
+void check_shapes()
 {
-    for (const Shape& s : kShapes) {
-        // Leading dimensions larger than the row counts, to catch a stride mix-up.
-        const int lda = s.m + 3, ldx = s.k + 2, ldf = s.m + 5;
-        const auto a = random_matrix(static_cast<std::size_t>(lda) * s.k, 11 + s.m);
-        const auto x = random_matrix(static_cast<std::size_t>(ldx) * s.n, 29 + s.n);
-        std::vector<float> f(static_cast<std::size_t>(ldf) * s.n, 7.0f);
-        torva::ordered_product(s.m, s.n, s.k, a.data(), lda, x.data(), ldx, f.data(), ldf);
-        EXPECT_EQ(count_differences(f, ldf, plain_product(s.m, s.n, s.k, a, lda, x, ldx), s.m, s.n), 0)
-            << s.m << " x " << s.n << " x " << s.k;
-        // Padding rows of F below m stay untouched.
-        for (int i = 0; i < s.n; ++i)
-            for (int j = s.m; j < ldf; ++j) ASSERT_EQ(f[j + static_cast<std::size_t>(i) * ldf], 7.0f);
-    }
-}
-
-// Mostly zero A, with whole zero rows and -0 entries: the skipped terms must not change a
-// single bit, including the sign of zero results.
-void check_sparse_shapes()
-{
-    for (const Shape& s : kShapes) {
-        auto a = random_matrix(static_cast<std::size_t>(s.m) * s.k, 5 + s.k, 0.9);
-        for (int kk = 0; kk < s.k; ++kk) {
-            a[0 + static_cast<std::size_t>(kk) * s.m] = 0.0f;                       // zero row 0
-            if (s.m > 2) a[2 + static_cast<std::size_t>(kk) * s.m] = -0.0f;        // -0 row 2
+    for (const Shape& s : kShapes)
+        for (const bool sparse : {false, true}) {
+            const int lda = sparse ? s.m : s.m + 3, ldx = sparse ? s.k : s.k + 2, ldf = sparse ? s.m : s.m + 5;
+            auto a = random_matrix(static_cast<std::size_t>(lda) * s.k, sparse ? 5 + s.k : 11 + s.m, sparse ? 0.9 : 0.0);
+            if (sparse)
+                for (int kk = 0; kk < s.k; ++kk) {
+                    a[0 + static_cast<std::size_t>(kk) * lda] = 0.0f;                    // zero row 0
+                    if (s.m > 2) a[2 + static_cast<std::size_t>(kk) * lda] = -0.0f;     // -0 row 2
+                }
+            const auto x = random_matrix(static_cast<std::size_t>(ldx) * s.n, sparse ? 3 + s.m : 29 + s.n, sparse ? 0.2 : 0.0);
+            std::vector<float> f(static_cast<std::size_t>(ldf) * s.n, 7.0f);
+            torva::ordered_product(s.m, s.n, s.k, a.data(), lda, x.data(), ldx, f.data(), ldf);
+            EXPECT_EQ(count_differences(f, ldf, plain_product(s.m, s.n, s.k, a, lda, x, ldx), s.m, s.n), 0)
+                << s.m << " x " << s.n << " x " << s.k << (sparse ? " sparse" : "");
+            for (int i = 0; i < s.n; ++i)
+                for (int j = s.m; j < ldf; ++j) ASSERT_EQ(f[j + static_cast<std::size_t>(i) * ldf], 7.0f);
+            if (sparse) {
+                EXPECT_FALSE(std::signbit(f[0])) << "an all-zero row sums to +0";
+            }
         }
-        const auto x = random_matrix(static_cast<std::size_t>(s.k) * s.n, 3 + s.m, 0.2);
-        std::vector<float> f(static_cast<std::size_t>(s.m) * s.n, 7.0f);
-        torva::ordered_product(s.m, s.n, s.k, a.data(), s.m, x.data(), s.k, f.data(), s.m);
-        EXPECT_EQ(count_differences(f, s.m, plain_product(s.m, s.n, s.k, a, s.m, x, s.k), s.m, s.n), 0)
-            << s.m << " x " << s.n << " x " << s.k;
-        EXPECT_FALSE(std::signbit(f[0])) << "an all-zero row sums to +0";
-    }
 }
 
 // Runs `check` on the AVX2 code (where the machine has it) and on the generic code.
@@ -113,14 +105,9 @@ void on_both_code_paths(void (*check)())
     torva::force_generic_ordered_product(false);
 }
 
-TEST(ordered_product, dense_matrices_match_the_plain_loop_bit_for_bit)
+TEST(ordered_product, dense_and_sparse_factors_match_the_plain_loop_bit_for_bit)
 {
-    on_both_code_paths(check_dense_shapes);
-}
-
-TEST(ordered_product, sparse_left_factor_with_zero_rows_and_signed_zeros_matches_bit_for_bit)
-{
-    on_both_code_paths(check_sparse_shapes);
+    on_both_code_paths(check_shapes);
 }
 
 TEST(ordered_product, non_finite_right_factor_keeps_the_zero_terms)

@@ -226,44 +226,9 @@ protected:
     std::filesystem::path dir_;
 };
 
-TEST_F(MeshFiles, sizing_and_reading_through_the_mesh_unit)
-{
-    const std::string hull = write("hull.ssg", test::version_header("hull", 1, 4)
-                                                   + test::sheets_text(half_box(20, 6, 3, 4, 2, 2)));
-    const std::string fs = write("fs.ssg", test::old_header("fs", 0, 1) + test::sheet_text(test::flat_sheet(3, 3, 3, 0)));
-
-    open_mesh(hull);
-    const MeshSizes one = size_mesh(kMeshUnit, std::string("0") + std::string(199, ' '));
-    EXPECT_FALSE(units().is_open(kMeshUnit));
-    EXPECT_EQ(one.n_sheets, 4);
-    EXPECT_EQ(one.n_panels, 6 * 4 + 6 * 4 + 4 * 4 + 4 * 4);
-    EXPECT_EQ(one.symmetry, 1);
-
-    open_mesh(hull);
-    const MeshSizes two = size_mesh(kMeshUnit, fs);
-    EXPECT_EQ(two.n_sheets, 5);
-    EXPECT_EQ(two.n_panels, one.n_panels + 25);
-    EXPECT_EQ(two.symmetry, 0);                 // the last file's indicator
-
-    PanelModel a;
-    allocate_panel_model(a, one.n_panels, one.n_sheets, false);
-    open_mesh(hull);
-    ASSERT_EQ(read_mesh_one_file(kMeshUnit, 2.0f, a), 0);
-    EXPECT_FALSE(units().is_open(kMeshUnit));
-    EXPECT_NEAR(2 * hydrostatics(a).volume, 10 * 3 * 1.5, 1e-4 * 45);
-
-    PanelModel b;
-    allocate_panel_model(b, two.n_panels, two.n_sheets, false);
-    ASSERT_EQ(read_mesh_two_files(kMeshUnit, hull + std::string(20, ' '), fs, 2.0f, b), 0);
-    EXPECT_FALSE(units().is_open(kMeshUnit));
-    EXPECT_EQ(b.n_sheets, 5);
-    EXPECT_EQ(b.header.title, "fs");
-    // The first file's panels are identical whichever reader took them.
-    for (int k = 0; k < 12 * a.n_panels; ++k)
-        ASSERT_EQ(a.corners[k], b.corners[k]);
-}
-
-TEST_F(MeshFiles, missing_files_stop_with_their_names)
+// Sizing and reading through the mesh unit is what every whole run does (tests/driver); the
+// missing FILE_SSG stop is in the namelist corpus.  Only the missing FILE_FS is left here.
+TEST_F(MeshFiles, missing_fs_file_stops_with_its_name)
 {
     const std::string hull = write("hull.ssg", test::version_header("hull", 0, 1) + test::sheet_text(test::flat_sheet(2, 2, 2, 1)));
     const std::string missing = (dir_ / "nowhere.ssg").string();
@@ -273,14 +238,6 @@ TEST_F(MeshFiles, missing_files_stop_with_their_names)
         FAIL() << "a missing FILE_FS was sized";
     } catch (const MeshFault& fault) {
         EXPECT_EQ(fault.lines, (std::vector<std::string>{"ERROR: Unable to open mesh fs file", missing}));
-    }
-    PanelModel m;
-    allocate_panel_model(m, 16, 1, false);
-    try {
-        (void)read_mesh_two_files(kMeshUnit, missing, hull, 1.0f, m);
-        FAIL() << "a missing FILE_SSG was read";
-    } catch (const MeshFault& fault) {
-        EXPECT_EQ(fault.lines, (std::vector<std::string>{"ERROR: Unable to open mesh ssg file", missing}));
     }
 }
 

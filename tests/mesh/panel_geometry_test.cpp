@@ -1,6 +1,6 @@
 // Panel geometry against closed forms: area moments of a rectangle and a trapezoid (the
 // latter by Gauss-Legendre quadrature, exact for these polynomials), invariance under a rigid
-// motion, normals and frames, the node table, and the surface metric of grids whose centroid
+// motion, normals and frames, and the surface metric of grids whose centroid
 // differences are exact.
 #include "mesh/panel_geometry.hpp"
 
@@ -116,46 +116,6 @@ TEST(panel_geometry, degenerate_interior_panel_stops_at_its_frame_inversion)
         ASSERT_EQ(stop.lines.size(), 1u);
         EXPECT_EQ(stop.lines[0], "Singular matrix, A(I,I) = 0");
     }
-}
-
-TEST(panel_model, node_table_of_a_two_by_three_sheet)
-{
-    // NP1 = 2, NP2 = 3 after a first sheet of 1 x 3 (3 x 5 = 15 padded panels): 12 node
-    // records, 4 x 5 = 20 stored panels numbered 16..35, of which 6 are interior.
-    PanelModel model;
-    const std::string text = test::version_header("node table", 0, 2)
-                             + test::sheets_text({test::flat_sheet(1, 3, 2, 1), test::flat_sheet(2, 3, 3, 0, 5.0)});
-    ASSERT_EQ(test::load_mesh(model, text, 1.0f), 0);
-    ASSERT_EQ(model.n_panels, 35);
-    EXPECT_EQ(model.n_raw_nodes, 8 + 12);
-    EXPECT_EQ(model.np1[1], 4);
-    EXPECT_EQ(model.np2[1], 5);
-    EXPECT_EQ(model.np[1], 20);
-    int interior = 0;
-    for (int p = 15; p < 35; ++p)
-        interior += model.active[p];
-    EXPECT_EQ(interior, 6);
-    const auto row = [&model](int number) { return &model.node_table[9 * static_cast<std::size_t>(number - 1)]; };
-    // The four padded corners (i, j) = (0,0), (3,0), (0,4), (3,4): exactly four neighbours.
-    for (int number : {16, 19, 32, 35}) {
-        int non_zero = 0;
-        for (int k = 0; k < 9; ++k)
-            non_zero += row(number)[k] != 0;
-        EXPECT_EQ(non_zero, 4) << "panel " << number;
-    }
-    // Corner (0, 0) = panel 16: itself, (1,0) = 17, (0,1) = 20, (1,1) = 21 in slots 5, 6, 8, 9.
-    const int corner00[9] = {0, 0, 0, 0, 16, 17, 0, 20, 21};
-    for (int k = 0; k < 9; ++k)
-        EXPECT_EQ(row(16)[k], corner00[k]) << k;
-    // Interior (1, 1) = panel 21: the full 3 x 3 block, rows 4 apart.
-    const int interior11[9] = {16, 17, 18, 20, 21, 22, 24, 25, 26};
-    for (int k = 0; k < 9; ++k)
-        EXPECT_EQ(row(21)[k], interior11[k]) << k;
-    // An edge ghost (1, 0) = panel 17: six neighbours.
-    int non_zero = 0;
-    for (int k = 0; k < 9; ++k)
-        non_zero += row(17)[k] != 0;
-    EXPECT_EQ(non_zero, 6);
 }
 
 TEST(panel_model, inverse_midline_frame_times_frame_is_identity)
