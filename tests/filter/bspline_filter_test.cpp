@@ -274,6 +274,10 @@ TEST(bspline_filter, stops_name_what_failed)
     EXPECT_FALSE(torva::units().is_open(132));
     torva::units().close(kListing);
     EXPECT_EQ(torva::testing::read_lines(dir.file("filter.LIS")), expected_listing);
+    // The failed write leaves its file pending, as a stopped run leaves it; the unit table is
+    // the process's, so the pending name is settled here while its directory still exists
+    // rather than by whichever test commits next.
+    torva::units().commit_pending();
 }
 
 // The solver reads the filter file as ITYP, the order n, the entry count n^2 and n columns of
