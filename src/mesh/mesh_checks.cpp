@@ -253,7 +253,7 @@ void check_waterline(const PanelModel& model, const std::vector<SheetPlace>& pla
                  " node " + point_text(fit.where)});
 }
 
-// Panels whose centroid lies on a panel of another sheet.
+// Panels whose centroid lies on a like-facing panel of another sheet.
 void check_overlaps(const PanelModel& model, const std::vector<SheetPlace>& places, const MeshCheckLimits& limits,
                     MeshCheckReport& report)
 {
@@ -322,7 +322,12 @@ void check_overlaps(const PanelModel& model, const std::vector<SheetPlace>& plac
         if (it == grid.end()) continue;
         for (const int q : it->second) {
             const Candidate& other = panels[static_cast<std::size_t>(q)];
-            if (other.sheet == c.sheet || !lies_on(c.v.centroid, other)) continue;
+            // Only panels facing the same way cover the same surface twice.  Two that face
+            // each other a hair apart are the two sides of a body closing to zero thickness,
+            // as a fine hull's halves do along its stem and keel.
+            if (other.sheet == c.sheet || dot(c.v.area_vector, other.v.area_vector) <= 0 ||
+                !lies_on(c.v.centroid, other))
+                continue;
             auto& entry = overlaps[{other.sheet, c.sheet}];
             if (entry.first++ == 0) entry.second = c.panel;
             break;

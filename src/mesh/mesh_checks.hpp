@@ -20,9 +20,10 @@
 //    and the mean projected area otherwise); aspect ratio = the longer midline over the
 //    shorter; skew = 90 degrees minus the angle between the two midlines.  A panel whose area
 //    is not above `degenerate_area` x the sheet's median panel area is degenerate.
-//  - Overlap.  A panel whose centroid lies on a panel of another sheet (within
-//    `overlap_distance` x that panel's size of its plane, inside its edges) means two sheets
-//    cover the same surface.
+//  - Overlap.  A panel whose centroid lies on a panel of another sheet that faces the same
+//    way (within `overlap_distance` x that panel's size of its plane, inside its edges) means
+//    two sheets cover the same surface.  Panels facing each other are the two sides of a thin
+//    part of the body (a fine hull's halves meet so along the stem and keel).
 //
 // The checks read the model and write nothing; the caller prints mesh_report_lines().
 #pragma once

@@ -67,6 +67,14 @@ TEST(mesh_checks, good_hulls_pass_with_their_known_volumes)
     EXPECT_TRUE(wigley.waterline.checked);
     EXPECT_LT(wigley.waterline.max_gap, 1e-6);
 
+    // A fine whole hull: its halves close to zero thickness at the stem and keel, where the
+    // panels of one side lie within a hair of the other's but face it.
+    mt::WigleyParams fine;
+    fine.nx = 104;
+    fine.nz = 36;
+    const MeshCheckReport whole = check_mesh(read_sheets(mt::wigley_hull(fine, false), 0));
+    EXPECT_EQ(whole.failures(), 0) << failures_text(whole);
+
     // Box: the vertical sides and ends give exactly nothing and must pass as well.
     const MeshCheckReport box = check_mesh(read_sheets(mt::box_hull({2.0, 1.0, 0.5, 8, 4, 2}, false), 0));
     EXPECT_EQ(box.failures(), 0) << failures_text(box);
