@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include "frame/units.hpp"
@@ -35,6 +36,16 @@ std::string memory_figures(std::uint64_t needed, std::uint64_t available)
 }
 
 bool writes_behind_finished() noexcept { return units().finish_writes_behind(); }
+
+void prefer_huge_pages(void* data, std::size_t bytes) noexcept
+{
+    constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
+    if (data == nullptr || bytes < 4 * huge) return;
+    // Only whole 2 MiB pages inside the block: the kernel rounds nothing outward.
+    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + huge - 1) & ~(huge - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(huge - 1);
+    if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
 
 void check_memory_or_stop(std::uint64_t bytes, std::vector<std::string> lines, int unit)
 {
