@@ -41,53 +41,23 @@ double density(int i, double x, double y)
     }
 }
 
-// Vertices (clockwise, like the panel model's corners) about the corner mean, so the first
-// moments do not vanish.
-struct Quad {
-    std::array<double, 4> vx{}, vy{};
-};
-Quad skew_quad(double scale = 1.0)
-{
-    Quad q;
-    const std::array<double, 4> x = {0.62, 0.48, -0.51, -0.43}, y = {0.41, -0.56, -0.47, 0.52};
-    const double mx = (x[0] + x[1] + x[2] + x[3]) / 4, my = (y[0] + y[1] + y[2] + y[3]) / 4;
-    for (int k = 0; k < 4; ++k) {
-        q.vx[k] = scale * (x[k] - mx);
-        q.vy[k] = scale * (y[k] - my);
-    }
-    return q;
-}
-
-std::array<double, kMomentCount> moments_of(const Quad& q)
-{
-    std::array<double, kMomentCount> m{};
-    int slot = 0;
-    for (int n = 0; n <= 4; ++n)
-        for (int mm = 0; mm + n <= 4; ++mm)
-            m[static_cast<std::size_t>(slot++)] = polygon_quadrature(q.vx, q.vy, 0.013, -0.02, 1.0, [&](double x, double y) {
-                return std::pow(x, mm) * std::pow(y, n);
-            });
-    return m;
-}
-
 template <class Real>
-PanelPolygon<Real> polygon_of(const Quad& q, double area)
+PanelPolygon<Real> polygon_of(const FlatQuad& q)
 {
     PanelPolygon<Real> p;
     for (int k = 0; k < 4; ++k) {
         p.xi[k] = static_cast<Real>(q.vx[k]);
         p.eta[k] = static_cast<Real>(q.vy[k]);
-        const int e = (k + 1) % 4;
-        p.sides[k] = static_cast<Real>(std::hypot(q.vx[e] - q.vx[k], q.vy[e] - q.vy[k]));
+        p.sides[k] = static_cast<Real>(std::hypot(q.vx[(k + 1) % 4] - q.vx[k], q.vy[(k + 1) % 4] - q.vy[k]));
     }
-    p.area = static_cast<Real>(area);
+    p.area = static_cast<Real>(q.moments[0]);
     return p;
 }
 
 struct Brute {
     std::array<double, 6> source{}, dipole{};
 };
-Brute brute_force(const Quad& q, double x, double y, double z)
+Brute brute_force(const FlatQuad& q, double x, double y, double z)
 {
     Brute b;
     for (int i = 0; i < 6; ++i) {
@@ -102,10 +72,12 @@ Brute brute_force(const Quad& q, double x, double y, double z)
     return b;
 }
 
-// Points around a panel of size ~1 out to the edge of the near zone (r^2 < 40 S ~ 36).
+// Points around a panel of size ~1 out to the edge of the near zone (r^2 < 40 S ~ 36): above
+// and below the interior, beside it, near an edge, over a vertex, in the plane.
 const std::vector<std::array<double, 3>> kNearPoints = {
-    {0.1, 0.05, 0.3}, {0.1, 0.05, -0.3}, {0.2, -0.1, 0.02}, {1.3, 0.4, 0.5}, {-0.9, -1.1, -0.2},
-    {0.0, 0.0, 1.5},  {2.5, 1.5, -3.0},  {4.0, 3.0, 2.0},   {1.2, 0.3, 0.0}, {0.3, 0.3, 0.001}};
+    {0.1, 0.05, 0.3}, {0.1, 0.05, -0.3}, {0.2, -0.1, 0.02},  {-0.3, 0.2, -0.01}, {1.3, 0.4, 0.5},
+    {-0.9, -1.1, -0.2}, {-0.9, -1.1, 0.2}, {0.55, 0.0, 0.05}, {0.0, 0.0, 1.5},  {2.5, 1.5, -3.0},
+    {4.0, 3.0, 2.0},  {1.2, 0.3, 0.0},   {0.3, 0.3, 0.001},  {-0.2, 0.1, -0.0004}};
 
 // Scale of density i's integrals seen from distance r: S L^deg / max(r, L).
 double column_scale(int i, double area, double r)
@@ -117,16 +89,26 @@ double column_scale(int i, double area, double r)
 // The edge sums of the higher densities cancel: their terms grow like X^deg J0 while the
 // result is ~ S L^deg / r, a factor up to (1 + r)^(deg+1).  Float: allow 64 eps of the
 // column scale times that factor.  Double: the brute force itself is good to ~1e-9 (graded
-// Gauss near the small heights used here), so allow 1e-8 of the same.
+// Gauss near the small heights used here), so allow 1e-8 of the same.  The source kernel's
+// near field (float, density 1): each edge term is rounded to ~4 eps, and the sum subtracts
+// terms of size ~|h| Q ~ 1 from a result that falls like 1/r, so the absolute error is ~ 4
+// edges x 4 eps x max(1, r): 32 eps max(1, r), the same on the solid angle (its arctangents
+// are accurate to ~2 eps each, fit included).
 TEST(field_quadrature, near_field_integrates_polynomial_densities_exactly)
 {
-    const Quad q = skew_quad();
-    const std::array<double, kMomentCount> m = moments_of(q);
-    const PanelPolygon<double> pd = polygon_of<double>(q, m[0]);
-    const PanelPolygon<float> pf = polygon_of<float>(q, m[0]);
+    const FlatQuad q = skew_quad(1.0, false);
+    const auto& m = q.moments;
+    const PanelPolygon<double> pd = polygon_of<double>(q);
+    const PanelPolygon<float> pf = polygon_of<float>(q);
+    const KernelPanel kernel = kernel_panel_of(q);
     for (const auto& x : kNearPoints) {
         SCOPED_TRACE(testing::Message() << "point " << x[0] << " " << x[1] << " " << x[2]);
         const Brute b = brute_force(q, x[0], x[1], x[2]);
+        const LocalKernel k = near_field_kernel(static_cast<float>(x[0]), static_cast<float>(x[1]),
+                                                static_cast<float>(x[2]), kernel, false);
+        EXPECT_NEAR(k.phi_s, b.source[0], 32.0 * kFloatEps * std::max(1.0, std::hypot(x[0], x[1], x[2])));
+        EXPECT_NEAR(k.phi_d, b.dipole[0], 32.0 * kFloatEps * std::max(1.0, std::hypot(x[0], x[1], x[2])));
+        EXPECT_EQ(k.error_flag, 0);
         const DensityIntegrals<double> d = near_density_integrals(x[0], x[1], x[2], pd);
         const DensityIntegrals<float> f = near_density_integrals(static_cast<float>(x[0]), static_cast<float>(x[1]),
                                                                  static_cast<float>(x[2]), pf);
@@ -152,7 +134,7 @@ TEST(field_quadrature, near_field_integrates_polynomial_densities_exactly)
 // a polynomial integrand that the quadrature integrates exactly; its zeta-derivative is
 // taken by double central differences (h = 1e-4 r).  Agreement to rounding: 16 eps of the
 // column scale in double (terms alternate), 16 float eps in float.
-double series(const Quad& q, int i, std::array<double, 3> x, int order)
+double series(const FlatQuad& q, int i, std::array<double, 3> x, int order)
 {
     const double r = std::hypot(x[0], x[1], x[2]);
     return polygon_quadrature(q.vx, q.vy, 0.0, 0.0, 1.0, [&](double u, double v) {
@@ -166,8 +148,8 @@ double series(const Quad& q, int i, std::array<double, 3> x, int order)
 
 TEST(field_quadrature, expansions_sum_the_density_weighted_legendre_series)
 {
-    const Quad q = skew_quad(1.3);
-    const std::array<double, kMomentCount> m = moments_of(q);
+    const FlatQuad q = skew_quad(1.3, false);
+    const auto& m = q.moments;
     std::array<float, kMomentCount> mf{};
     for (std::size_t k = 0; k < kMomentCount; ++k) mf[k] = static_cast<float>(m[k]);
     for (const bool intermediate : {true, false}) {
@@ -211,24 +193,15 @@ struct PanelSet {
     QuadraturePanels view() const { return {colloc, frame, xi, eta, moments, active, {}}; }
 };
 
-void add_panel(PanelSet& set, const Quad& q, std::array<double, 3> c, double a, double b, int active = 1)
+void add_panel(PanelSet& set, const FlatQuad& q, int active = 1)
 {
-    const double ca = std::cos(a), sa = std::sin(a), cb = std::cos(b), sb = std::sin(b);
-    // Rows e1, e2, n of R: a rotation about x by a, then about z by b.
-    const double e1[3] = {cb, sb, 0.0};
-    const double e2[3] = {-sb * ca, cb * ca, sa};
-    const double nn[3] = {sb * sa, -cb * sa, ca};
-    for (int k = 0; k < 3; ++k) set.colloc.push_back(static_cast<float>(c[k]));
-    for (int col = 0; col < 3; ++col) {
-        set.frame.push_back(static_cast<float>(e1[col]));
-        set.frame.push_back(static_cast<float>(e2[col]));
-        set.frame.push_back(static_cast<float>(nn[col]));
-    }
+    for (int k = 0; k < 3; ++k) set.colloc.push_back(static_cast<float>(q.c[k]));
+    for (int k = 0; k < 9; ++k) set.frame.push_back(static_cast<float>(q.frame[k]));
     for (int k = 0; k < 4; ++k) {
         set.xi.push_back(static_cast<float>(q.vx[k]));
         set.eta.push_back(static_cast<float>(q.vy[k]));
     }
-    for (const double v : moments_of(q)) set.moments.push_back(static_cast<float>(v));
+    for (const double v : q.moments) set.moments.push_back(static_cast<float>(v));
     set.active.push_back(active);
     ++set.n;
 }
@@ -236,11 +209,11 @@ void add_panel(PanelSet& set, const Quad& q, std::array<double, 3> c, double a, 
 PanelSet sample_set()
 {
     PanelSet set;
-    add_panel(set, skew_quad(), {0.0, 0.0, -1.0}, 0.0, 0.0);
-    add_panel(set, skew_quad(0.8), {0.9, 0.3, -1.2}, 0.4, 0.3);      // near panel 1
-    add_panel(set, skew_quad(1.1), {6.0, -3.0, -2.5}, -0.7, 1.2);    // intermediate / far
-    add_panel(set, skew_quad(0.5), {20.0, 8.0, -0.5}, 1.2, -0.4);    // far
-    add_panel(set, skew_quad(), {0.5, -0.5, -1.0}, 0.0, 0.0, 0);      // ghost
+    add_panel(set, skew_quad(1.0, false, {}, {0.0, 0.0, -1.0}));
+    add_panel(set, skew_quad(0.8, false, {0.4, 0.0, 0.3}, {0.9, 0.3, -1.2}));      // near panel 1
+    add_panel(set, skew_quad(1.1, false, {-0.7, 0.0, 1.2}, {6.0, -3.0, -2.5}));    // intermediate / far
+    add_panel(set, skew_quad(0.5, false, {1.2, 0.0, -0.4}, {20.0, 8.0, -0.5}));    // far
+    add_panel(set, skew_quad(1.0, false, {}, {0.5, -0.5, -1.0}), 0);               // ghost
     return set;
 }
 

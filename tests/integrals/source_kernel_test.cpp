@@ -22,67 +22,13 @@ using namespace torva::brute;
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kFloatEps = std::numeric_limits<float>::epsilon();
 
-// ---- panels built by hand ------------------------------------------------------------------
-
-struct TestPanel {
+struct TestPanel : FlatQuad {
     KernelPanel kernel;
-    std::array<double, 4> vx{}, vy{};     // vertices in the panel plane (about c)
-    std::array<double, 9> r{};            // frame R, column by column
-    std::array<double, 3> c{};
 };
-
-// Moments of the polygon by the fan quadrature (a polynomial: the Gauss rule is exact).
-double polygon_moment(const std::array<double, 4>& vx, const std::array<double, 4>& vy, int m, int n)
+TestPanel make_panel(const FlatQuad& q) { return {q, kernel_panel_of(q)}; }
+TestPanel skew_panel(std::array<double, 3> angles = {}, std::array<double, 3> c = {})
 {
-    return polygon_quadrature(vx, vy, 0.013, -0.021, 1.0,
-                              [&](double x, double y) { return std::pow(x, m) * std::pow(y, n); });
-}
-
-// A panel with vertices (lx, ly) in its plane, shifted so that its centroid is the
-// reference point, oriented by the rotation with Euler angles (a, b, g), at centre c.
-TestPanel make_panel(std::array<double, 4> lx, std::array<double, 4> ly, double a = 0.0,
-                     double b = 0.0, double g = 0.0, std::array<double, 3> c = {0, 0, 0})
-{
-    const double area = polygon_moment(lx, ly, 0, 0);
-    const double cx = polygon_moment(lx, ly, 1, 0) / area;
-    const double cy = polygon_moment(lx, ly, 0, 1) / area;
-    TestPanel p;
-    for (int k = 0; k < 4; ++k) {
-        p.vx[k] = lx[k] - cx;
-        p.vy[k] = ly[k] - cy;
-    }
-    // Rows e1, e2, n of R = Rz(g) Ry(b) Rx(a) transposed: any proper rotation will do.
-    const double ca = std::cos(a), sa = std::sin(a), cb = std::cos(b), sb = std::sin(b);
-    const double cg = std::cos(g), sg = std::sin(g);
-    const double q[3][3] = {{cg * cb, cg * sb * sa - sg * ca, cg * sb * ca + sg * sa},
-                            {sg * cb, sg * sb * sa + cg * ca, sg * sb * ca - cg * sa},
-                            {-sb, cb * sa, cb * ca}};
-    // Local axes e1, e2, n are the columns of q; R has them as rows.
-    for (int row = 0; row < 3; ++row)
-        for (int col = 0; col < 3; ++col) p.r[row + 3 * col] = q[col][row];
-    p.c = c;
-    KernelPanel& k = p.kernel;
-    for (int i = 0; i < 9; ++i) k.frame[i] = static_cast<float>(p.r[i]);
-    for (int i = 0; i < 3; ++i) k.centre[i] = static_cast<float>(c[i]);
-    for (int i = 0; i < 4; ++i) {
-        k.xi[i] = static_cast<float>(p.vx[i]);
-        k.eta[i] = static_cast<float>(p.vy[i]);
-        const int e = (i + 1) % 4;
-        k.sides[i] = static_cast<float>(std::hypot(p.vx[e] - p.vx[i], p.vy[e] - p.vy[i]));
-    }
-    const int exps[13][2] = {{0, 0}, {2, 0}, {3, 0}, {4, 0}, {1, 1}, {2, 1}, {3, 1},
-                             {0, 2}, {1, 2}, {2, 2}, {0, 3}, {1, 3}, {0, 4}};
-    for (int i = 0; i < 13; ++i)
-        k.moments[i] = static_cast<float>(polygon_moment(p.vx, p.vy, exps[i][0], exps[i][1]));
-    k.area = k.moments[0];
-    return p;
-}
-
-// A general convex quadrilateral of size ~1, clockwise in (xi, eta) like the panel model's
-// corner order P1 (+,+), P2 (+,-), P3 (-,-), P4 (-,+).
-TestPanel skew_panel(double a = 0.0, double b = 0.0, double g = 0.0, std::array<double, 3> c = {0, 0, 0})
-{
-    return make_panel({0.62, 0.48, -0.51, -0.43}, {0.41, -0.56, -0.47, 0.52}, a, b, g, c);
+    return make_panel(skew_quad(1.0, true, angles, c));
 }
 
 // Reference values at local point (x, y, z) by brute force.
@@ -108,39 +54,6 @@ Reference brute_force(const TestPanel& p, double x, double y, double z)
     return ref;
 }
 
-// ---- near field ------------------------------------------------------------------------------
-
-// Points around a panel of size ~1: above and below the interior, beside it, near an edge,
-// over a vertex, and at the far end of the near zone (r^2 ~ 40 S).
-const std::vector<std::array<double, 3>>& near_points()
-{
-    static const std::vector<std::array<double, 3>> points = {
-        {0.1, 0.05, 0.3},  {0.1, 0.05, -0.3},  {0.2, -0.1, 0.02}, {-0.3, 0.2, -0.01},
-        {1.3, 0.4, 0.5},   {-0.9, -1.1, 0.2},  {0.55, 0.0, 0.05}, {2.5, 1.5, -3.0},
-        {0.0, 0.0, 1.5},   {4.0, 3.0, 2.0},    {0.3, 0.3, 0.001}, {-0.2, 0.1, -0.0004}};
-    return points;
-}
-
-// Float near field: each edge term is rounded to ~4 eps, and (6) subtracts terms of size
-// ~|h| Q ~ 1 from a result that falls like 1/r, so the absolute error is ~ 4 edges x 4 eps x
-// max(1, r): allow 32 eps max(1, r) on phi_s (r ~ 1 panel sizes here) and the same on the
-// solid angle (its arctangents are accurate to ~2 eps each, fit included).
-TEST(source_kernel, near_field_matches_brute_force_quadrature)
-{
-    const TestPanel p = skew_panel();
-    for (const auto& x : near_points()) {
-        SCOPED_TRACE(testing::Message() << "point " << x[0] << " " << x[1] << " " << x[2]);
-        const LocalKernel k = near_field_kernel(static_cast<float>(x[0]), static_cast<float>(x[1]),
-                                                static_cast<float>(x[2]), p.kernel, false);
-        const Reference ref = brute_force(p, x[0], x[1], x[2]);
-        const double r = std::hypot(x[0], x[1], x[2]);
-        const double tol = 32.0 * kFloatEps * std::max(1.0, r);
-        EXPECT_NEAR(k.phi_s, ref.phi_s, tol);
-        EXPECT_NEAR(k.phi_d, ref.phi_d, tol);
-        EXPECT_EQ(k.error_flag, 0);
-    }
-}
-
 // The panels of a closed box with outward normals see an inside point under a total solid
 // angle of 4 pi, so their dipole values (signed like the height above each panel) add to
 // -4 pi inside and to 0 outside.
@@ -164,11 +77,11 @@ TEST(source_kernel, closed_box_dipoles_sum_to_minus_four_pi_inside_and_zero_outs
     std::vector<TestPanel> panels;
     for (const Face& f : faces) {
         const double x = f.lx / 2, y = f.ly / 2;
-        panels.push_back(make_panel({x, x, -x, -x}, {y, -y, -y, y}, f.a, f.b, f.g, f.c));
+        panels.push_back(make_panel(flat_quad({x, x, -x, -x}, {y, -y, -y, y}, true, {f.a, f.b, f.g}, f.c)));
     }
     // Check that every normal points out of the box.
     for (const TestPanel& p : panels) {
-        const double n[3] = {p.r[2], p.r[5], p.r[8]};
+        const double n[3] = {p.frame[2], p.frame[5], p.frame[8]};
         const double out[3] = {p.c[0] - 1.0, p.c[1] - 0.5, p.c[2] - 0.75};
         ASSERT_GT(n[0] * out[0] + n[1] * out[1] + n[2] * out[2], 0.0);
     }
@@ -216,7 +129,7 @@ double vertex_radius(const TestPanel& p)
 TEST(source_kernel, expansions_match_exact_integrals_within_their_remainder)
 {
     // A long, skew quadrilateral: every third and fourth moment is of its own size.
-    const TestPanel p = make_panel({0.5, 0.3, -0.4, -0.6}, {1.0, -0.9, -1.1, 0.8});
+    const TestPanel p = make_panel(flat_quad({0.5, 0.3, -0.4, -0.6}, {1.0, -0.9, -1.1, 0.8}, true));
     const double s = p.kernel.area;
     const double rho = vertex_radius(p);
     struct Case { double ratio; std::array<double, 3> dir; };
@@ -254,14 +167,12 @@ TEST(source_kernel, expansions_match_exact_integrals_within_their_remainder)
 // exact; the closed form's to rounding).
 TEST(source_kernel, gradient_matches_central_difference)
 {
-    const TestPanel p = skew_panel(0.4, 0.9, -0.3, {0.5, -1.0, 2.0});
+    const TestPanel p = skew_panel({0.4, 0.9, -0.3}, {0.5, -1.0, 2.0});
     for (const std::array<double, 3> local : {std::array<double, 3>{0.3, 0.2, 0.6},
                                               {2.0, -1.5, -1.0}, {5.0, 4.0, 3.0},
                                               {9.0, -7.0, 6.0}, {30.0, 10.0, -20.0}}) {
-        std::array<float, 3> x{};
-        for (int i = 0; i < 3; ++i)
-            x[i] = static_cast<float>(p.c[i] + p.r[3 * i] * local[0] + p.r[3 * i + 1] * local[1] +
-                                      p.r[3 * i + 2] * local[2]);
+        const auto g = p.global(local[0], local[1], local[2]);
+        std::array<float, 3> x{static_cast<float>(g[0]), static_cast<float>(g[1]), static_cast<float>(g[2])};
         const SourceKernelResult k = source_kernel(x, 1, p.kernel, 1);
         const double r = std::hypot(local[0], local[1], local[2]);
         const float h = static_cast<float>(2e-3 * std::max(r, 1.0));
@@ -288,8 +199,8 @@ TEST(source_kernel, gradient_matches_central_difference)
 // remainder is ~ S (rho/r)^3 (the third derivative of ln is ~ 2/r^3 ... times rho^3/6).
 TEST(source_kernel, line_kernel_matches_quadrature_of_its_logarithm)
 {
-    const TestPanel p = skew_panel(0.5, 0.3, 0.2);
-    const double v[3] = {p.r[6], p.r[7], p.r[8]};
+    const TestPanel p = skew_panel({0.5, 0.3, 0.2});
+    const double v[3] = {p.frame[6], p.frame[7], p.frame[8]};
     const double rho = vertex_radius(p);
     for (const std::array<double, 3> x : {std::array<double, 3>{4.0, 2.0, 3.0},
                                           {-6.0, 1.0, -2.0}, {3.0, -8.0, 5.0}}) {
