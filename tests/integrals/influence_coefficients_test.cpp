@@ -27,12 +27,9 @@ constexpr double kRuleAccuracy = 3.0e-4;
 
 // Panel models as a run reads them: padded sheets with their ghost rings and 3 x 3 node
 // tables.  One sheet over the nodes node(a, b), a = 0..np1, b = 0..np2.
-PanelModel sheet_model(int np1, int np2, const std::function<Vec3d(int, int)>& node)
+PanelModel sheet_model(int np1, int np2, const std::function<mesh_tool::Vec3(int, int)>& node)
 {
-    return testing::panel_model_from({mesh_tool::make_sheet(np1, np2, mesh_tool::kKindBody, [&](int a, int b) {
-                                          const Vec3d p = node(a, b);
-                                          return mesh_tool::Vec3{p[0], p[1], p[2]};
-                                      })}, 0);
+    return testing::panel_model_from({mesh_tool::make_sheet(np1, np2, mesh_tool::kKindBody, node)}, 0);
 }
 
 // Flat 2 x 2 sheets of unit squares over [0.5, 2.5] x [1.5, 3.5] at the heights z: panel
@@ -50,10 +47,7 @@ PanelModel squares_at(std::initializer_list<double> heights)
 struct Arrays {
     std::vector<float> psum, wsum, pdiff, wdiff;   // wsum / wdiff: node arrays for getic2
     Arrays(int n, int weighted_columns, float fill = 0.0f)
-        : psum(static_cast<std::size_t>(n) * 12, fill),
-          wsum(static_cast<std::size_t>(n) * weighted_columns, fill),
-          pdiff(static_cast<std::size_t>(n) * 12, fill),
-          wdiff(static_cast<std::size_t>(n) * weighted_columns, fill) {}
+        : psum(n * 12, fill), wsum(n * weighted_columns, fill), pdiff(n * 12, fill), wdiff(n * weighted_columns, fill) {}
 };
 float at(const std::vector<float>& a, int n, int row, int column) { return a[row + (column - 1) * n]; }
 
@@ -64,9 +58,9 @@ Arrays run_getic2(const PanelModel& m, int symmetry, int method, int own, std::a
     return r;
 }
 
-Arrays run_getic2a(const PanelModel& m, int symmetry, int method, int panel, float depth, float fill = 0.0f)
+Arrays run_getic2a(const PanelModel& m, int symmetry, int method, int panel, float depth)
 {
-    Arrays r(m.n_panels, 18, fill);
+    Arrays r(m.n_panels, 18);
     EXPECT_FALSE(getic2a(m, symmetry, method, panel, m.n_panels, r.psum, r.wsum, r.pdiff, r.wdiff, depth));
     return r;
 }
@@ -83,10 +77,7 @@ Getic2bRun run_getic2b(const PanelModel& m, int symmetry, int panel, float depth
     const int n = m.n_panels;
     Getic2bRun run{Arrays(n, 18, std::nanf("")), {}, 0};
     std::array<std::span<int>, 4> lists;
-    for (int c = 0; c < 4; ++c) {
-        run.lists[c].assign(static_cast<std::size_t>(n), 0);
-        lists[c] = run.lists[c];
-    }
+    for (int c = 0; c < 4; ++c) lists[c] = run.lists[c] = std::vector<int>(n, 0);
     run.failures = getic2b(panel_tables(m), sink, symmetry, panel, n, lists, run.arrays.psum,
                            run.arrays.wsum, run.arrays.pdiff, run.arrays.wdiff, depth);
     return run;
@@ -94,7 +85,7 @@ Getic2bRun run_getic2b(const PanelModel& m, int symmetry, int panel, float depth
 
 std::array<float, 3> colloc_of(const PanelModel& m, int panel)
 {
-    const auto i = static_cast<std::size_t>(to_panel_index(panel)) * 3;
+    const int i = to_panel_index(panel) * 3;
     return {m.colloc[i], m.colloc[i + 1], m.colloc[i + 2]};
 }
 
@@ -104,14 +95,6 @@ double column_sum(const std::vector<float>& a, int n, int column, bool absolute 
     for (int row = 0; row < n; ++row)
         s += absolute ? std::fabs(at(a, n, row, column)) : at(a, n, row, column);
     return s;
-}
-
-// A gently curved sheet clear of y = 0 and z = 0, for the image tests.
-PanelModel curved_sheet()
-{
-    return sheet_model(4, 3, [](int a, int b) {
-        return Vec3d{0.4 * a, 0.5 + 0.35 * b, -0.6 + 0.05 * a * b - 0.03 * a * a};
-    });
 }
 
 // ---- getic2 -------------------------------------------------------------------------------
@@ -175,7 +158,9 @@ TEST(getic2, failed_integral_is_returned_with_the_corner_report)
 // up to the float rounding of the up to 9 x 9 additions (2^-24 each of the row's scale).
 TEST(getic2a, columns_are_the_rows_of_getic2_and_gather_into_its_nodes)
 {
-    const PanelModel sheet = curved_sheet();
+    const PanelModel sheet = sheet_model(4, 3, [](int a, int b) {   // gently curved
+        return mesh_tool::Vec3{0.4 * a, 0.5 + 0.35 * b, -0.6 + 0.05 * a * b - 0.03 * a * a};
+    });
     const int n = sheet.n_panels;
     std::vector<Arrays> columns;
     for (int i = 1; i <= n; ++i)
@@ -246,7 +231,7 @@ TEST(getic2b_rules, point_sets_integrate_polynomials_over_the_square)
 TEST(getic2b, agrees_with_getic2a_within_its_rule_accuracy)
 {
     const PanelModel sheet = sheet_model(5, 4, [](int a, int b) {
-        return Vec3d{0.3 * a, 0.2 + 0.3 * b + 0.02 * a * a, -0.8 + 0.04 * a * b - 0.02 * b * b};
+        return mesh_tool::Vec3{0.3 * a, 0.2 + 0.3 * b + 0.02 * a * a, -0.8 + 0.04 * a * b - 0.02 * b * b};
     });
     const int n = sheet.n_panels;
     const float depth = 1.5f;
