@@ -26,19 +26,11 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kFloatEps = std::numeric_limits<float>::epsilon();
 constexpr double kDoubleEps = std::numeric_limits<double>::epsilon();
 
-// ---- a hand-built panel set ----------------------------------------------------------------
-
 // Density i at (x, y): 1, x, y, x^2, y^2, x y.
 double density(int i, double x, double y)
 {
-    switch (i) {
-    case 0: return 1.0;
-    case 1: return x;
-    case 2: return y;
-    case 3: return x * x;
-    case 4: return y * y;
-    default: return x * y;
-    }
+    constexpr int kPowers[6][2] = {{0, 0}, {1, 0}, {0, 1}, {2, 0}, {0, 2}, {1, 1}};
+    return std::pow(x, kPowers[i][0]) * std::pow(y, kPowers[i][1]);
 }
 
 template <class Real>

@@ -6,13 +6,10 @@
 
 #include <array>
 #include <cmath>
-#include <functional>
 #include <limits>
 #include <vector>
 
 #include "integrals/brute_force_quadrature.hpp"
-#include "integrals/source_kernel.hpp"
-#include "mesh/panel_model.hpp"
 
 namespace torva {
 namespace {
@@ -59,12 +56,9 @@ Reference brute_force(const TestPanel& p, double x, double y, double z)
 // -4 pi inside and to 0 outside.
 TEST(source_kernel, closed_box_dipoles_sum_to_minus_four_pi_inside_and_zero_outside)
 {
-    // Box [0, 2] x [0, 1] x [0, 1.5]; each face a rectangle seen from its outward normal.
-    struct Face {
-        double a, b, g;                  // Euler angles putting n along the outward normal
-        std::array<double, 3> c;
-        double lx, ly;                   // extents along e1, e2
-    };
+    // Box [0, 2] x [0, 1] x [0, 1.5]; each face a rectangle: the Euler angles putting n along
+    // the outward normal, its centre, its extents along e1 and e2.
+    struct Face { double a, b, g; std::array<double, 3> c; double lx, ly; };
     const double h = kPi / 2;
     const std::vector<Face> faces = {
         {0.0, 0.0, 0.0, {1.0, 0.5, 1.5}, 2.0, 1.0},   // top, n = +z
@@ -79,12 +73,8 @@ TEST(source_kernel, closed_box_dipoles_sum_to_minus_four_pi_inside_and_zero_outs
         const double x = f.lx / 2, y = f.ly / 2;
         panels.push_back(make_panel(flat_quad({x, x, -x, -x}, {y, -y, -y, y}, true, {f.a, f.b, f.g}, f.c)));
     }
-    // Check that every normal points out of the box.
-    for (const TestPanel& p : panels) {
-        const double n[3] = {p.frame[2], p.frame[5], p.frame[8]};
-        const double out[3] = {p.c[0] - 1.0, p.c[1] - 0.5, p.c[2] - 0.75};
-        ASSERT_GT(n[0] * out[0] + n[1] * out[1] + n[2] * out[2], 0.0);
-    }
+    for (const TestPanel& p : panels)   // every normal points out of the box
+        ASSERT_GT(p.frame[2] * (p.c[0] - 1.0) + p.frame[5] * (p.c[1] - 0.5) + p.frame[8] * (p.c[2] - 0.75), 0.0);
     auto total = [&](std::array<float, 3> x) {
         double sum = 0.0;
         for (const TestPanel& p : panels) sum += source_kernel(x, 0, p.kernel, 0).phi_d;
@@ -111,13 +101,9 @@ TEST(source_kernel, closed_box_dipoles_sum_to_minus_four_pi_inside_and_zero_outs
 // S (rho/r)^(K+1) (K + 2 + rho/(r - rho)) / (r (r - rho)) for phi_d.  Float rounding adds
 // ~8 eps of the result.
 double series_bound(double area, double rho, double r, int order)
-{
-    return area * std::pow(rho / r, order + 1) / (r - rho);
-}
+{ return area * std::pow(rho / r, order + 1) / (r - rho); }
 double series_bound_dipole(double area, double rho, double r, int order)
-{
-    return area * std::pow(rho / r, order + 1) * (order + 2 + rho / (r - rho)) / (r * (r - rho));
-}
+{ return series_bound(area, rho, r, order) * (order + 2 + rho / (r - rho)) / r; }
 
 double vertex_radius(const TestPanel& p)
 {
@@ -178,8 +164,7 @@ TEST(source_kernel, gradient_matches_central_difference)
         const float h = static_cast<float>(2e-3 * std::max(r, 1.0));
         for (int i = 0; i < 3; ++i) {
             std::array<float, 3> xp = x, xm = x;
-            xp[i] += h;
-            xm[i] -= h;
+            xp[i] += h, xm[i] -= h;
             const double step = static_cast<double>(xp[i]) - static_cast<double>(xm[i]);
             const SourceKernelResult kp = source_kernel(xp, 1, p.kernel, 0);
             const SourceKernelResult km = source_kernel(xm, 1, p.kernel, 0);
