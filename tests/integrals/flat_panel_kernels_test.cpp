@@ -303,14 +303,9 @@ TEST(field_quadrature, spline_wrapper_mirror_and_sum_identities)
 
 // ---- the source kernel ----------------------------------------------------------------------
 
-struct TestPanel : FlatQuad {
-    KernelPanel kernel;
-};
+// A flat quadrilateral about its centroid and the source kernel's view of it.
+struct TestPanel : FlatQuad { KernelPanel kernel; };
 TestPanel make_panel(const FlatQuad& q) { return {q, kernel_panel_of(q)}; }
-TestPanel skew_panel(std::array<double, 3> angles = {}, std::array<double, 3> c = {})
-{
-    return make_panel(skew_quad(1.0, true, angles, c));
-}
 
 // Reference values at local point (x, y, z) by brute force.
 struct Reference {
@@ -422,6 +417,7 @@ TEST(source_kernel, expansions_match_exact_integrals_within_their_remainder)
         const double bound_v = series_bound_dipole(s, rho, r, order) * (order + 3) / r +
                                8 * kFloatEps * ref.phi_s / (r * r);
         EXPECT_NEAR(k.dphis_dxi, ref.dphis_dxi, 2 * series_bound_dipole(s, rho, r, order) + bound_v);
+        EXPECT_NEAR(k.dphis_deta, ref.dphis_deta, 2 * series_bound_dipole(s, rho, r, order) + bound_v);
         EXPECT_NEAR(k.dphid_dxi, ref.dphid_dxi, bound_v);
         EXPECT_NEAR(k.dphid_deta, ref.dphid_deta, bound_v);
         EXPECT_NEAR(k.dphid_dzeta, ref.dphid_dzeta, bound_v);
@@ -437,7 +433,7 @@ TEST(source_kernel, expansions_match_exact_integrals_within_their_remainder)
 // exact; the closed form's to rounding).
 TEST(source_kernel, gradient_matches_central_difference)
 {
-    const TestPanel p = skew_panel({0.4, 0.9, -0.3}, {0.5, -1.0, 2.0});
+    const TestPanel p = make_panel(skew_quad(1.0, true, {0.4, 0.9, -0.3}, {0.5, -1.0, 2.0}));
     for (const std::array<double, 3> local : {std::array<double, 3>{0.3, 0.2, 0.6},
                                               {2.0, -1.5, -1.0}, {5.0, 4.0, 3.0},
                                               {9.0, -7.0, 6.0}, {30.0, 10.0, -20.0}}) {
@@ -468,7 +464,7 @@ TEST(source_kernel, gradient_matches_central_difference)
 // remainder is ~ S (rho/r)^3 (the third derivative of ln is ~ 2/r^3 ... times rho^3/6).
 TEST(source_kernel, line_kernel_matches_quadrature_of_its_logarithm)
 {
-    const TestPanel p = skew_panel({0.5, 0.3, 0.2});
+    const TestPanel p = make_panel(skew_quad(1.0, true, {0.5, 0.3, 0.2}));
     const double v[3] = {p.frame[6], p.frame[7], p.frame[8]};
     const double rho = vertex_radius(p);
     for (const std::array<double, 3> x : {std::array<double, 3>{4.0, 2.0, 3.0},
