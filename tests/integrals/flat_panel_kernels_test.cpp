@@ -209,12 +209,6 @@ PanelSet sample_set()
     return set;
 }
 
-std::array<float, 3> point_of(const PanelSet& s, int j)
-{
-    const auto jj = static_cast<std::size_t>(j);
-    return {s.colloc[3 * jj], s.colloc[3 * jj + 1], s.colloc[3 * jj + 2]};
-}
-
 // vquadr (double) and the row variant (float) for the same point-panel pairs.  vquadr with
 // depth D evaluates at (x_j, y_j, z_j + 2 c_z + 2 D) relative to the panel's own c and R,
 // so that is the row variant's field point.  The float row loses the near-field
@@ -225,28 +219,24 @@ TEST(field_quadrature, row_variant_matches_vquadr_for_the_same_pairs)
     const int n = set.n;
     const RowPanels rows = make_row_panels(set.view(), n);
     const float depth = 0.75f;
-    std::vector<float> column(static_cast<std::size_t>(n) * kDensityColumns);
-    std::vector<float> row(static_cast<std::size_t>(n) * kDensityColumns);
+    std::vector<float> column(n * kDensityColumns), row(n * kDensityColumns);
     for (int p = 1; p <= n - 1; ++p) {
         vquadr(p, n, set.view(), column, depth);
-        const float cz = set.colloc[3 * static_cast<std::size_t>(p - 1) + 2];
+        const float* c0 = &set.colloc[3 * (p - 1)];
         for (int j = 0; j < n; ++j) {
-            if (set.active[static_cast<std::size_t>(j)] == 0) continue;
-            std::array<float, 3> f = point_of(set, j);
-            f[2] = static_cast<float>(static_cast<double>(f[2]) + 2.0 * cz + 2.0 * depth);
+            if (set.active[j] == 0) continue;
+            const float* x = &set.colloc[3 * j];
+            const std::array<float, 3> f = {x[0], x[1], static_cast<float>(double(x[2]) + 2.0 * c0[2] + 2.0 * depth)};
             reference::vquadr_row(f, n, rows, row);
-            const double area = set.moments[15 * static_cast<std::size_t>(p - 1)];
-            double r = 0.0;
-            for (int k = 0; k < 3; ++k) r += std::pow(f[k] - set.colloc[3 * static_cast<std::size_t>(p - 1) + k], 2);
-            r = std::sqrt(r);
+            const double area = set.moments[15 * (p - 1)];
+            const double r = std::hypot(f[0] - c0[0], f[1] - c0[1], f[2] - c0[2]);
             for (int c = 0; c < kDensityColumns; ++c) {
                 const int i = c % 6;
                 const int degree = i == 0 ? 0 : (i < 3 ? 1 : 2);
                 const double tol = 64 * kFloatEps * column_scale(i, area, r) * std::pow(1 + r, degree + 1) *
                                    (c >= 6 ? 2 * kPi : 1.0);
-                const auto a = static_cast<std::size_t>(j + c * n);
-                const auto b = static_cast<std::size_t>((p - 1) + c * n);
-                EXPECT_NEAR(column[a], row[b], tol) << "panel " << p << " point " << j + 1 << " column " << c + 1;
+                EXPECT_NEAR(column[j + c * n], row[(p - 1) + c * n], tol)
+                    << "panel " << p << " point " << j + 1 << " column " << c + 1;
             }
         }
     }
