@@ -1,6 +1,6 @@
 // A brute-force double-precision quadrature over a flat polygon, independent of the kernels
-// it checks, and the flat test panels it integrates over.  The polygon is cut into triangles (O', V_k, V_k+1) around the foot O' of the
-// field point and each is mapped from the unit square by x = O' + u (V_k - O' +
+// it checks, and the flat test panels it integrates over.  The polygon is cut into triangles
+// (O', V_k, V_k+1) around the foot O' of the field point and each is mapped from the unit square by x = O' + u (V_k - O' +
 // v (V_k+1 - V_k)) (Duffy), whose Jacobian u cancels the 1/rho singularity at O'.  The
 // remaining peaks (width ~|zeta| along u near 0, width ~ distance to the edge along v) are
 // resolved by intervals shrinking geometrically (ratio 4) towards them, with 10 Gauss-Legendre
@@ -19,6 +19,20 @@ namespace torva::brute {
 
 inline constexpr double kBrutePi = 3.14159265358979323846;
 
+// Legendre polynomial P_l(c) by its recurrence.
+inline double legendre(int l, double c)
+{
+    double p0 = 1.0, p1 = c;
+    if (l == 0) return p0;
+    for (int k = 2; k <= l; ++k) {
+        const double p2 = ((2.0 * k - 1.0) * c * p1 - (k - 1.0) * p0) / k;
+        p0 = p1;
+        p1 = p2;
+    }
+    return p1;
+}
+
+// The 10-point Gauss-Legendre rule on [0, 1]: the roots of P_10 by Newton's method.
 struct GaussRule {
     std::array<double, 10> x{}, w{};
 };
@@ -29,19 +43,13 @@ inline const GaussRule& rule10()
         for (int i = 0; i < 10; ++i) {
             double z = std::cos(kBrutePi * (i + 0.75) / 10.5), dp = 0.0;
             for (int it = 0; it < 100; ++it) {
-                double p0 = 1.0, p1 = z;
-                for (int k = 2; k <= 10; ++k) {
-                    const double p2 = ((2.0 * k - 1.0) * z * p1 - (k - 1.0) * p0) / k;
-                    p0 = p1;
-                    p1 = p2;
-                }
-                dp = 10.0 * (z * p1 - p0) / (z * z - 1.0);
-                const double dz = p1 / dp;
+                dp = 10.0 * (z * legendre(10, z) - legendre(9, z)) / (z * z - 1.0);
+                const double dz = legendre(10, z) / dp;
                 z -= dz;
                 if (std::fabs(dz) < 1e-16) break;
             }
-            g.x[static_cast<std::size_t>(i)] = 0.5 * (1.0 - z);
-            g.w[static_cast<std::size_t>(i)] = 1.0 / ((1.0 - z * z) * dp * dp);
+            g.x[i] = 0.5 * (1.0 - z);
+            g.w[i] = 1.0 / ((1.0 - z * z) * dp * dp);
         }
         return g;
     }();
@@ -176,17 +184,5 @@ inline KernelPanel kernel_panel_of(const FlatQuad& q)
     return k;
 }
 
-// Legendre polynomial P_l(c) by its recurrence.
-inline double legendre(int l, double c)
-{
-    double p0 = 1.0, p1 = c;
-    if (l == 0) return p0;
-    for (int k = 2; k <= l; ++k) {
-        const double p2 = ((2.0 * k - 1.0) * c * p1 - (k - 1.0) * p0) / k;
-        p0 = p1;
-        p1 = p2;
-    }
-    return p1;
-}
 
 }  // namespace torva::brute
