@@ -34,13 +34,6 @@ std::array<float, 12> record_of(const std::array<Vec3d, 4>& p)
     return r;
 }
 
-// Axis-parallel square of side h in the plane z = z0 with lower corner (x0, y0); the stored
-// order P1 = (x1, y1), P2 = (x1, y0), P3 = (x0, y0), P4 = (x0, y1) gives the normal +z.
-std::array<float, 12> square(double x0, double y0, double z0, double h)
-{
-    return record_of({Vec3d{x0 + h, y0 + h, z0}, Vec3d{x0 + h, y0, z0}, Vec3d{x0, y0, z0}, Vec3d{x0, y0 + h, z0}});
-}
-
 // A trapezoid tilted about the x and y axes, so that no component of anything vanishes.
 std::array<float, 12> tilted_trapezoid(const Vec3d& centre)
 {
@@ -64,12 +57,6 @@ KernelPanel kernel_of(const std::array<float, 12>& corners)
     constexpr int kKept[13] = {0, 2, 3, 4, 6, 7, 8, 9, 10, 11, 12, 13, 14};
     for (int m = 0; m < 13; ++m) k.moments[m] = g.moments[kKept[m]];
     return k;
-}
-
-BilinearPanel bilinear_of(const std::array<float, 12>& corners)
-{
-    const auto p = integration_corners(corners);
-    return make_bilinear_panel(p[0], p[1], p[2], p[3]);
 }
 
 // Panel tables of a few hand-made panels, as the builders read them.
@@ -124,7 +111,8 @@ TEST(basis_flow_images, cover_the_reflections_in_both_walls_and_nothing_else)
 TEST(basis_flow_integrals, drivers_match_the_closed_form_flat_panel)
 {
     const auto corners = tilted_trapezoid({0.3, -0.2, -2.0});
-    const BilinearPanel panel = bilinear_of(corners);
+    const auto [p1, p2, p3, p4] = integration_corners(corners);
+    const BilinearPanel panel = make_bilinear_panel(p1, p2, p3, p4);
     const KernelPanel kernel = kernel_of(corners);
     const Vec3d n = vec3::scale(vec3::cross(panel.a, panel.b), 1.0 / vec3::norm(vec3::cross(panel.a, panel.b)));
     const std::vector<Vec3d> points = {
@@ -163,7 +151,8 @@ TEST(basis_flow_matrix, elements_are_normal_velocities_with_the_free_term_on_the
 {
     Tables t;
     t.add(tilted_trapezoid({0.0, 0.0, -0.8}));
-    t.add(square(0.9, -0.3, -0.5, 0.6));
+    // A square of side 0.6 in z = -0.5, stored so that its normal is +z.
+    t.add(record_of({Vec3d{1.5, 0.3, -0.5}, Vec3d{1.5, -0.3, -0.5}, Vec3d{0.9, -0.3, -0.5}, Vec3d{0.9, 0.3, -0.5}}));
     const std::vector<int> list = {1, 2};
     const std::vector<float> weight = {0.5f, 2.0f};
     const std::vector<float> flux = {0.0f, 0.25f};
