@@ -36,8 +36,7 @@ TEST(twisted_panel, dipole_equals_the_bilinear_patch_near_at_its_centre_and_thro
 {
     const std::array<float, 12> record = twisted_corners();
     const PanelGeometry geo = panel_geometry(record);
-    auto corner = [&](int k) { return Vec3d{record[k], record[4 + k], record[8 + k]}; };
-    const Vec3d p1 = corner(2), p2 = corner(1), p3 = corner(0), p4 = corner(3);   // integration order
+    const auto [p1, p2, p3, p4] = integration_corners(record);
     const std::array<double, 3> n = {geo.frame[2], geo.frame[5], geo.frame[8]};
     const double lift = panel_lift(record.data(), n);
     EXPECT_NEAR(std::abs(lift), 0.06, 0.01);
@@ -54,11 +53,7 @@ TEST(twisted_panel, dipole_equals_the_bilinear_patch_near_at_its_centre_and_thro
     const TwistMoments<double> twist = twist_moments(polygon.xi, polygon.eta, lift);
 
     // Field points in the panel frame (xi, eta, zeta) about the corner mean.
-    struct Case {
-        std::array<double, 3> local;
-        FieldRegime regime;
-        const char* where;
-    };
+    struct Case { std::array<double, 3> local; FieldRegime regime; const char* where; };
     const Case cases[] = {{{0.3, 0.2, 0.2}, FieldRegime::near, "near, above"},
                           {{0.9, -0.4, -0.3}, FieldRegime::near, "near, below and beside"},
                           {{1.6, 0.2, 0.0}, FieldRegime::near, "near, in the plane"},

@@ -6,15 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <limits>
 #include <numbers>
 
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"
+#include "support/ellipsoid_added_mass.hpp"
+#include "support/panel_models.hpp"
 
 namespace torva {
 namespace {
@@ -25,89 +23,31 @@ constexpr double kPi = std::numbers::pi;
 // (integrators_2d_test), so three tol of the integral of the absolute integrand.
 constexpr double kRuleAccuracy = 3.0e-4;
 
-// ---- mesh builders ------------------------------------------------------------------------
+// ---- panel models -------------------------------------------------------------------------
 
-// Appends a panel given by its integration corners P1..P4 (stored as corners 3, 2, 1, 4,
-// the order of the mesh reader's corner record).
-void add_panel(PanelModel& m, const std::array<Vec3d, 4>& p, int active)
+// Panel models as a run reads them: padded sheets with their ghost rings and 3 x 3 node
+// tables.  One sheet over the nodes node(a, b), a = 0..np1, b = 0..np2.
+PanelModel sheet_model(int np1, int np2, const std::function<mesh_tool::Vec3(int, int)>& node)
 {
-    const Vec3d stored[4] = {p[2], p[1], p[0], p[3]};
-    for (int axis = 0; axis < 3; ++axis)
-        for (int k = 0; k < 4; ++k)
-            m.corners.push_back(active ? static_cast<float>(stored[k][axis]) : 0.0f);
-    for (int axis = 0; axis < 3; ++axis) {
-        double c = 0.0;
-        for (int k = 0; k < 4; ++k)
-            c += static_cast<double>(static_cast<float>(stored[k][axis]));
-        m.colloc.push_back(active ? static_cast<float>(c / 4.0) : 0.0f);
-    }
-    for (int k = 0; k < 4; ++k)
-        m.sides.push_back(active ? static_cast<float>(vec3::norm(vec3::sub(stored[(k + 1) % 4], stored[k]))) : 0.0f);
-    m.active.push_back(active);
-    ++m.n_panels;
+    return testing::panel_model_from({mesh_tool::make_sheet(np1, np2, mesh_tool::kKindBody, node)}, 0);
 }
 
-// One padded sheet of np1 x np2 interior panels over the nodes node(a, b), a = 0..np1,
-// b = 0..np2, with its ring of ghost panels and the 3 x 3 panel node table.
-PanelModel make_sheet(int np1, int np2, const std::function<Vec3d(int, int)>& node)
+// Flat 2 x 2 sheets of unit squares over [0.5, 2.5] x [1.5, 3.5] at the heights z: panel
+// 6 + 16 k is the square [0.5, 1.5] x [1.5, 2.5] of sheet k.
+PanelModel squares_at(std::initializer_list<double> heights)
 {
-    PanelModel m;
-    const int n1 = np1 + 2, n2 = np2 + 2;
-    for (int j = 0; j < n2; ++j) {
-        for (int i = 0; i < n1; ++i) {
-            const bool interior = i >= 1 && i <= n1 - 2 && j >= 1 && j <= n2 - 2;
-            const int a = i - 1, b = j - 1;
-            std::array<Vec3d, 4> p{};
-            if (interior)
-                p = {node(a, b), node(a + 1, b), node(a + 1, b + 1), node(a, b + 1)};
-            add_panel(m, p, interior ? 1 : 0);
-            for (int dj = -1; dj <= 1; ++dj)
-                for (int di = -1; di <= 1; ++di) {
-                    const int ii = i + di, jj = j + dj;
-                    const bool inside = ii >= 0 && ii < n1 && jj >= 0 && jj < n2;
-                    m.node_table.push_back(inside ? to_panel_number(ii + jj * n1) : 0);
-                }
-        }
-    }
-    return m;
-}
-
-// A closed surface: the six faces of a cube, each an m x m grid, with the nodes pushed out
-// onto the sphere of radius `radius`, so the bilinear panels are twisted and meet edge to
-// edge.  Integration corners run counter-clockwise seen from outside: N points outward.
-// Every panel's node table names the panel itself nine times.
-PanelModel make_sphere(int m, double radius)
-{
-    const Vec3d x{1, 0, 0}, y{0, 1, 0}, z{0, 0, 1};
-    const Vec3d mx{-1, 0, 0}, my{0, -1, 0}, mz{0, 0, -1};
-    // (normal, e_u, e_v) with e_u x e_v = normal.
-    const std::array<std::array<Vec3d, 3>, 6> faces = {{{x, y, z}, {mx, z, y}, {y, z, x},
-                                                        {my, x, z}, {z, x, y}, {mz, y, x}}};
-    PanelModel model;
-    for (const auto& face : faces) {
-        const auto node = [&](int a, int b) {
-            const double u = -1.0 + 2.0 * a / m, v = -1.0 + 2.0 * b / m;
-            const Vec3d q = vec3::add(face[0], vec3::add(vec3::scale(face[1], u), vec3::scale(face[2], v)));
-            return vec3::scale(q, radius / vec3::norm(q));
-        };
-        for (int b = 0; b < m; ++b)
-            for (int a = 0; a < m; ++a) {
-                add_panel(model, {node(a, b), node(a + 1, b), node(a + 1, b + 1), node(a, b + 1)}, 1);
-                for (int k = 0; k < 9; ++k)
-                    model.node_table.push_back(model.n_panels);
-            }
-    }
-    return model;
+    std::vector<mesh_tool::Sheet> sheets;
+    for (const double z : heights)
+        sheets.push_back(mesh_tool::make_sheet(2, 2, mesh_tool::kKindBody,
+                                               [z](int a, int b) { return mesh_tool::Vec3{0.5 + a, 1.5 + b, z}; }));
+    return testing::panel_model_from(sheets, 0);
 }
 
 // Result arrays of one operation.
 struct Arrays {
     std::vector<float> psum, wsum, pdiff, wdiff;   // wsum / wdiff: node arrays for getic2
     Arrays(int n, int weighted_columns, float fill = 0.0f)
-        : psum(static_cast<std::size_t>(n) * 12, fill),
-          wsum(static_cast<std::size_t>(n) * weighted_columns, fill),
-          pdiff(static_cast<std::size_t>(n) * 12, fill),
-          wdiff(static_cast<std::size_t>(n) * weighted_columns, fill) {}
+        : psum(n * 12, fill), wsum(n * weighted_columns, fill), pdiff(n * 12, fill), wdiff(n * weighted_columns, fill) {}
 };
 float at(const std::vector<float>& a, int n, int row, int column) { return a[row + (column - 1) * n]; }
 
@@ -118,9 +58,9 @@ Arrays run_getic2(const PanelModel& m, int symmetry, int method, int own, std::a
     return r;
 }
 
-Arrays run_getic2a(const PanelModel& m, int symmetry, int method, int panel, float depth, float fill = 0.0f)
+Arrays run_getic2a(const PanelModel& m, int symmetry, int method, int panel, float depth)
 {
-    Arrays r(m.n_panels, 18, fill);
+    Arrays r(m.n_panels, 18);
     EXPECT_FALSE(getic2a(m, symmetry, method, panel, m.n_panels, r.psum, r.wsum, r.pdiff, r.wdiff, depth));
     return r;
 }
@@ -137,10 +77,7 @@ Getic2bRun run_getic2b(const PanelModel& m, int symmetry, int panel, float depth
     const int n = m.n_panels;
     Getic2bRun run{Arrays(n, 18, std::nanf("")), {}, 0};
     std::array<std::span<int>, 4> lists;
-    for (int c = 0; c < 4; ++c) {
-        run.lists[c].assign(static_cast<std::size_t>(n), 0);
-        lists[c] = run.lists[c];
-    }
+    for (int c = 0; c < 4; ++c) lists[c] = run.lists[c] = std::vector<int>(n, 0);
     run.failures = getic2b(panel_tables(m), sink, symmetry, panel, n, lists, run.arrays.psum,
                            run.arrays.wsum, run.arrays.pdiff, run.arrays.wdiff, depth);
     return run;
@@ -148,7 +85,7 @@ Getic2bRun run_getic2b(const PanelModel& m, int symmetry, int panel, float depth
 
 std::array<float, 3> colloc_of(const PanelModel& m, int panel)
 {
-    const auto i = static_cast<std::size_t>(to_panel_index(panel)) * 3;
+    const int i = to_panel_index(panel) * 3;
     return {m.colloc[i], m.colloc[i + 1], m.colloc[i + 2]};
 }
 
@@ -160,34 +97,31 @@ double column_sum(const std::vector<float>& a, int n, int column, bool absolute 
     return s;
 }
 
-// A gently curved sheet clear of y = 0 and z = 0, for the image tests.
-PanelModel curved_sheet()
-{
-    return make_sheet(4, 3, [](int a, int b) {
-        return Vec3d{0.4 * a, 0.5 + 0.35 * b, -0.6 + 0.05 * a * b - 0.03 * a * a};
-    });
-}
-
 // ---- getic2 -------------------------------------------------------------------------------
 
-// For a closed surface with outward N the dipole integrals of all panels add up to the
-// solid angle with its sign reversed: -2 pi at a smooth surface point (a panel's centre,
-// with the own-panel rule), -4 pi inside, 0 outside.  Each panel errs by up to
-// kRuleAccuracy of its |value|, so the sum by kRuleAccuracy of the sum of |values|.  The
-// nine pieces add up to 64 on every panel, so the node sums add up to 64 times as much.
+// For a closed surface the dipole integrals of all panels add up to the solid angle, its sign
+// reversed for outward N: -2 pi at a smooth surface point (a panel's centre, with the
+// own-panel rule), -4 pi inside, 0 outside.  The cubed sphere's normals point into the body,
+// which the test reads off its own panel.  Each panel errs by up to kRuleAccuracy of its
+// |value|, so the sum by kRuleAccuracy of the sum of |values|.  The nine pieces add up to
+// 64 on every panel, so the node sums add up to 64 times as much.
 TEST(getic2, closed_surface_dipole_row_gives_the_solid_angle)
 {
-    const PanelModel sphere = make_sphere(3, 1.3);
+    const PanelModel sphere = testing::ellipsoid_model({1.3, 1.3, {3, 3, 3}, 0.0});
     const int n = sphere.n_panels;
+    int own = 30;
+    while (sphere.active[to_panel_index(own)] == 0) ++own;
+    const auto c = colloc_of(sphere, own);
+    const float* nv = &sphere.frame[static_cast<std::size_t>(to_panel_index(own)) * 9];
+    const double outward = nv[2] * c[0] + nv[5] * c[1] + nv[8] * c[2] > 0.0 ? 1.0 : -1.0;
     for (const int method : {1, 2, 3}) {
-        const int own = 23;
-        const Arrays on = run_getic2(sphere, 0, method, own, colloc_of(sphere, own));
+        const Arrays on = run_getic2(sphere, 0, method, own, c);
         const double budget = kRuleAccuracy * column_sum(on.psum, n, kDipoleColumn, true);
-        EXPECT_NEAR(column_sum(on.psum, n, kDipoleColumn), -2.0 * kPi, budget) << "method " << method;
-        EXPECT_NEAR(column_sum(on.wsum, n, kDipoleColumn), -128.0 * kPi, 64.0 * 2.0 * budget);
+        EXPECT_NEAR(column_sum(on.psum, n, kDipoleColumn), -2.0 * kPi * outward, budget) << "method " << method;
+        EXPECT_NEAR(column_sum(on.wsum, n, kDipoleColumn), -128.0 * kPi * outward, 64.0 * 2.0 * budget);
     }
     const Arrays inside = run_getic2(sphere, 0, 3, 0, {0.1f, -0.2f, 0.05f});
-    EXPECT_NEAR(column_sum(inside.psum, n, kDipoleColumn), -4.0 * kPi,
+    EXPECT_NEAR(column_sum(inside.psum, n, kDipoleColumn), -4.0 * kPi * outward,
                 kRuleAccuracy * column_sum(inside.psum, n, kDipoleColumn, true));
     const Arrays outside = run_getic2(sphere, 0, 3, 0, {2.0f, 0.7f, -0.4f});
     EXPECT_NEAR(column_sum(outside.psum, n, kDipoleColumn), 0.0,
@@ -200,11 +134,9 @@ TEST(getic2, closed_surface_dipole_row_gives_the_solid_angle)
 // and getic2 hands back the failure, whose report names the corners and the point.
 TEST(getic2, failed_integral_is_returned_with_the_corner_report)
 {
-    PanelModel m;
-    add_panel(m, {Vec3d{0.5, 1.5, 0.0}, Vec3d{1.5, 1.5, 0.0}, Vec3d{1.5, 2.5, 0.0}, Vec3d{0.5, 2.5, 0.0}}, 1);
-    m.node_table.assign(9, 1);
-    Arrays r(1, 12);
-    const auto row = getic2(m, 0, 2, 0, {1.0f, 2.0f, 0.0f}, 1, r.psum, r.wsum, r.pdiff, r.wdiff);
+    const PanelModel m = squares_at({0.0});
+    Arrays r(m.n_panels, 12);
+    const auto row = getic2(m, 0, 2, 0, {1.0f, 2.0f, 0.0f}, m.n_panels, r.psum, r.wsum, r.pdiff, r.wdiff);
     ASSERT_TRUE(row);
     const std::vector<std::string> report = integration_failure_report(*row);
     ASSERT_EQ(report.size(), 6u);
@@ -213,8 +145,8 @@ TEST(getic2, failed_integral_is_returned_with_the_corner_report)
     EXPECT_EQ(report[4], "x4 =  0.5 2.5 0.0");
     EXPECT_EQ(report[5], "xf =  1.0 2.0 0.0");
     // Named as the own panel, the same point is integrated (method 2 becomes 3).
-    EXPECT_FALSE(getic2(m, 0, 2, 1, {1.0f, 2.0f, 0.0f}, 1, r.psum, r.wsum, r.pdiff, r.wdiff));
-    EXPECT_NEAR(at(r.psum, 1, 0, kSourceColumn), 4.0 * std::log(1.0 + std::sqrt(2.0)), kRuleAccuracy * 3.6);
+    EXPECT_FALSE(getic2(m, 0, 2, 6, {1.0f, 2.0f, 0.0f}, m.n_panels, r.psum, r.wsum, r.pdiff, r.wdiff));
+    EXPECT_NEAR(at(r.psum, m.n_panels, 5, kSourceColumn), 4.0 * std::log(1.0 + std::sqrt(2.0)), kRuleAccuracy * 3.6);
 }
 
 // ---- getic2a ------------------------------------------------------------------------------
@@ -226,7 +158,9 @@ TEST(getic2, failed_integral_is_returned_with_the_corner_report)
 // up to the float rounding of the up to 9 x 9 additions (2^-24 each of the row's scale).
 TEST(getic2a, columns_are_the_rows_of_getic2_and_gather_into_its_nodes)
 {
-    const PanelModel sheet = curved_sheet();
+    const PanelModel sheet = sheet_model(4, 3, [](int a, int b) {   // gently curved
+        return mesh_tool::Vec3{0.4 * a, 0.5 + 0.35 * b, -0.6 + 0.05 * a * b - 0.03 * a * a};
+    });
     const int n = sheet.n_panels;
     std::vector<Arrays> columns;
     for (int i = 1; i <= n; ++i)
@@ -296,8 +230,8 @@ TEST(getic2b_rules, point_sets_integrate_polynomials_over_the_square)
 // and only the few nearest sub-squares are that close: 1e-3 of the column's scale.
 TEST(getic2b, agrees_with_getic2a_within_its_rule_accuracy)
 {
-    const PanelModel sheet = make_sheet(5, 4, [](int a, int b) {
-        return Vec3d{0.3 * a, 0.2 + 0.3 * b + 0.02 * a * a, -0.8 + 0.04 * a * b - 0.02 * b * b};
+    const PanelModel sheet = sheet_model(5, 4, [](int a, int b) {
+        return mesh_tool::Vec3{0.3 * a, 0.2 + 0.3 * b + 0.02 * a * a, -0.8 + 0.04 * a * b - 0.02 * b * b};
     });
     const int n = sheet.n_panels;
     const float depth = 1.5f;
@@ -343,19 +277,14 @@ TEST(getic2b, agrees_with_getic2a_within_its_rule_accuracy)
 // the column is still produced.
 TEST(getic2b, failures_are_reported_and_the_column_goes_on)
 {
-    PanelModel m;
-    const std::array<Vec3d, 4> p = {Vec3d{0.5, 1.5, 0.0}, Vec3d{1.5, 1.5, 0.0}, Vec3d{1.5, 2.5, 0.0}, Vec3d{0.5, 2.5, 0.0}};
-    add_panel(m, p, 1);
-    add_panel(m, p, 1);
-    add_panel(m, {Vec3d{0.5, 1.5, 3.0}, Vec3d{1.5, 1.5, 3.0}, Vec3d{1.5, 2.5, 3.0}, Vec3d{0.5, 2.5, 3.0}}, 1);
-    m.node_table.assign(27, 1);
+    const PanelModel m = squares_at({0.0, 0.0, 3.0});
     std::vector<std::string> lines;
-    const Getic2bRun run = run_getic2b(m, 0, 1, -1.0f, [&lines](std::string_view line) { lines.emplace_back(line); });
+    const Getic2bRun run = run_getic2b(m, 0, 6, -1.0f, [&lines](std::string_view line) { lines.emplace_back(line); });
     EXPECT_GT(run.failures, 0);
     ASSERT_EQ(lines.size(), static_cast<std::size_t>(run.failures));
     for (const auto& line : lines)
         EXPECT_EQ(line, " influence matrix fail in getic2b");
-    EXPECT_GT(at(run.arrays.psum, 3, 2, kSourceColumn), 0.0f);   // the far panel's row was done
+    EXPECT_GT(at(run.arrays.psum, m.n_panels, 37, kSourceColumn), 0.0f);   // the far panel's row was done
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// Panel integrals against closed forms for flat panels, moment expansions in the far field,
-// the partition of unity of the B-spline pieces, and a second method (singularity
-// subtraction) for the own-panel rule on curved panels.
+// Panel integrals against closed forms for flat panels, the partition of unity of the
+// B-spline pieces, and a second method (singularity subtraction) for the own-panel rule on
+// curved panels.
 #include "integrals/panel_integrals.hpp"
 
 #include <gtest/gtest.h>
@@ -61,15 +61,6 @@ double over_rectangle(const G& g, const FlatRectangle& rect, double x0, double y
     return g(u2, v2, h) - g(u1, v2, h) - g(u2, v1, h) + g(u1, v1, h);
 }
 
-// 1/r over a rectangle of half-sides hx, hy seen from its centre (4 triangles' worth of
-// the corner formula): 4 [hx ln((hy + d)/hx) + hy ln((hx + d)/hy)], d the half-diagonal.
-// For a square of side a this is 4 a ln(1 + sqrt 2).
-double rectangle_centre_potential(double hx, double hy)
-{
-    const double d = std::sqrt(hx * hx + hy * hy);
-    return 4.0 * (hx * std::log((hy + d) / hx) + hy * std::log((hx + d) / hy));
-}
-
 // 1/r over a plane polygon from a point O inside it: the sum over the edges of the triangles
 // (O, V1, V2), each p (asinh(t2/p) - asinh(t1/p)) with p the distance from O to the edge's
 // line and t1, t2 the positions of V1, V2 along it from the foot of the perpendicular.
@@ -88,30 +79,44 @@ double polygon_potential(const std::array<Vec3d, 4>& v, const Vec3d& o)
     return sum;
 }
 
-PanelIntegrals regular(int method, const Vec3d& f, const std::array<Vec3d, 4>& p)
-{
-    return panel_integrals(method, f, p[0], p[1], p[2], p[3]);
-}
-
+// Each method against the closed forms, and its nine B-spline pieces, which add up to 64 at
+// every point, so that their integrals add up to 64 times the panel's.  Each integral errs by
+// up to kRuleAccuracy of the integral of its absolute integrand: the sources are positive, so
+// their sum may err by kRuleAccuracy of 64 |source|, doubled for the closed form's tolerance;
+// the dipoles are bounded by their absolute sum.  (The pieces of twisted panels are summed on
+// the cubed sphere in influence_coefficients_test.)
 TEST(panel_integrals, flat_rectangle_matches_closed_forms_for_every_method)
 {
     const FlatRectangle rect = tilted_rectangle(0.6, 0.4);
-    const auto corners = rect.corners();
+    const auto p = rect.corners();
     // Above the centre, close over the panel, beside it below, and far off.
     const double points[4][3] = {{0.0, 0.0, 0.5}, {0.3, -0.2, 0.1}, {1.5, 0.7, -0.3}, {5.0, 3.0, 2.0}};
     for (const int method : {kMethodRomberg, kMethodAdaptiveSize, kMethodAdaptiveTworule}) {
         for (const auto& q : points) {
-            const PanelIntegrals r = regular(method, rect.at(q[0], q[1], q[2]), corners);
+            SCOPED_TRACE(testing::Message() << "method " << method << " point " << q[0] << " " << q[1] << " " << q[2]);
+            const Vec3d f = rect.at(q[0], q[1], q[2]);
+            const PanelIntegrals r = panel_integrals(method, f, p[0], p[1], p[2], p[3]);
             const double source = over_rectangle(potential_antiderivative, rect, q[0], q[1], q[2]);
             const double dipole = over_rectangle(solid_angle_antiderivative, rect, q[0], q[1], q[2]);
             EXPECT_EQ(r.error_flag, 0);
-            EXPECT_NEAR(r.source, source, kRuleAccuracy * std::fabs(source)) << "method " << method;
-            EXPECT_NEAR(r.dipole, dipole, kRuleAccuracy * std::fabs(dipole)) << "method " << method;
+            EXPECT_NEAR(r.source, source, kRuleAccuracy * std::fabs(source));
+            EXPECT_NEAR(r.dipole, dipole, kRuleAccuracy * std::fabs(dipole));
+            const PanelIntegralsW9 nine = panel_integrals_w9(method, f, p[0], p[1], p[2], p[3]);
+            ASSERT_EQ(nine.error_flag, 0);
+            EXPECT_EQ(nine.weights_done, 9);
+            double source9 = 0.0, dipole9 = 0.0, dipole_abs = 0.0;
+            for (int k = 0; k < 9; ++k) {
+                source9 += nine.source[k];
+                dipole9 += nine.dipole[k];
+                dipole_abs += std::fabs(nine.dipole[k]);
+            }
+            EXPECT_NEAR(source9, 64.0 * source, 2.0 * kRuleAccuracy * 64.0 * source);
+            EXPECT_NEAR(dipole9, 64.0 * dipole, kRuleAccuracy * (dipole_abs + 64.0 * std::fabs(dipole)));
         }
     }
 }
 
-// A twisted (non-planar) panel and points near and far.
+// A twisted (non-planar) panel.
 std::array<Vec3d, 4> twisted_corners(double scale)
 {
     const std::array<Vec3d, 4> base = {Vec3d{-0.5, -0.45, 0.08}, Vec3d{0.55, -0.5, -0.1},
@@ -122,34 +127,7 @@ std::array<Vec3d, 4> twisted_corners(double scale)
     return p;
 }
 
-// The nine pieces add up to 64 at every point, so their integrals add up to 64 times the
-// panel's.  Each of the ten integrals errs by up to kRuleAccuracy of the integral of its
-// absolute integrand; the sources are positive, so the sum may err by 2 kRuleAccuracy of
-// 64 |source|; the dipoles are bounded by their absolute sum.
-TEST(panel_integrals_w9, pieces_add_up_to_sixty_four_times_the_panel)
-{
-    const auto p = twisted_corners(1.0);
-    const Vec3d points[3] = {{1.1, 2.2, -0.2}, {1.6, 1.4, -0.9}, {3.0, 4.0, 1.0}};
-    for (const int method : {kMethodRomberg, kMethodAdaptiveSize, kMethodAdaptiveTworule}) {
-        for (const Vec3d& f : points) {
-            const PanelIntegrals one = panel_integrals(method, f, p[0], p[1], p[2], p[3]);
-            const PanelIntegralsW9 nine = panel_integrals_w9(method, f, p[0], p[1], p[2], p[3]);
-            ASSERT_EQ(nine.error_flag, 0);
-            EXPECT_EQ(nine.weights_done, 9);
-            double source = 0.0, dipole = 0.0, dipole_abs = 0.0;
-            for (int k = 0; k < 9; ++k) {
-                source += nine.source[k];
-                dipole += nine.dipole[k];
-                dipole_abs += std::fabs(nine.dipole[k]);
-            }
-            EXPECT_NEAR(source, 64.0 * one.source, 2.0 * kRuleAccuracy * 64.0 * one.source);
-            EXPECT_NEAR(dipole, 64.0 * one.dipole,
-                        kRuleAccuracy * (dipole_abs + 64.0 * std::fabs(one.dipole)));
-        }
-    }
-}
-
-// At its centre a flat rectangle's source integral is the closed form above and its dipole
+// At its centre a flat rectangle's source integral is the polygon's closed form and its dipole
 // integral vanishes (N . R = 0 in the plane; rounding leaves ~1e-16 of the source).  The
 // cases cover the square rule (1:1, 3:1 exactly) and the strip split in s and in t.  The
 // method codes 1 and 2 are replaced by 3 on the own panel, so all three give one result.
@@ -159,7 +137,7 @@ TEST(self_panel_integrals, flat_rectangle_at_its_centre_matches_closed_form)
     for (const auto& shape : shapes) {
         const FlatRectangle rect = tilted_rectangle(shape[0], shape[1]);
         const auto p = rect.corners();
-        const double exact = rectangle_centre_potential(shape[0], shape[1]);
+        const double exact = polygon_potential(p, rect.c0);
         const PanelIntegrals three = self_panel_integrals(3, rect.c0, p[0], p[1], p[2], p[3]);
         EXPECT_EQ(three.error_flag, 0);
         EXPECT_NEAR(three.source, exact, kRuleAccuracy * exact) << shape[0] << " x " << shape[1];
@@ -224,11 +202,10 @@ TEST(self_panel_integrals, twisted_panel_agrees_with_a_second_method)
             }
             return sum;
         };
-        const std::array<Vec3d, 4> tangent = {
-            vec3::add(panel.c, vec3::add(vec3::scale(panel.a, -0.5), vec3::scale(panel.b, -0.5))),
-            vec3::add(panel.c, vec3::add(vec3::scale(panel.a, 0.5), vec3::scale(panel.b, -0.5))),
-            vec3::add(panel.c, vec3::add(vec3::scale(panel.a, 0.5), vec3::scale(panel.b, 0.5))),
-            vec3::add(panel.c, vec3::add(vec3::scale(panel.a, -0.5), vec3::scale(panel.b, 0.5)))};
+        std::array<Vec3d, 4> tangent;
+        for (int k = 0; k < 4; ++k)
+            tangent[k] = vec3::add(panel.c, vec3::add(vec3::scale(panel.a, k == 1 || k == 2 ? 0.5 : -0.5),
+                                                      vec3::scale(panel.b, k >= 2 ? 0.5 : -0.5)));
         const double source_ref = polygon_potential(tangent, panel.c) + quadrants(source_rest);
         const double dipole_ref = quadrants(dipole);
         const double dipole_scale = quadrants(dipole_abs);
