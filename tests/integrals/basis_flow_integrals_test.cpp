@@ -133,7 +133,7 @@ TEST(basis_flow_integrals, drivers_match_the_closed_form_flat_panel)
         EXPECT_EQ(q.error_flag, 0);
         EXPECT_NEAR(q.values[0], k.phi_s, 5.0e-4 * std::fabs(k.phi_s));
         const double grad_scale = norm3(k.grad_phi_s);
-        for (int c = 0; c < 3; ++c)   // the velocity integrals are minus the gradient, (2)
+        for (int c = 0; c < 3; ++c)   // the velocity integrals are minus the gradient
             EXPECT_NEAR(-q.values[c + 1], k.grad_phi_s[c], 5.0e-4 * grad_scale);
         const DirectedVelocityIntegral d = directed_velocity_integral(kBasisFlowNearMethod, f, direction, panel);
         EXPECT_EQ(d.error_flag, 0);
