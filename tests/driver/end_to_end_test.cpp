@@ -7,7 +7,8 @@
 //   - a sea bottom (SEA_DEPTH > 0), on both systems, against the body and its mirror image in
 //     the bottom plane run in deep water, with ALENGTH 2 so that the depth's scaling counts;
 //   - the thread counts (ours and the BLAS library's), which must change no byte of any journal or
-//     filter file.
+//     filter file; and gfortran reads every journal of the shipped example with the layout the
+//     solver declares.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,7 +17,6 @@
 #include <numbers>
 #include <sstream>
 
-#include "../../tools/mesh_shapes.hpp"
 #include "support/journal_solver.hpp"
 #include "support/panel_models.hpp"
 #include "support/run_program.hpp"
@@ -28,18 +28,6 @@ namespace mt = torva::mesh_tool;
 using namespace torva::testing;
 
 constexpr double kSphereAddedMass = 2.0 / 3.0 * std::numbers::pi;   // rho = 1, R = 1
-
-// A unit sphere as a cubed sphere of n panels per cube edge, centre at depth `depth`.
-std::vector<mt::Sheet> sphere(int n, double depth, bool half = false)
-{
-    mt::CubedEllipsoidParams p;
-    p.centre = {0.0, 0.0, -depth};
-    p.n[0] = p.n[1] = p.n[2] = n;
-    p.keep_y_nonnegative = half;
-    auto sheets = mt::cubed_ellipsoid(p);
-    for (auto& s : sheets) s.flag = 1;
-    return sheets;
-}
 
 // The mesh text in file units: model lengths times ALENGTH.
 std::string mesh_text(std::vector<mt::Sheet> sheets, int symmetry, double alength)
@@ -91,7 +79,7 @@ std::vector<float> solve(const Outcome& r, int n, int s, int infinvs, const std:
 // integral; any other value leaves the ghost rows empty, which the factorisation must report.
 TEST(end_to_end, panelwise_system_for_every_infbnd_and_infinvs)
 {
-    const auto sheets = sphere(4, 10.0, true);
+    const auto sheets = cubed_sphere(4, 10.0, true);
     const torva::PanelModel model = panel_model_from(sheets, 1);
     const int n = model.n_panels;
     const std::string mesh = mesh_text(sheets, 1, 1.0);
@@ -146,9 +134,9 @@ TEST(end_to_end, panelwise_system_for_every_infbnd_and_infinvs)
 TEST(end_to_end, sea_bottom_is_the_mirror_image_body_in_deep_water_for_both_systems)
 {
     const double alength = 2.0, c = 3.0, h = 4.5;
-    const auto body = sphere(4, c);
+    const auto body = cubed_sphere(4, c);
     auto pair = body;
-    for (const auto& s : sphere(4, 2 * h - c)) pair.push_back(s);
+    for (const auto& s : cubed_sphere(4, 2 * h - c)) pair.push_back(s);
     const torva::PanelModel one = panel_model_from(body, 0), two = panel_model_from(pair, 0);
     const int n = one.n_panels;
     ASSERT_EQ(two.n_panels, 2 * n);
@@ -180,21 +168,69 @@ TEST(end_to_end, sea_bottom_is_the_mirror_image_body_in_deep_water_for_both_syst
     }
 }
 
+// What gfortran makes of the journals in `dir` of a symmetric run (INFINVS 1, one filter),
+// reading every record at the length the solver declares it: N rows of N reals in .jou1 and
+// .jou1a, LU factors and pivots of both systems then the filter list in .jou2, one record of
+// 7 N reals in .jou3, records of 6 reals in .jou4; a short record fails the READ.  Prints the
+// count of .jou4 records and the filter's name.
+FortranRun gfortran_reads_the_journals(const TempDir& dir, const std::string& base, int n)
+{
+    return compile_and_run_fortran(dir, "program rd\n  implicit none\n  integer, parameter :: n = " + std::to_string(n) + R"(
+  real :: row(n), a(n, n), b(7 * n), v(6)
+  integer :: ipiv(n), r, k, ios
+  character(len=200) :: names(9)
+  open(11, file=')" + base + R"(.jou1', form='unformatted', status='old')
+  open(15, file=')" + base + R"(.jou1a', form='unformatted', status='old')
+  open(12, file=')" + base + R"(.jou2', form='unformatted', status='old')
+  open(13, file=')" + base + R"(.jou3', form='unformatted', status='old')
+  open(14, file=')" + base + R"(.jou4', form='unformatted', status='old')
+  do r = 1, n
+    read(11) row
+    read(15) row
+  end do
+  do k = 1, 2
+    read(12) a
+    read(12) ipiv
+    if (any(ipiv < 1) .or. any(ipiv > n)) stop 'bad pivots'
+  end do
+  read(12) k
+  read(12) names(1:k)
+  read(13) b
+  read(11, iostat=ios) row
+  if (ios >= 0) stop 'jou1 has more than n records'
+  read(15, iostat=ios) row
+  if (ios >= 0) stop 'jou1a has more than n records'
+  read(12, iostat=ios) k
+  if (ios >= 0) stop 'jou2 goes on after the filter list'
+  read(13, iostat=ios) b
+  if (ios >= 0) stop 'jou3 has more than one record'
+  k = 0
+  do
+    read(14, iostat=ios) v
+    if (ios /= 0) exit
+    k = k + 1
+  end do
+  if (ios > 0) stop 'bad jou4 record'
+  write(*,'(a,i0,1x,a)') 'jou4 records: ', k, trim(names(1))
+end program
+)");
+}
+
 // The thread counts change how fast a run goes, never what it writes: the shipped example
 // (symmetric hull, free surface, filter) and a variant through the other paths (integrated
 // basis-flow builder, mode derivatives, the inverse-times-B product) give the same bytes in
 // every journal and filter file for OPENBLAS_NUM_THREADS 1, 2 or unset and OMP_NUM_THREADS
-// 1 or 2 (the variant only at the two ends of that range, to keep the test short).
+// 1 or 2 (the variant only at the two ends of that range, to keep the test short).  The
+// first run's journals are read by gfortran.
 TEST(end_to_end, every_output_file_is_the_same_for_any_thread_counts)
 {
     const std::string example = std::string(TORVA_SOURCE_DIR) + "/examples/wigley/";
     const std::string shipped = read_text(example + "wigley.inp");
     std::string variant = shipped;
     variant.replace(variant.find(" SEA_DEPTH"), 0, " INFNMR = 0\n IFSBC = 3\n INFINVS = -1\n");
-    const std::vector<std::string> every = {
-        "env OPENBLAS_NUM_THREADS=1 OMP_NUM_THREADS=1", "env OPENBLAS_NUM_THREADS=1 OMP_NUM_THREADS=2",
-        "env OPENBLAS_NUM_THREADS=2 OMP_NUM_THREADS=1", "env OPENBLAS_NUM_THREADS=2 OMP_NUM_THREADS=2",
-        "env -u OPENBLAS_NUM_THREADS OMP_NUM_THREADS=1", "env -u OPENBLAS_NUM_THREADS OMP_NUM_THREADS=2"};
+    std::vector<std::string> every;
+    for (const char* blas : {"OPENBLAS_NUM_THREADS=1", "OPENBLAS_NUM_THREADS=2", "-u OPENBLAS_NUM_THREADS"})
+        for (const char* omp : {"OMP_NUM_THREADS=1", "OMP_NUM_THREADS=2"}) every.push_back(std::string("env ") + blas + " " + omp);
     const std::vector<std::string> ends = {every.front(), every.back()};
     for (const auto& [deck, envs] : {std::pair{shipped, every}, std::pair{variant, ends}}) {
         std::map<std::string, std::string> first;
@@ -214,6 +250,14 @@ TEST(end_to_end, every_output_file_is_the_same_for_any_thread_counts)
             if (first.empty()) {
                 first = files;
                 first_env = env;
+                if (deck != shipped) continue;
+                const auto n = static_cast<int>(journal_records(dir.file("wigley.jou1")).size());
+                const auto jou4 = journal_records(dir.file("wigley.jou4")).size();
+                const FortranRun read = gfortran_reads_the_journals(dir, "wigley", n);
+                ASSERT_EQ(read.exit_code, 0) << read.output;
+                EXPECT_GT(jou4, 0u);
+                EXPECT_NE(read.output.find("jou4 records: " + std::to_string(jou4) + " wigley.jou05\n"), std::string::npos)
+                    << read.output;
                 continue;
             }
             for (const auto& [name, bytes] : files)

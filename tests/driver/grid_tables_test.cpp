@@ -7,25 +7,11 @@
 
 #include <cmath>
 
-#include "../../tools/mesh_shapes.hpp"
 #include "support/panel_models.hpp"
 
 namespace {
 
-// Box barge L x B x T: x in [-L/2, L/2], y in [-B/2, B/2], z in [-T, 0]; the bottom is sheet 1.
-torva::PanelModel box_barge(double L, double B, double T, bool half)
-{
-    torva::mesh_tool::BoxParams p;
-    p.length = L;
-    p.beam = B;
-    p.draft = T;
-    p.nx = 4;
-    p.ny = 2;
-    p.nz = 2;
-    auto sheets = torva::mesh_tool::box_hull(p, half);
-    for (auto& s : sheets) s.flag = 1;
-    return torva::testing::panel_model_from(sheets, half ? 1 : 0);
-}
+using namespace torva::testing;
 
 // The closed forms V = LBT, S = LB + 2LT + 2BT, centre of buoyancy (0, 0, -T/2), for the whole
 // box and for its half mirrored in y = 0.  The corners are floats of the file's ten digits;
@@ -35,7 +21,7 @@ TEST(grid_extents, box_barge_matches_closed_forms_whole_and_half)
     const double L = 4.0, B = 1.0, T = 0.5;
     for (const bool half : {false, true}) {
         SCOPED_TRACE(half ? "half" : "whole");
-        auto m = box_barge(L, B, T, half);
+        auto m = panel_model_from(box_barge(L, B, T, 4, 2, 2, half), half ? 1 : 0);
         const auto g = torva::compute_grid_extents(m);
         EXPECT_NEAR(g.volume, L * B * T, 1e-6 * L * B * T);
         EXPECT_NEAR(g.wetted_area, L * B + 2 * L * T + 2 * B * T, 1e-6 * L * L);

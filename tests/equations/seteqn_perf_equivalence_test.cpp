@@ -22,36 +22,28 @@
 #include <cstring>
 #include <random>
 
-#include "frame/units.hpp"
-#include "mesh/mesh_text.hpp"
-#include "support/journal_solver.hpp"
-#include "support/run_program.hpp"
+#include "support/panel_models.hpp"
 
 namespace {
 
-using namespace torva::testing;
-
-torva::PanelModel generated_mesh(const std::string& args)
-{
-    TempDir dir("perfmesh");
-    const auto gen =
-        run_command(shell_quote(built_program("torva-mesh")) + " " + args + " --out " + shell_quote(dir.file("m.ssg")));
-    EXPECT_EQ(gen.exit_code, 0) << gen.output;
-    torva::PanelModel m;
-    EXPECT_EQ(torva::test::load_mesh(m, read_text(dir.file("m.ssg")), 1.0f), 0);
-    torva::fill_moment_tables(m);
-    return m;
-}
+namespace mt = torva::mesh_tool;
+using torva::testing::cubed_sphere;
+using torva::testing::panel_model_from;
 
 const torva::PanelModel& sphere()
 {
-    static const torva::PanelModel m = generated_mesh("sphere --radius 1 --depth 3 --n 6 --symmetry 1");
+    static const torva::PanelModel m = panel_model_from(cubed_sphere(6, 3.0, true), 1);
     return m;
 }
 
+// A Wigley hull with an O-grid of free surface around it.
 const torva::PanelModel& wigley()
 {
-    static const torva::PanelModel m = generated_mesh("wigley --nx 12 --nz 5 --fs-radius 3 --fs-nr 5");
+    static const torva::PanelModel m = [] {
+        auto sheets = mt::wigley_hull({2.0, 0.2, 0.125, 12, 5, true}, false);
+        for (auto& s : mt::free_surface(sheets, {3.0, 5, 1.15}, false)) sheets.push_back(s);
+        return panel_model_from(sheets, 0);
+    }();
     return m;
 }
 

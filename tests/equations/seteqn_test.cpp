@@ -1,5 +1,6 @@
 // The main system's rows, records and stops, on small meshes with influence routines whose
-// values are known, so that every entry can be predicted by hand.
+// values are known, so that every entry can be predicted by hand.  gfortran reads the journals
+// of a whole run in end_to_end_test.cpp.
 #include "equations/seteqn.hpp"
 
 #include <gtest/gtest.h>
@@ -8,16 +9,12 @@
 #include <cstring>
 
 #include "frame/run_stop.hpp"
-#include "driver/journal.hpp"
-#include "frame/units.hpp"
 #include "mesh/mesh_text.hpp"
-#include "support/journal_solver.hpp"
 #include "support/memory_output.hpp"
-#include "support/run_program.hpp"
 
 namespace {
 
-using namespace torva::testing;
+using torva::testing::MemoryOutput;
 using torva::test::flat_sheet;
 using torva::test::sheets_text;
 using torva::test::version_header;
@@ -124,66 +121,6 @@ TEST(seteqn_rows, a_singular_system_reports_the_sgetrf_info)
         EXPECT_EQ(line.rfind("ERROR: Error decomposing amat in routine  seteqn. ", 0), 0u) << line;
         EXPECT_GT(std::stoi(line.substr(line.rfind(' ') + 1)), 0) << line;
     }
-}
-
-TEST(seteqn_rows, gfortran_reads_every_journal_record_with_the_documented_lengths)
-{
-    TempDir dir("gfjou");
-    const std::string args = "sphere --radius 1 --depth 3 --n 4 --symmetry 1 --out " + shell_quote(dir.file("s.ssg"));
-    ASSERT_EQ(run_command(shell_quote(built_program("torva-mesh")) + " " + args).exit_code, 0);
-    torva::PanelModel m;
-    ASSERT_EQ(torva::test::load_mesh(m, read_text(dir.file("s.ssg")), 1.0f), 0);
-    torva::fill_moment_tables(m);
-    {
-        torva::OpenOptions o;
-        o.status = "NEW";
-        ASSERT_EQ(torva::units().open(6, dir.file("t.LIS"), o), 0);
-        o.form = torva::FileForm::unformatted;
-        for (const auto& [unit, suffix] : {std::pair{11, ".jou1"}, {15, ".jou1a"}, {12, ".jou2"}, {14, ".jou4"}})
-            ASSERT_EQ(torva::units().open(unit, dir.file(std::string("t") + suffix), o), 0);
-        torva::UnitJournal journal(6);
-        torva::seteqn(m, {6, journal}, 1, m.n_sheets, m.n_panels, {1, 1, 1}, -1, 1, -1.0f);
-        (void)torva::units().close_all();
-    }
-    const int n = m.n_panels;
-    const std::string prog = R"(
-program rd
-  implicit none
-  integer, parameter :: n = )" + std::to_string(n) + R"(
-  real :: row(n), a(n, n), v(6)
-  integer :: ipiv(n), r, k, ios
-  open(11, file='t.jou1', form='unformatted', status='old')
-  open(15, file='t.jou1a', form='unformatted', status='old')
-  open(12, file='t.jou2', form='unformatted', status='old')
-  open(14, file='t.jou4', form='unformatted', status='old')
-  do r = 1, n
-    read(11) row
-    read(15) row
-  end do
-  read(11, iostat=ios) row
-  if (ios >= 0) stop 'jou1 has more than n records'
-  do k = 1, 2
-    read(12) a
-    read(12) ipiv
-    if (any(ipiv < 1) .or. any(ipiv > n)) stop 'bad pivots'
-  end do
-  k = 0
-  do
-    read(14, iostat=ios) v
-    if (ios /= 0) exit
-    k = k + 1
-  end do
-  write(*,'(a,i0)') 'jou4 records: ', k
-end program
-)";
-    const auto run = compile_and_run_fortran(dir, prog);
-    ASSERT_EQ(run.exit_code, 0) << run.output;
-    // One record of 6 reals (symmetry 1) for every interior row and every active body panel:
-    // all sheets of the sphere are body sheets with flag 1.
-    int interior = 0;
-    for (int p = 0; p < n; ++p) interior += m.active[p];
-    EXPECT_NE(run.output.find("jou4 records: " + std::to_string(interior * interior)), std::string::npos)
-        << run.output;
 }
 
 }  // namespace

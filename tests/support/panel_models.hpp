@@ -32,4 +32,27 @@ inline PanelModel panel_model_from(const std::vector<mesh_tool::Sheet>& sheets, 
     return model;
 }
 
+// A unit sphere meshed as a cubed sphere of n panels per cube edge about (0, 0, -depth), every
+// sheet flagged (MP = 1); `half` keeps y >= 0 (symmetry 1), `floating` keeps z <= 0.
+inline std::vector<mesh_tool::Sheet> cubed_sphere(int n, double depth, bool half = false, bool floating = false)
+{
+    mesh_tool::CubedEllipsoidParams p;
+    p.centre = {0.0, 0.0, -depth};
+    p.n[0] = p.n[1] = p.n[2] = n;
+    p.keep_y_nonnegative = half;
+    p.keep_z_nonpositive = floating;
+    auto sheets = mesh_tool::cubed_ellipsoid(p);
+    for (auto& s : sheets) s.flag = 1;
+    return sheets;
+}
+
+// A box barge L x B x T, x in [-L/2, L/2], y in [-B/2, B/2], z in [-T, 0], every sheet
+// flagged; the bottom is sheet 1.
+inline std::vector<mesh_tool::Sheet> box_barge(double L, double B, double T, int nx, int ny, int nz, bool half)
+{
+    auto sheets = mesh_tool::box_hull({L, B, T, nx, ny, nz}, half);
+    for (auto& s : sheets) s.flag = 1;
+    return sheets;
+}
+
 }  // namespace torva::testing
