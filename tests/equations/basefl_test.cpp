@@ -221,20 +221,7 @@ TEST(basefl_free_surface, derivatives_are_exact_for_a_linear_field)
     EXPECT_EQ(checked, 20);
 }
 
-// ---- sleqbf and basefl with its journal -------------------------------------------------------
-
-// The sphere tests above hold sleqbf's solutions; here its stop on a singular matrix.
-TEST(sleqbf, stops_on_a_singular_matrix)
-{
-    std::vector<float> singular = {1, 2, 3, 2, 4, 6, 0, 1, 1};
-    std::vector<float> rhs = {1, 1, 1};
-    try {
-        sleqbf(kListingUnit, 3, singular, rhs);
-        FAIL() << "no stop";
-    } catch (const RunStopped& stop) {
-        EXPECT_EQ(stop.lines, (std::vector<std::string>{"ERROR: Error decomposing matrix in sleqbf"}));
-    }
-}
+// ---- basefl with its journal -------------------------------------------------------
 
 // basefl as the driver calls it, without fluxes or bottom, writing into `o`.
 void run_basefl(const PanelModel& model, int infnmr, int ifsbc, MemoryOutput& o)

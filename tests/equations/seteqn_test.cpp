@@ -7,7 +7,10 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <tuple>
 
+#include "equations/basefl.hpp"
 #include "frame/run_stop.hpp"
 #include "mesh/mesh_text.hpp"
 #include "support/memory_output.hpp"
@@ -107,19 +110,29 @@ TEST(seteqn_rows, bottom_image_adds_with_the_signs_of_the_direct_pass)
     }
 }
 
-TEST(seteqn_rows, a_singular_system_reports_the_sgetrf_info)
+// A singular system stops the run with its routine's message: seteqn with the sgetrf info (a
+// free-surface sheet with no influence has empty interior rows), basefl's sleqbf.
+TEST(singular_systems, stop_with_their_routines_message)
 {
-    // A free-surface sheet with no influence: its interior rows are empty.
     const auto m = body_sheet(2, 2, 3, 0);
+    std::vector<float> singular = {1, 2, 3, 2, 4, 6, 0, 1, 1}, rhs = {1, 1, 1};
     MemoryOutput o;
-    try {
-        torva::seteqn(m, o.out, 0, 1, m.n_panels, kNoInfluence, 1, -1.0f);
-        FAIL() << "no stop";
-    } catch (const torva::RunStopped& stop) {
-        ASSERT_EQ(stop.lines.size(), 1u);
-        const std::string& line = stop.lines[0];
-        EXPECT_EQ(line.rfind("ERROR: Error decomposing amat in routine  seteqn. ", 0), 0u) << line;
-        EXPECT_GT(std::stoi(line.substr(line.rfind(' ') + 1)), 0) << line;
+    const std::tuple<std::function<void()>, std::string, bool> cases[] = {   // the call, its message, an info after it
+        {[&] { torva::seteqn(m, o.out, 0, 1, m.n_panels, kNoInfluence, 1, -1.0f); },
+         "ERROR: Error decomposing amat in routine  seteqn. ", true},
+        {[&] { torva::sleqbf(6, 3, singular, rhs); }, "ERROR: Error decomposing matrix in sleqbf", false}};
+    for (const auto& [call, message, info] : cases) {
+        try {
+            call();
+            ADD_FAILURE() << "no stop: " << message;
+        } catch (const torva::RunStopped& stop) {
+            ASSERT_EQ(stop.lines.size(), 1u);
+            const std::string& line = stop.lines[0];
+            EXPECT_EQ(info ? line.substr(0, message.size()) : line, message);
+            if (info) {
+                EXPECT_GT(std::stoi(line.substr(message.size())), 0) << line;
+            }
+        }
     }
 }
 
