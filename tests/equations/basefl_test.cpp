@@ -235,67 +235,57 @@ void run_basefl(const PanelModel& model, int infnmr, int ifsbc, MemoryOutput& o)
 // The jou3 record: one record of 7 N reals, panel after panel (phi, u, v, w, ux, vy, weight)
 // -- the layout the solver's Fortran reads as a(7, n) -- and nothing after it.  jou4 keeps
 // what the equation systems wrote unless IFSBC is 3, which replaces it by one record of 3 N
-// reals for each of modes 3, 4, 5 (the modes named on the listing).
-TEST(basefl_journal, jou3_holds_seven_values_per_panel_and_ifsbc_3_replaces_jou4_by_modes_3_4_5)
+// reals for each of modes 3, 4, 5 (the modes named on the listing).  The half hull with the
+// y-image, mirrored into a whole hull for the modes, against the whole hull meshed: the same
+// surface and panels, so equal up to the float rounding of sums taken in another order,
+// amplified by 1/eps = 20 in the mode records.  Panels are matched by collocation points.
+TEST(basefl_journal, jou3_and_jou4_records_and_the_mirrored_half_hull)
 {
-    const PanelModel model = hemisphere(4);
-    const int n = model.n_panels;
-    const Flow flow = solve(model, 1, 0, -1.0f, /*iflux_db=*/0, model.link_record_count);
+    const PanelModel whole = hemisphere(4), half = hemisphere(4, true);
+    const int n = whole.n_panels;
     const std::vector<float> earlier = {1.0f, 2.0f, 3.0f};
-    for (const int ifsbc : {1, 3}) {
-        SCOPED_TRACE("IFSBC " + std::to_string(ifsbc));
+    struct Run {
+        const PanelModel* model;
+        int ifsbc;
+        std::vector<std::vector<float>> jou3, jou4;
+        std::vector<std::string> modes;
+    } runs[3] = {{&whole, 1, {}, {}, {}}, {&whole, 3, {}, {}, {}}, {&half, 3, {}, {}, {}}};
+    for (Run& r : runs) {
         TempDir dir("basefl");
         MemoryOutput o(dir.path());
         for (int k = 0; k < 4; ++k) o.journal.write_record(JournalFile::jou4, bytes_of(earlier));
-        run_basefl(model, 1, ifsbc, o);
-        const auto jou3 = o.floats(JournalFile::jou3);
-        ASSERT_EQ(jou3.size(), 1u);
-        ASSERT_EQ(jou3[0].size(), static_cast<std::size_t>(7 * n));
-        for (int p = 0; p < n; ++p) {
-            const std::array<float, 7> want = {flow.arrays.phi[p], flow.arrays.u[p], flow.arrays.v[p], flow.arrays.w[p],
-                                               0.0f, 0.0f, flow.arrays.weight[p]};
-            for (int c = 0; c < 7; ++c)
-                EXPECT_EQ(jou3[0][static_cast<std::size_t>(7 * p + c)], want[static_cast<std::size_t>(c)])
-                    << "panel " << p + 1 << " value " << c + 1;
-        }
-        std::vector<std::string> modes;
+        run_basefl(*r.model, 0, r.ifsbc, o);
+        r.jou3 = o.floats(JournalFile::jou3);
+        r.jou4 = o.floats(JournalFile::jou4);
         for (const std::string& line : o.listing())
-            if (line.rfind(" mode", 0) == 0) modes.push_back(line);
-        const auto jou4 = o.floats(JournalFile::jou4);
-        if (ifsbc == 1) {
-            EXPECT_EQ(jou4, std::vector<std::vector<float>>(4, earlier));
-            EXPECT_TRUE(modes.empty());
-            continue;
-        }
-        EXPECT_EQ(modes, (std::vector<std::string>{" mode 3", " mode 4", " mode 5"}));
-        ASSERT_EQ(jou4.size(), 3u);
-        for (const auto& r : jou4) EXPECT_EQ(r.size(), static_cast<std::size_t>(3 * n));
+            if (line.rfind(" mode", 0) == 0) r.modes.push_back(line);
+        ASSERT_EQ(r.jou3.size(), 1u);
+        ASSERT_EQ(r.jou3[0].size(), static_cast<std::size_t>(7 * r.model->n_panels));
     }
-}
+    const Flow flow = solve(whole, 0, 0, -1.0f, /*iflux_db=*/0, whole.link_record_count);
+    for (int p = 0; p < n; ++p) {
+        const std::array<float, 7> want = {flow.arrays.phi[p], flow.arrays.u[p], flow.arrays.v[p], flow.arrays.w[p],
+                                           0.0f, 0.0f, flow.arrays.weight[p]};
+        for (int c = 0; c < 7; ++c)
+            EXPECT_EQ(runs[0].jou3[0][static_cast<std::size_t>(7 * p + c)], want[static_cast<std::size_t>(c)])
+                << "panel " << p + 1 << " value " << c + 1;
+    }
+    EXPECT_EQ(runs[1].jou3, runs[0].jou3);
+    EXPECT_EQ(runs[0].jou4, std::vector<std::vector<float>>(4, earlier));
+    EXPECT_TRUE(runs[0].modes.empty());
+    for (const Run* r : {&runs[1], &runs[2]}) {
+        EXPECT_EQ(r->modes, (std::vector<std::string>{" mode 3", " mode 4", " mode 5"}));
+        ASSERT_EQ(r->jou4.size(), 3u);
+        for (const auto& rec : r->jou4) EXPECT_EQ(rec.size(), static_cast<std::size_t>(3 * r->model->n_panels));
+    }
 
-// The half hull with the y-image, and (IFSBC 3) mirrored into a whole hull, against the
-// whole hull meshed: the same surface and the same panels, so equal up to the float
-// rounding of sums taken in another order, amplified by 1/eps = 20 in the mode records.
-// Panels are matched by their collocation points.
-TEST(basefl_journal, mirrored_half_hull_gives_the_whole_hulls_records)
-{
-    const PanelModel half = hemisphere(4, true), whole = hemisphere(4);
-    ASSERT_EQ(half.header.symmetry, 1);
-    std::vector<std::vector<float>> jou3[2], jou4[2];
-    for (int k = 0; k < 2; ++k) {
-        MemoryOutput o;
-        run_basefl(k == 0 ? half : whole, 0, 3, o);
-        jou3[k] = o.floats(JournalFile::jou3);
-        jou4[k] = o.floats(JournalFile::jou4);
-        ASSERT_EQ(jou4[k].size(), 3u);
-    }
     int matched = 0;
     for (int p = 0; p < half.n_panels; ++p) {
         if (half.active[static_cast<std::size_t>(p)] == 0)
             continue;
         const auto c = colloc(half, p);
         int q = -1;
-        for (int r = 0; r < whole.n_panels; ++r) {
+        for (int r = 0; r < n; ++r) {
             const auto d = colloc(whole, r);
             if (whole.active[static_cast<std::size_t>(r)] != 0 && std::fabs(d[0] - c[0]) + std::fabs(d[1] - c[1]) + std::fabs(d[2] - c[2]) < 1.0e-5)
                 q = r;
@@ -303,11 +293,11 @@ TEST(basefl_journal, mirrored_half_hull_gives_the_whole_hulls_records)
         ASSERT_GE(q, 0) << "no whole-hull panel at panel " << p + 1;
         ++matched;
         for (int k = 0; k < 4; ++k)   // phi, u, v, w: O(1), float sums over ~100 panels
-            EXPECT_NEAR(jou3[0][0][static_cast<std::size_t>(7 * p + k)], jou3[1][0][static_cast<std::size_t>(7 * q + k)], 2.0e-5)
+            EXPECT_NEAR(runs[2].jou3[0][static_cast<std::size_t>(7 * p + k)], runs[1].jou3[0][static_cast<std::size_t>(7 * q + k)], 2.0e-5)
                 << "panel " << p + 1 << " value " << k + 1;
         for (std::size_t m = 0; m < 3; ++m)
             for (int k = 0; k < 3; ++k)
-                EXPECT_NEAR(jou4[0][m][static_cast<std::size_t>(3 * p + k)], jou4[1][m][static_cast<std::size_t>(3 * q + k)], 1.0e-3)
+                EXPECT_NEAR(runs[2].jou4[m][static_cast<std::size_t>(3 * p + k)], runs[1].jou4[m][static_cast<std::size_t>(3 * q + k)], 1.0e-3)
                     << "mode record " << m + 1 << " panel " << p + 1 << " component " << k + 1;
     }
     EXPECT_EQ(matched, half.n_interior_body);
