@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <map>
 #include <numbers>
-#include <sstream>
 
 #include "support/journal_solver.hpp"
 #include "support/panel_models.hpp"
@@ -29,16 +28,6 @@ namespace mt = torva::mesh_tool;
 using namespace torva::testing;
 
 constexpr double kSphereAddedMass = 2.0 / 3.0 * std::numbers::pi;   // rho = 1, R = 1
-
-// The mesh text in file units: model lengths times ALENGTH.
-std::string mesh_text(std::vector<mt::Sheet> sheets, int symmetry, double alength)
-{
-    for (auto& s : sheets)
-        for (auto& v : s.nodes) v = alength * v;
-    std::ostringstream out;
-    mt::write_mesh(out, {"end-to-end body", symmetry}, sheets, mt::Layout::version2);
-    return out.str();
-}
 
 struct Outcome {
     bool finished = false, connectivity_info = false;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 
 #include "support/panel_models.hpp"
@@ -50,19 +51,16 @@ TEST(grid_tables, output_axes_rotate_and_translate_in_the_header_order)
     torva::MeshHeader h;
     const double p[3] = {1, 2, 3}, t[3] = {10, 20, 30};
     double out[3];
-    torva::output_axes(h, p, t, out);   // no rotation: p + t either way
-    EXPECT_DOUBLE_EQ(out[0], 11);
-    EXPECT_DOUBLE_EQ(out[2], 33);
-    // Rotation about z by 90 degrees: rows (0, 1, 0), (-1, 0, 0), (0, 0, 1).
-    h.angles[2] = static_cast<float>(M_PI / 2);
-    torva::output_axes(h, p, t, out);   // R p + t
-    EXPECT_NEAR(out[0], 2 + 10, 1e-6);
-    EXPECT_NEAR(out[1], -1 + 20, 1e-6);
-    h.translate_first = true;           // R (p + t)
-    torva::output_axes(h, p, t, out);
-    EXPECT_NEAR(out[0], 22, 1e-5);
-    EXPECT_NEAR(out[1], -11, 1e-5);
-    EXPECT_NEAR(out[2], 33, 1e-5);
+    // No rotation: p + t either way; a rotation about z by 90 degrees, rows (0, 1, 0),
+    // (-1, 0, 0), (0, 0, 1): R p + t, or R (p + t) when the header translates first.
+    const std::array<double, 3> want[3] = {{11, 22, 33}, {12, 19, 33}, {22, -11, 33}};
+    const double tol[3] = {0.0, 1e-6, 1e-5};
+    for (int k = 0; k < 3; ++k) {
+        h.angles[2] = k == 0 ? 0.0f : static_cast<float>(M_PI / 2);
+        h.translate_first = k == 2;
+        torva::output_axes(h, p, t, out);
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(out[i], want[k][i], tol[k]) << "case " << k << " axis " << i;
+    }
 }
 
 }  // namespace

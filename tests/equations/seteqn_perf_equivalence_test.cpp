@@ -28,19 +28,13 @@ namespace mt = torva::mesh_tool;
 using torva::testing::cubed_sphere;
 using torva::testing::panel_model_from;
 
-const torva::PanelModel& sphere()
+// A half cubed sphere, and a Wigley hull with an O-grid of free surface around it.
+const std::array<torva::PanelModel, 2>& models()
 {
-    static const torva::PanelModel m = panel_model_from(cubed_sphere(6, 3.0, true), 1);
-    return m;
-}
-
-// A Wigley hull with an O-grid of free surface around it.
-const torva::PanelModel& wigley()
-{
-    static const torva::PanelModel m = [] {
-        auto sheets = mt::wigley_hull({2.0, 0.2, 0.125, 12, 5, true}, false);
-        for (auto& s : mt::free_surface(sheets, {3.0, 5, 1.15}, false)) sheets.push_back(s);
-        return panel_model_from(sheets, 0);
+    static const std::array<torva::PanelModel, 2> m = [] {
+        auto wigley = mt::wigley_hull({2.0, 0.2, 0.125, 12, 5, true}, false);
+        for (auto& s : mt::free_surface(wigley, {3.0, 5, 1.15}, false)) wigley.push_back(s);
+        return std::array{panel_model_from(cubed_sphere(6, 3.0, true), 1), panel_model_from(wigley, 0)};
     }();
     return m;
 }
@@ -95,7 +89,7 @@ void for_each_instruction_set(Check&& check)
 
 TEST(row_variant_vectorised, equals_the_per_panel_row_variant_bit_for_bit_in_every_regime)
 {
-    for (const torva::PanelModel* m : {&sphere(), &wigley()}) {
+    for (const torva::PanelModel* m : {&models()[0], &models()[1]}) {
         const torva::RowPanels panels = torva::make_row_panels(*m);
         const int n = m->n_panels;
         // The panels fall in all three regimes over these points (checked, so that the test
@@ -119,7 +113,7 @@ TEST(row_variant_vectorised, equals_the_per_panel_row_variant_bit_for_bit_in_eve
 
 TEST(velocity_sweep, equals_the_source_kernel_potential_and_gradient_bit_for_bit_in_every_regime)
 {
-    const torva::PanelModel& m = wigley();
+    const torva::PanelModel& m = models()[1];
     // Every active panel, in a count that leaves a partial block of lanes.
     std::vector<int> columns;
     for (int p = 0; p < m.n_panels; ++p)

@@ -26,10 +26,7 @@
 
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <numbers>
-#include <stdexcept>
-#include <string>
 #include <vector>
 
 #include "../../tools/mesh_shapes.hpp"
@@ -47,19 +44,14 @@ struct Ellipsoid {
     double depth = 10.0;          // centre at (0, 0, -depth)
 };
 
-inline mesh_tool::CubedEllipsoidParams ellipsoid_params(const Ellipsoid& e)
+inline PanelModel ellipsoid_model(const Ellipsoid& e)
 {
     mesh_tool::CubedEllipsoidParams p;
     p.centre = {0.0, 0.0, -e.depth};
     p.semi[0] = e.a;
     p.semi[1] = p.semi[2] = e.b;
     for (int i = 0; i < 3; ++i) p.n[i] = e.n[i];
-    return p;
-}
-
-inline PanelModel ellipsoid_model(const Ellipsoid& e)
-{
-    return panel_model_from(mesh_tool::cubed_ellipsoid(ellipsoid_params(e)), 0);
+    return panel_model_from(mesh_tool::cubed_ellipsoid(p), 0);
 }
 
 // (3): the exact added mass for a translation along axis d (0 = x).

@@ -2,7 +2,6 @@
 // so that a test reads the records back without files.
 #pragma once
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>

@@ -14,14 +14,23 @@
 
 namespace torva::testing {
 
+// The mesh text as torva-mesh writes it, every length times `scale` (ALENGTH for a run).
+inline std::string mesh_text(std::vector<mesh_tool::Sheet> sheets, int symmetry, double scale = 1.0,
+                             const std::string& name = "in-memory mesh")
+{
+    for (auto& s : sheets)
+        for (auto& v : s.nodes) v = scale * v;
+    std::ostringstream out;
+    mesh_tool::write_mesh(out, {name, symmetry}, sheets, mesh_tool::Layout::version2);
+    return out.str();
+}
+
 // `link_section` is appended to the mesh text as given.  A mesh the reader refuses throws.
 inline PanelModel panel_model_from(const std::vector<mesh_tool::Sheet>& sheets, int symmetry,
                                    const std::string& link_section = "")
 {
-    std::ostringstream out;
-    mesh_tool::write_mesh(out, {"in-memory mesh", symmetry}, sheets, mesh_tool::Layout::version2);
-    out << link_section;
-    std::istringstream sizing(out.str()), reading(out.str());
+    const std::string text = mesh_text(sheets, symmetry) + link_section;
+    std::istringstream sizing(text), reading(text);
     const MeshSizes sizes = size_mesh(sizing, "test.ssg", nullptr, "");
     PanelModel model;
     allocate_panel_model(model, sizes.n_panels, sizes.n_sheets, false);
