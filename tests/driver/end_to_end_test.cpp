@@ -31,7 +31,7 @@ constexpr double kSphereAddedMass = 2.0 / 3.0 * std::numbers::pi;   // rho = 1, 
 
 struct Outcome {
     bool finished = false, connectivity_info = false;
-    std::string output, listing;
+    std::string listing;
     std::vector<std::vector<float>> rhs[2];          // rows of B from .jou1, .jou1a
     std::vector<std::vector<std::byte>> jou2;        // every record of .jou2
 };
@@ -43,13 +43,13 @@ Outcome run_setup(const std::string& mesh, const std::string& keys)
     write_text(dir.file("body.ssg"), mesh);
     write_text(dir.file("run.inp"), "&TORVA_INP\n FILE_SSG = 'body.ssg'\n FILEJOU = 'body'\n" + keys + "/\n");
     Outcome r;
-    r.output = run_in(dir, built_program("torva_setup"), "/INPUT=run.inp").output;
+    (void)run_in(dir, built_program("torva_setup"), "/INPUT=run.inp");
     r.listing = read_text(dir.file("run.inp.LIS"));
     r.finished = r.listing.find(" FINISHED: SUCCESS") != std::string::npos;
     r.connectivity_info = fs::exists(dir.file("connectivity.info"));
     if (!r.finished) return r;
-    r.rhs[0] = float_records(dir.file("body.jou1"));
-    r.rhs[1] = float_records(dir.file("body.jou1a"));
+    for (int s = 0; s < 2; ++s)
+        for (const auto& rec : journal_records(dir.file(s == 0 ? "body.jou1" : "body.jou1a"))) r.rhs[s].push_back(record_floats(rec));
     r.jou2 = journal_records(dir.file("body.jou2"));
     return r;
 }

@@ -147,8 +147,6 @@ TEST(basefl_depth, bottom_images_equal_the_image_spheres_meshed)
     EXPECT_GT(effect, 1.0e-2);
 }
 
-// ---- weights ------------------------------------------------------------------------------
-
 // One body sheet, a flat 6 x 3 grid along x from 0 to 6 (collocation x = 0.5 .. 5.5): its
 // corner panels span x_min = 0.5, x_max = 5.5, h = 2.5.  With a link section the weight is
 // 1 - exp(-4.6052 (d/h)^2) for d = x - x_min < h: 0 at the first column, and 1 from d >= h.
@@ -172,8 +170,6 @@ TEST(basefl_weights, link_section_tapers_the_weight_from_x_min)
     }
     EXPECT_EQ(weight[0], 0.0f);   // a ghost
 }
-
-// ---- free-surface derivatives -------------------------------------------------------------
 
 // u = a x + b y, v = c x + d y on a sheared regular grid: every difference of (5), forward,
 // backward or central, is exact for a field linear in the grid indices, and so is the

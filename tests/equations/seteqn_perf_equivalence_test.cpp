@@ -183,12 +183,11 @@ TEST(spline_pieces_vectorised, agree_with_spline_piece_values_to_float_rounding_
             for (int q = 0; q < n; ++q) {
                 for (int part = 0; part < 2; ++part) {
                     std::array<double, 6> v{};
-                    double scale = 0;
                     for (int c = 0; c < 6; ++c) v[c] = density[(c + 6 * part) * n + q];
                     const auto& g = geometry[q];
                     const double bc = g.b * g.c;
                     // The largest term any piece can hold: 36 I_0 and 64 times each derived integral.
-                    scale = 36 * std::abs(v[0]) + 64 * (std::abs(v[1]) + 2 * std::abs(g.m * v[2])) / g.a +
+                    const double scale = 36 * std::abs(v[0]) + 64 * (std::abs(v[1]) + 2 * std::abs(g.m * v[2])) / g.a +
                             64 * std::abs(v[2]) / bc +
                             64 * (std::abs(v[3]) + std::abs(2 * g.m * v[5]) + std::abs(g.m * g.m * v[4])) / (g.a * g.a) +
                             64 * std::abs(v[4]) / (bc * bc) + 64 * (std::abs(v[5]) + std::abs(g.m * v[4])) / (g.a * bc);

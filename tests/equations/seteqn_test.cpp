@@ -36,10 +36,7 @@ torva::PanelModel body_sheet(int np1, int np2, int kind = 2, int flag = 1, int s
 
 // An influence routine that returns nothing: every interior row then holds its free term only.
 const torva::RowInfluence kNoInfluence = [](const std::array<float, 3>&, int, torva::RowInfluenceArrays& a) {
-    std::fill(a.panel_sum.begin(), a.panel_sum.end(), 0.0f);
-    std::fill(a.node_sum.begin(), a.node_sum.end(), 0.0f);
-    std::fill(a.panel_diff.begin(), a.panel_diff.end(), 0.0f);
-    std::fill(a.node_diff.begin(), a.node_diff.end(), 0.0f);
+    for (auto* v : {&a.panel_sum, &a.node_sum, &a.panel_diff, &a.node_diff}) std::fill(v->begin(), v->end(), 0.0f);
 };
 
 TEST(seteqn_rows, rim_rows_are_second_differences_over_root_six_and_interior_rows_hold_the_free_term)
@@ -72,12 +69,7 @@ TEST(seteqn_rows, rim_rows_are_second_differences_over_root_six_and_interior_row
             EXPECT_NEAR(a(r, r + da + 5 * db), w[da + 1] * w[db + 1] / 38.0f, 2e-7f);
     // Right-hand sides: N records of N zeros; nothing in .jou1a without symmetry; the
     // velocity records (flag 1) are 3 floats for each interior row and active panel.
-    const auto jou1 = o.floats(JournalFile::jou1);
-    ASSERT_EQ(jou1.size(), 20u);
-    for (const auto& row : jou1) {
-        ASSERT_EQ(row.size(), 20u);
-        for (float v : row) EXPECT_EQ(v, 0.0f);
-    }
+    EXPECT_EQ(o.floats(JournalFile::jou1), std::vector<std::vector<float>>(20, std::vector<float>(20, 0.0f)));
     EXPECT_TRUE(o.floats(JournalFile::jou1a).empty());
     const auto jou4 = o.floats(JournalFile::jou4);
     EXPECT_EQ(jou4.size(), 6u * 6u);

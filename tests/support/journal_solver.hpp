@@ -37,14 +37,6 @@ inline std::vector<std::vector<std::byte>> journal_records(const std::string& na
     return out;
 }
 
-// The same, each record as floats.
-inline std::vector<std::vector<float>> float_records(const std::string& name)
-{
-    std::vector<std::vector<float>> out;
-    for (const auto& r : journal_records(name)) out.push_back(record_floats(r));
-    return out;
-}
-
 // u = A^-1 B k for system s (0 symmetric, 1 antisymmetric).  rhs: the N rows of B from
 // .jou1 (.jou1a); jou2: every record of .jou2 (LU factors and pivots per system for
 // INFINVS > 0, the inverse for 0, inverse * B for < 0).
