@@ -64,14 +64,15 @@ std::vector<float> solve(const Outcome& r, int n, int s, int infinvs, const std:
 // symmetric system gives m_xx and antisymmetric one m_yy, equal by the cube's x <-> y symmetry
 // (exact 2/3 pi), and a floating hemisphere in heave with a free-surface ring where phi = 0
 // (pi/3: the sphere's heave potential is odd in z).  The row-wise runs (INFORDER 1) against
-// the exact values: the bilinear panels leave about 5 %, the truncated free surface a little
-// more, so 7 % is asked.  Each panel-wise run against the row-wise run of its body and INFMETH:
+// the exact values: the bilinear panels leave about 5 %, so 7 % is asked of the sphere, 6 % of
+// the hemisphere (4 % measured, with its truncated free surface).  Each panel-wise run against the row-wise run of its body and INFMETH:
 // for INFMETH 3 only the order of summation differs (the same adaptive integrals): 1e-4; for
 // -1 and 0 the quadrature's precision (double columns against the single-precision row
 // variant) and for 0 the integrator (getic2b's Gauss rules on the bilinear panel against
 // flat-panel formulas): 2e-3.  The connectivity rows (INFBND 0) close the ghost coefficients
 // differently, an equally valid closure that moves the result by a part of the
-// discretisation error: 3 % (2.2 % on the half sphere), and they dump connectivity.info.
+// discretisation error: 3 % on the half sphere (2.2 % measured), 1 % on the hemisphere
+// (0.5 %); and they dump connectivity.info.
 // INFBND 2 is refused; any other value leaves the ghost rows empty, which the factorisation
 // must report.
 TEST(end_to_end, panelwise_system_for_every_infbnd_infinvs_and_infmeth)
@@ -92,7 +93,7 @@ TEST(end_to_end, panelwise_system_for_every_infbnd_infinvs_and_infmeth)
         {0, 2, -1, 0, 2, 0, 0.03}, {0, 2, -1, 2, 1, 0, 0, "ERROR: Not yet available"},
         {0, 2, -1, 3, 1, 0, 0, "ERROR: Error decomposing amat in routine seteqn1."},
         {0, 1, 3, 1, 1, -1, 0.07}, {0, 2, 3, 1, 1, 7, 1e-4}, {0, 1, 0, 1, 1, -1, 0.07}, {0, 2, 0, 1, 1, 9, 2e-3},
-        {1, 1, 3, 1, 1, -1, 0.07}, {1, 2, 3, 1, 1, 11, 1e-4}, {1, 2, 3, 0, 1, 11, 0.03}};
+        {1, 1, 3, 1, 1, -1, 0.06}, {1, 2, 3, 1, 1, 11, 1e-4}, {1, 2, 3, 0, 1, 11, 0.01}};
     std::vector<std::array<double, 2>> m;
     for (const Case& c : cases) {
         const std::string keys = " INFORDER = " + std::to_string(c.inforder) + "\n INFMETH = " + std::to_string(c.infmeth) +
