@@ -5,27 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 
-#include "../../tools/mesh_shapes.hpp"
 #include "support/panel_models.hpp"
 
 namespace {
 
-// Box barge L x B x T: x in [-L/2, L/2], y in [-B/2, B/2], z in [-T, 0]; the bottom is sheet 1.
-torva::PanelModel box_barge(double L, double B, double T, bool half)
-{
-    torva::mesh_tool::BoxParams p;
-    p.length = L;
-    p.beam = B;
-    p.draft = T;
-    p.nx = 4;
-    p.ny = 2;
-    p.nz = 2;
-    auto sheets = torva::mesh_tool::box_hull(p, half);
-    for (auto& s : sheets) s.flag = 1;
-    return torva::testing::panel_model_from(sheets, half ? 1 : 0);
-}
+using namespace torva::testing;
 
 // The closed forms V = LBT, S = LB + 2LT + 2BT, centre of buoyancy (0, 0, -T/2), for the whole
 // box and for its half mirrored in y = 0.  The corners are floats of the file's ten digits;
@@ -35,7 +22,7 @@ TEST(grid_extents, box_barge_matches_closed_forms_whole_and_half)
     const double L = 4.0, B = 1.0, T = 0.5;
     for (const bool half : {false, true}) {
         SCOPED_TRACE(half ? "half" : "whole");
-        auto m = box_barge(L, B, T, half);
+        auto m = panel_model_from(box_barge(L, B, T, 4, 2, 2, half), half ? 1 : 0);
         const auto g = torva::compute_grid_extents(m);
         EXPECT_NEAR(g.volume, L * B * T, 1e-6 * L * B * T);
         EXPECT_NEAR(g.wetted_area, L * B + 2 * L * T + 2 * B * T, 1e-6 * L * L);
@@ -64,19 +51,16 @@ TEST(grid_tables, output_axes_rotate_and_translate_in_the_header_order)
     torva::MeshHeader h;
     const double p[3] = {1, 2, 3}, t[3] = {10, 20, 30};
     double out[3];
-    torva::output_axes(h, p, t, out);   // no rotation: p + t either way
-    EXPECT_DOUBLE_EQ(out[0], 11);
-    EXPECT_DOUBLE_EQ(out[2], 33);
-    // Rotation about z by 90 degrees: rows (0, 1, 0), (-1, 0, 0), (0, 0, 1).
-    h.angles[2] = static_cast<float>(M_PI / 2);
-    torva::output_axes(h, p, t, out);   // R p + t
-    EXPECT_NEAR(out[0], 2 + 10, 1e-6);
-    EXPECT_NEAR(out[1], -1 + 20, 1e-6);
-    h.translate_first = true;           // R (p + t)
-    torva::output_axes(h, p, t, out);
-    EXPECT_NEAR(out[0], 22, 1e-5);
-    EXPECT_NEAR(out[1], -11, 1e-5);
-    EXPECT_NEAR(out[2], 33, 1e-5);
+    // No rotation: p + t either way; a rotation about z by 90 degrees, rows (0, 1, 0),
+    // (-1, 0, 0), (0, 0, 1): R p + t, or R (p + t) when the header translates first.
+    const std::array<double, 3> want[3] = {{11, 22, 33}, {12, 19, 33}, {22, -11, 33}};
+    const double tol[3] = {0.0, 1e-6, 1e-5};
+    for (int k = 0; k < 3; ++k) {
+        h.angles[2] = k == 0 ? 0.0f : static_cast<float>(M_PI / 2);
+        h.translate_first = k == 2;
+        torva::output_axes(h, p, t, out);
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(out[i], want[k][i], tol[k]) << "case " << k << " axis " << i;
+    }
 }
 
 }  // namespace

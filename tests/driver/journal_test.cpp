@@ -1,5 +1,5 @@
-// Journal files: open rules, the waiting open, the filter-list records read by gfortran, and
-// the journal object over the units against the one in memory.
+// Journal files: open rules, the waiting open, and the journal object over the units against
+// the one in memory.  gfortran reads the journals of a whole run in end_to_end_test.cpp.
 #include "driver/journal.hpp"
 
 #include <gtest/gtest.h>
@@ -11,19 +11,12 @@
 
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"
-#include "support/fortran_runner.hpp"
+#include "support/journal_solver.hpp"
+#include "support/run_program.hpp"
 
 namespace {
 
-using torva::testing::TempDir;
-
-std::vector<std::string> read_lines(const std::string& name)
-{
-    std::ifstream in(name);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
+using namespace torva::testing;
 
 class JournalTest : public ::testing::Test {
 protected:
@@ -37,7 +30,8 @@ protected:
     TempDir dir{"jou"};
 };
 
-TEST_F(JournalTest, status_new_protects_existing_files_and_replace_overwrites)
+// NEW protects existing files, REPLACE overwrites them, OLD stops naming a missing .jou1.
+TEST_F(JournalTest, status_new_protects_existing_files_replace_overwrites_and_old_needs_them)
 {
     const std::string base = dir.file("ship");
     ASSERT_EQ(torva::open_journal_files(6, base, "new"), 0);
@@ -60,18 +54,13 @@ TEST_F(JournalTest, status_new_protects_existing_files_and_replace_overwrites)
     torva::close_journal_files();
     torva::units().commit_pending();
     EXPECT_EQ(std::filesystem::file_size(base + ".jou1"), 0u);
-}
-
-TEST_F(JournalTest, status_old_with_missing_jou1_stops_naming_it)
-{
     try {
         torva::open_journal_files(6, dir.file("none"), "OLD");
         FAIL() << "no stop";
     } catch (const torva::RunStopped& stop) {
-        ASSERT_EQ(stop.lines.size(), 3u);
-        EXPECT_EQ(stop.lines[0], "Error detected in OPEN_INPUT_FILES:");
-        EXPECT_EQ(stop.lines[1], "The following input file does not exist!!!");
-        EXPECT_EQ(stop.lines[2], dir.file("none") + ".jou1");
+        EXPECT_EQ(stop.lines, (std::vector<std::string>{"Error detected in OPEN_INPUT_FILES:",
+                                                        "The following input file does not exist!!!",
+                                                        dir.file("none") + ".jou1"}));
     }
 }
 
@@ -107,12 +96,10 @@ TEST_F(JournalTest, locked_file_is_waited_for_with_one_warning)
     EXPECT_GE(sleeps, 1);
     EXPECT_TRUE(torva::units().is_open(41));
     torva::units().close(6);
-    const auto lines = read_lines(dir.file("run.LIS"));
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], " Warning detected in OPEN_INPUT_FILES:");
-    EXPECT_EQ(lines[1], " Input file: " + name);
-    EXPECT_EQ(lines[2], " is opened by another application. We have to wait...");
-    EXPECT_EQ(lines[3], " Input file ready: " + name);
+    EXPECT_EQ(read_lines(dir.file("run.LIS")),
+              (std::vector<std::string>{" Warning detected in OPEN_INPUT_FILES:", " Input file: " + name,
+                                        " is opened by another application. We have to wait...",
+                                        " Input file ready: " + name}));
 }
 
 // The same operations through the units and in memory leave the same records: a batch is
@@ -144,44 +131,12 @@ TEST_F(JournalTest, unit_journal_and_memory_journal_keep_the_same_records)
     }
     torva::close_journal_files();
     torva::units().commit_pending();
-    torva::UnitTable reader;
-    torva::OpenOptions o;
-    o.status = "OLD";
-    o.form = torva::FileForm::unformatted;
-    int unit = 60;
     for (const auto& [file, suffix] :
-         {std::pair{JournalFile::jou1, ".jou1"}, {JournalFile::jou2, ".jou2"}, {JournalFile::jou4, ".jou4"}}) {
-        ASSERT_EQ(reader.open(unit, dir.file("ship") + suffix, o), 0);
-        std::vector<std::vector<std::byte>> from_file;
-        while (auto r = reader.read_record(unit)) from_file.push_back(std::move(*r));
-        EXPECT_EQ(from_file, in_memory.records(file)) << suffix;
-        ++unit;
-    }
+         {std::pair{JournalFile::jou1, ".jou1"}, {JournalFile::jou2, ".jou2"}, {JournalFile::jou4, ".jou4"}})
+        EXPECT_EQ(journal_records(dir.file("ship") + suffix), in_memory.records(file)) << suffix;
     EXPECT_EQ(in_memory.records(JournalFile::jou1).size(), 3u);
     EXPECT_EQ(in_memory.values<int>(JournalFile::jou1, 2), p);
     EXPECT_EQ(in_memory.records(JournalFile::jou4).size(), 1u);
-}
-
-TEST_F(JournalTest, gfortran_reads_the_filter_list)
-{
-    torva::OpenOptions o;
-    o.status = "NEW";
-    o.form = torva::FileForm::unformatted;
-    ASSERT_EQ(torva::units().open(torva::kJou2Unit, dir.file("ship.jou2"), o), 0);
-    torva::write_filter_list(torva::kJou2Unit, {"ship.jou05", "ship.jou06", "ship.jou07"});
-    torva::units().close(torva::kJou2Unit);
-    const auto run = torva::testing::compile_and_run_fortran(dir, R"(
-program rd
-  integer :: n
-  character(len=200) :: names(3)
-  open(1, file='ship.jou2', form='unformatted', status='old')
-  read(1) n
-  read(1) names(1:n)
-  write(*,'(i0,3(1x,a))') n, (trim(names(i)), i=1,n)
-end program
-)");
-    ASSERT_EQ(run.exit_code, 0) << run.output;
-    EXPECT_NE(run.output.find("3 ship.jou05 ship.jou06 ship.jou07"), std::string::npos) << run.output;
 }
 
 }  // namespace

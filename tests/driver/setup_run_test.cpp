@@ -3,10 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
-#include "../../tools/mesh_shapes.hpp"
 #include "frame/list_directed.hpp"
+#include "support/panel_models.hpp"
 #include "support/run_program.hpp"
 
 namespace {
@@ -14,23 +12,6 @@ namespace {
 using namespace torva::testing;
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-// A box barge L x B x T = 8 x 2 x 1 in file units, 4 x 2 x 1 panels, read with ALENGTH 2.
-std::string box_mesh()
-{
-    torva::mesh_tool::BoxParams p;
-    p.length = 8.0;
-    p.beam = 2.0;
-    p.draft = 1.0;
-    p.nx = 4;
-    p.ny = 2;
-    p.nz = 1;
-    auto sheets = torva::mesh_tool::box_hull(p, false);
-    for (auto& s : sheets) s.flag = 1;
-    std::ostringstream out;
-    torva::mesh_tool::write_mesh(out, {"Small box barge", 0}, sheets, torva::mesh_tool::Layout::version2);
-    return out.str();
-}
 
 class SetupRun : public ::testing::Test {
 protected:
@@ -56,7 +37,6 @@ TEST_F(SetupRun, input_name_falls_back_to_the_inp_extension_and_names_the_listin
     const auto r = run("/INPUT=ship");
     EXPECT_EQ(r.exit_code, 0);
     const auto lines = read_lines(dir.file("ship.LIS"));
-    ASSERT_GE(lines.size(), 2u);
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[lines.size() - 3], " ERROR: Unable to open mesh ssg file");
     EXPECT_EQ(lines[lines.size() - 2], " " + torva::fixed_text("hull.ssg", 200));
@@ -82,7 +62,8 @@ TEST_F(SetupRun, namelist_fault_is_reported_in_the_log_with_its_line)
 // T/2 from the keel.  A journal file that exists already is not overwritten.
 TEST_F(SetupRun, grid_tables_are_printed_and_new_journal_files_are_protected)
 {
-    write_text(dir.file("box.ssg"), box_mesh());
+    // A box barge L x B x T = 8 x 2 x 1 in file units, 4 x 2 x 1 panels, read with ALENGTH 2.
+    write_text(dir.file("box.ssg"), mesh_text(box_barge(8.0, 2.0, 1.0, 4, 2, 1, false), 0, 1.0, "Small box barge"));
     write_text(dir.file("box.inp"), "&TORVA_INP\n FILE_SSG = 'box.ssg'\n FILEJOU = 'box'\n ALENGTH = 2.0\n/\n");
     write_text(dir.file("box.jou1a"), "old results");
     const auto r = run("/INPUT=box.inp");

@@ -1,49 +1,32 @@
 // The basis flow, judged by truths from outside the code: the potential flow of a sphere in
 // a uniform stream, the image spheres of a flat bottom (meshed explicitly, and the
 // first-order dipole images), exact differences of linear fields, the whole hull against
-// its mirrored half, and the .jou3 record as a gfortran program reads it.
+// its mirrored half, and the layout of the .jou3 record.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <numbers>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "../../tools/mesh_shapes.hpp"
 #include "equations/basefl.hpp"
-#include "integrals/basis_flow_integrals.hpp"
-#include "integrals/source_kernel.hpp"
 #include "frame/run_stop.hpp"
-#include "frame/units.hpp"
-#include "mesh/mesh_file.hpp"
-#include "mesh/panel_geometry.hpp"
 #include "support/fortran_runner.hpp"
+#include "support/memory_output.hpp"
 #include "support/panel_models.hpp"
-
-#ifdef _OPENMP
-#include <omp.h>
-#endif
 
 namespace {
 
 using namespace torva;
+using namespace torva::testing;
 namespace mt = torva::mesh_tool;
 
-using torva::testing::panel_model_from;
-
-std::vector<mt::Sheet> hemisphere(int n, bool half = false)
+// A floating unit hemisphere, n panels per cube edge; `half` keeps y >= 0 (symmetry 1).
+PanelModel hemisphere(int n, bool half = false)
 {
-    mt::CubedEllipsoidParams p;
-    p.n[0] = p.n[1] = p.n[2] = n;
-    p.keep_z_nonpositive = true;
-    p.keep_y_nonnegative = half;
-    return mt::cubed_ellipsoid(p);
+    return panel_model_from(cubed_sphere(n, 0.0, half, true), half ? 1 : 0);
 }
 
 struct Flow {
@@ -69,11 +52,11 @@ std::array<double, 3> normal(const PanelModel& m, int p)
 
 // A unit sphere advancing at unit speed along +x: phi = -(R^3/2) x / r^3, whose normal
 // derivative into the body is n_x on r = R (the hemisphere and its surface image make the
-// whole sphere).
+// whole sphere), less the prescribed outflow `q` of a panel where there is one.
 struct SphereErrors {
     double phi = 0.0, grad = 0.0, normal = 0.0;
 };
-SphereErrors sphere_errors(const PanelModel& model, const Flow& flow)
+SphereErrors sphere_errors(const PanelModel& model, const Flow& flow, const std::vector<float>& q = {})
 {
     SphereErrors e;
     const auto& a = flow.arrays;
@@ -86,7 +69,8 @@ SphereErrors sphere_errors(const PanelModel& model, const Flow& flow)
         e.phi = std::max(e.phi, std::fabs(a.phi[p] - phi));
         e.grad = std::max({e.grad, std::fabs(a.u[p] - grad[0]), std::fabs(a.v[p] - grad[1]), std::fabs(a.w[p] - grad[2])});
         const auto n = normal(model, p);
-        e.normal = std::max(e.normal, std::fabs(n[0] * a.u[p] + n[1] * a.v[p] + n[2] * a.w[p] - n[0]));
+        const double un = n[0] * a.u[p] + n[1] * a.v[p] + n[2] * a.w[p];
+        e.normal = std::max(e.normal, std::fabs(un - n[0] + (q.empty() ? 0.0 : q[p])));
     }
     return e;
 }
@@ -97,10 +81,11 @@ SphereErrors sphere_errors(const PanelModel& model, const Flow& flow)
 // velocity error <= h^2.  The refined mesh must show the orders: halving h at least
 // quarters... the velocity error (ratio < 0.35 allowing some pre-asymptotic slack) and
 // lowers the potential error (ratio < 0.8).  The normal velocity is what the solve imposes:
-// float LU on M ~ 200-800 unknowns leaves residuals ~ M eps |sigma| ~ 1e-4 at most.
-TEST(basefl_sphere, matches_the_potential_flow_of_a_sphere_with_both_builders)
+// float LU on M ~ 200-800 unknowns leaves residuals ~ M eps |sigma| ~ 1e-4 at most; and so
+// does a prescribed flux q, which enters the condition as n . grad phi = n_x - q.
+TEST(basefl_sphere, matches_the_potential_flow_of_a_sphere_with_both_builders_and_takes_fluxes)
 {
-    const PanelModel coarse = panel_model_from(hemisphere(8), 0);
+    const PanelModel coarse = hemisphere(8);
     const double h8 = (std::numbers::pi / 2.0) / 8.0;
     SphereErrors e8[2];
     Flow flows[2];
@@ -120,11 +105,18 @@ TEST(basefl_sphere, matches_the_potential_flow_of_a_sphere_with_both_builders)
         EXPECT_NEAR(flows[0].arrays.u[p], flows[1].arrays.u[p], 2.0e-3);
     }
 
-    const PanelModel fine = panel_model_from(hemisphere(16), 0);
+    const PanelModel fine = hemisphere(16);
     const SphereErrors e16 = sphere_errors(fine, solve(fine, 1));
     EXPECT_LT(e16.grad, 0.35 * e8[1].grad);
     EXPECT_LT(e16.phi, 0.8 * e8[1].phi);
     EXPECT_LT(e16.normal, 1.0e-4);
+
+    const std::array<int, 2> k = {1, 1}, i = {2, 3}, j = {2, 1};
+    const std::array<float, 2> f = {0.3f, -0.2f};
+    const std::vector<float> q = prescribed_panel_fluxes(coarse, coarse.n_panels, 2, k, i, j, f, kListingUnit);
+    EXPECT_EQ(q[2 + 2 * coarse.np1[0]], 0.3f);   // sheet 1, panel (2, 2) and (3, 1) of the padded grid
+    EXPECT_EQ(q[3 + 1 * coarse.np1[0]], -0.2f);
+    EXPECT_LT(sphere_errors(coarse, solve(coarse, 0, 0, -1.0f, 1, 0, 0, q), q).normal, 1.0e-4);
 }
 
 // K = 1 bottom images against the bottom's images meshed: the hemisphere plus a whole
@@ -136,17 +128,12 @@ TEST(basefl_sphere, matches_the_potential_flow_of_a_sphere_with_both_builders)
 TEST(basefl_depth, bottom_images_equal_the_image_spheres_meshed)
 {
     const double h = 2.0;
-    const auto hull = hemisphere(8);
-    const PanelModel images = panel_model_from(hull, 0);
+    const PanelModel images = hemisphere(8);
     const Flow with_bottom = solve(images, 0, 1, static_cast<float>(h));
     const Flow deep = solve(images, 0);
 
-    mt::CubedEllipsoidParams lower;
-    lower.n[0] = lower.n[1] = lower.n[2] = 8;
-    lower.centre.z = -2.0 * h;
-    auto sheets = hull;
-    for (auto& s : mt::cubed_ellipsoid(lower))
-        sheets.push_back(s);
+    auto sheets = cubed_sphere(8, 0.0, false, true);
+    for (const auto& s : cubed_sphere(8, 2.0 * h)) sheets.push_back(s);
     const PanelModel meshed = panel_model_from(sheets, 0);
     const Flow explicit_images = solve(meshed, 0);
 
@@ -159,8 +146,6 @@ TEST(basefl_depth, bottom_images_equal_the_image_spheres_meshed)
     }
     EXPECT_GT(effect, 1.0e-2);
 }
-
-// ---- weights ------------------------------------------------------------------------------
 
 // One body sheet, a flat 6 x 3 grid along x from 0 to 6 (collocation x = 0.5 .. 5.5): its
 // corner panels span x_min = 0.5, x_max = 5.5, h = 2.5.  With a link section the weight is
@@ -185,31 +170,6 @@ TEST(basefl_weights, link_section_tapers_the_weight_from_x_min)
     }
     EXPECT_EQ(weight[0], 0.0f);   // a ghost
 }
-
-// ---- prescribed fluxes --------------------------------------------------------------------
-
-// The flux enters the boundary condition: n . grad phi = n_x - q on the named panel, n_x on
-// the others (the solve's residual, 1e-4 as in the sphere test).
-TEST(basefl_fluxes, prescribed_outflow_changes_the_normal_velocity_of_its_panel)
-{
-    const PanelModel model = panel_model_from(hemisphere(4), 0);
-    const std::array<int, 2> k = {1, 1}, i = {2, 3}, j = {2, 1};
-    const std::array<float, 2> f = {0.3f, -0.2f};
-    const std::vector<float> q = prescribed_panel_fluxes(model, model.n_panels, 2, k, i, j, f, kListingUnit);
-    const int np1 = model.np1[0];
-    const int p1 = 2 + 2 * np1, p2 = 3 + 1 * np1;
-    EXPECT_EQ(q[static_cast<std::size_t>(p1)], 0.3f);
-    EXPECT_EQ(q[static_cast<std::size_t>(p2)], -0.2f);
-    const Flow flow = solve(model, 0, 0, -1.0f, 1, 0, 0, q);
-    for (int m = 0; m < flow.m; ++m) {
-        const int p = model.interior_body[static_cast<std::size_t>(m)] - 1;
-        const auto n = normal(model, p);
-        const double un = n[0] * flow.arrays.u[p] + n[1] * flow.arrays.v[p] + n[2] * flow.arrays.w[p];
-        EXPECT_NEAR(un, n[0] - q[static_cast<std::size_t>(p)], 1.0e-4) << "panel " << p + 1;
-    }
-}
-
-// ---- free-surface derivatives -------------------------------------------------------------
 
 // u = a x + b y, v = c x + d y on a sheared regular grid: every difference of (5), forward,
 // backward or central, is exact for a field linear in the grid indices, and so is the
@@ -243,131 +203,63 @@ TEST(basefl_free_surface, derivatives_are_exact_for_a_linear_field)
     EXPECT_EQ(checked, 20);
 }
 
-// ---- sleqbf -------------------------------------------------------------------------------
+// ---- basefl with its journal -------------------------------------------------------
 
-TEST(sleqbf, recovers_a_chosen_solution_and_stops_on_a_singular_matrix)
+// basefl as the driver calls it, without fluxes or bottom, writing into `o`.
+void run_basefl(const PanelModel& model, int infnmr, int ifsbc, MemoryOutput& o)
 {
-    // Pick x, form b = A x, solve.  float, n = 3, entries O(1): 1e-5 covers n^2 eps kappa.
-    std::vector<float> a = {4, 1, -2, 1, 3, 0.5f, 0, -1, 5};
-    const std::array<float, 3> x = {1.0f, -2.0f, 0.5f};
-    std::vector<float> b(3);
-    for (int i = 0; i < 3; ++i)
-        b[static_cast<std::size_t>(i)] = a[static_cast<std::size_t>(i)] * x[0] + a[static_cast<std::size_t>(i + 3)] * x[1] + a[static_cast<std::size_t>(i + 6)] * x[2];
-    sleqbf(kListingUnit, 3, a, b);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_NEAR(b[static_cast<std::size_t>(i)], x[static_cast<std::size_t>(i)], 1.0e-5);
-
-    std::vector<float> singular = {1, 2, 3, 2, 4, 6, 0, 1, 1};
-    std::vector<float> rhs = {1, 1, 1};
-    try {
-        sleqbf(kListingUnit, 3, singular, rhs);
-        FAIL() << "no stop";
-    } catch (const RunStopped& stop) {
-        EXPECT_EQ(stop.lines, (std::vector<std::string>{"ERROR: Error decomposing matrix in sleqbf"}));
-    }
+    const std::array<int, 200> none{};
+    const std::array<float, 200> nof{};
+    basefl(model, kListingUnit, o.journal, model.header.symmetry, model.n_sheets, model.n_panels,
+           model.link_record_count, model.n_interior_body, 0, 0, none, none, none, nof, infnmr, 0, -1.0f, ifsbc, 6);
 }
 
-// ---- basefl with its journal ----------------------------------------------------------------
-
-class BaseflRun : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        OpenOptions listing;
-        listing.status = "REPLACE";
-        ASSERT_EQ(units().open(kListingUnit, dir.file("run.LIS"), listing), 0);
-    }
-    void TearDown() override { units().close_all(); }
-
-    void run(const PanelModel& model, int infnmr, int ifsbc, MemoryJournal& into)
-    {
-        const std::array<int, 200> none{};
-        const std::array<float, 200> nof{};
-        basefl(model, kListingUnit, into, model.header.symmetry, model.n_sheets, model.n_panels,
-               model.link_record_count, model.n_interior_body, 0, 0, none, none, none, nof, infnmr, 0, -1.0f,
-               ifsbc, 6);
-    }
-    void run(const PanelModel& model, int infnmr, int ifsbc) { run(model, infnmr, ifsbc, journal); }
-
-    std::vector<std::vector<float>> records(JournalFile file, const MemoryJournal* from = nullptr)
-    {
-        const MemoryJournal& j = from ? *from : journal;
-        std::vector<std::vector<float>> all;
-        for (std::size_t k = 0; k < j.records(file).size(); ++k) all.push_back(j.values<float>(file, k));
-        return all;
-    }
-
-    std::string listing_text()
-    {
-        units().flush(kListingUnit);
-        std::ifstream in(dir.file("run.LIS"));
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
-    MemoryJournal journal;
-    torva::testing::TempDir dir{"basefl"};
-};
-
 // The jou3 record: one record of 7 N reals, panel after panel (phi, u, v, w, ux, vy, weight)
-// -- the layout the solver's Fortran reads as a(7, n) -- and nothing after it; jou4 keeps
-// what the equation systems wrote unless IFSBC is 3.
-TEST_F(BaseflRun, jou3_holds_seven_values_per_panel_and_jou4_is_left_alone)
+// -- the layout the solver's Fortran reads as a(7, n) -- and nothing after it.  jou4 keeps
+// what the equation systems wrote unless IFSBC is 3, which replaces it by one record of 3 N
+// reals for each of modes 3, 4, 5 (the modes named on the listing).  The half hull with the
+// y-image, mirrored into a whole hull for the modes, against the whole hull meshed: the same
+// surface and panels, so equal up to the float rounding of sums taken in another order,
+// amplified by 1/eps = 20 in the mode records.  Panels are matched by collocation points.
+TEST(basefl_journal, jou3_and_jou4_records_and_the_mirrored_half_hull)
 {
-    const PanelModel model = panel_model_from(hemisphere(4), 0);
+    const PanelModel whole = hemisphere(4), half = hemisphere(4, true);
+    const int n = whole.n_panels;
     const std::vector<float> earlier = {1.0f, 2.0f, 3.0f};
-    journal.write_record(JournalFile::jou4, bytes_of(earlier));
-    run(model, 1, 1);
-    const Flow flow = solve(model, 1, 0, -1.0f, /*iflux_db=*/0, model.link_record_count);
-    const int n = model.n_panels;
-    const auto jou3 = records(JournalFile::jou3);
-    ASSERT_EQ(jou3.size(), 1u);
-    ASSERT_EQ(jou3[0].size(), static_cast<std::size_t>(7 * n));
+    struct Run {
+        const PanelModel* model;
+        int ifsbc;
+        std::vector<std::vector<float>> jou3, jou4;
+        std::vector<std::string> modes;
+    } runs[3] = {{&whole, 1, {}, {}, {}}, {&whole, 3, {}, {}, {}}, {&half, 3, {}, {}, {}}};
+    for (Run& r : runs) {
+        TempDir dir("basefl");
+        MemoryOutput o(dir.path());
+        for (int k = 0; k < 4; ++k) o.journal.write_record(JournalFile::jou4, bytes_of(earlier));
+        run_basefl(*r.model, 0, r.ifsbc, o);
+        r.jou3 = o.floats(JournalFile::jou3);
+        r.jou4 = o.floats(JournalFile::jou4);
+        for (const std::string& line : o.listing())
+            if (line.rfind(" mode", 0) == 0) r.modes.push_back(line);
+        ASSERT_EQ(r.jou3.size(), 1u);
+        ASSERT_EQ(r.jou3[0].size(), static_cast<std::size_t>(7 * r.model->n_panels));
+    }
+    const Flow flow = solve(whole, 0, 0, -1.0f, /*iflux_db=*/0, whole.link_record_count);
     for (int p = 0; p < n; ++p) {
         const std::array<float, 7> want = {flow.arrays.phi[p], flow.arrays.u[p], flow.arrays.v[p], flow.arrays.w[p],
                                            0.0f, 0.0f, flow.arrays.weight[p]};
         for (int c = 0; c < 7; ++c)
-            EXPECT_EQ(jou3[0][static_cast<std::size_t>(7 * p + c)], want[static_cast<std::size_t>(c)])
+            EXPECT_EQ(runs[0].jou3[0][static_cast<std::size_t>(7 * p + c)], want[static_cast<std::size_t>(c)])
                 << "panel " << p + 1 << " value " << c + 1;
     }
-    EXPECT_EQ(records(JournalFile::jou4), std::vector<std::vector<float>>{earlier});
-}
-
-TEST_F(BaseflRun, ifsbc_3_replaces_jou4_by_the_records_of_modes_3_4_5)
-{
-    const std::vector<float> earlier(50, 7.0f);
-    for (int k = 0; k < 4; ++k)
-        journal.write_record(JournalFile::jou4, bytes_of(earlier));
-    const PanelModel model = panel_model_from(hemisphere(4), 0);
-    run(model, 1, 3);
-    const auto jou4 = records(JournalFile::jou4);
-    ASSERT_EQ(jou4.size(), 3u);
-    for (const auto& r : jou4)
-        EXPECT_EQ(r.size(), static_cast<std::size_t>(3 * model.n_panels));
-    const std::string listing = listing_text();
-    EXPECT_NE(listing.find(" mode 3\n mode 4\n mode 5\n"), std::string::npos) << listing;
-    EXPECT_EQ(listing.find(" mode 1\n"), std::string::npos);
-    EXPECT_EQ(listing.find(" mode 6\n"), std::string::npos);
-    EXPECT_EQ(records(JournalFile::jou3).size(), 1u);
-}
-
-// The half hull with the y-image, and (IFSBC 3) mirrored into a whole hull, against the
-// whole hull meshed: the same surface and the same panels, so equal up to the float
-// rounding of sums taken in another order, amplified by 1/eps = 20 in the mode records.
-// Panels are matched by their collocation points.
-TEST_F(BaseflRun, mirrored_half_hull_gives_the_whole_hulls_records)
-{
-    const PanelModel half = panel_model_from(hemisphere(4, true), 1);
-    ASSERT_EQ(half.header.symmetry, 1);
-    run(half, 0, 3);
-    const auto half3 = records(JournalFile::jou3);
-    const auto half4 = records(JournalFile::jou4);
-    MemoryJournal whole_journal;
-    const PanelModel whole = panel_model_from(hemisphere(4, false), 0);
-    run(whole, 0, 3, whole_journal);
-    const auto whole3 = records(JournalFile::jou3, &whole_journal);
-    const auto whole4 = records(JournalFile::jou4, &whole_journal);
-    ASSERT_EQ(half4.size(), 3u);
-    ASSERT_EQ(whole4.size(), 3u);
+    EXPECT_EQ(runs[1].jou3, runs[0].jou3);
+    EXPECT_EQ(runs[0].jou4, std::vector<std::vector<float>>(4, earlier));
+    EXPECT_TRUE(runs[0].modes.empty());
+    for (const Run* r : {&runs[1], &runs[2]}) {
+        EXPECT_EQ(r->modes, (std::vector<std::string>{" mode 3", " mode 4", " mode 5"}));
+        ASSERT_EQ(r->jou4.size(), 3u);
+        for (const auto& rec : r->jou4) EXPECT_EQ(rec.size(), static_cast<std::size_t>(3 * r->model->n_panels));
+    }
 
     int matched = 0;
     for (int p = 0; p < half.n_panels; ++p) {
@@ -375,7 +267,7 @@ TEST_F(BaseflRun, mirrored_half_hull_gives_the_whole_hulls_records)
             continue;
         const auto c = colloc(half, p);
         int q = -1;
-        for (int r = 0; r < whole.n_panels; ++r) {
+        for (int r = 0; r < n; ++r) {
             const auto d = colloc(whole, r);
             if (whole.active[static_cast<std::size_t>(r)] != 0 && std::fabs(d[0] - c[0]) + std::fabs(d[1] - c[1]) + std::fabs(d[2] - c[2]) < 1.0e-5)
                 q = r;
@@ -383,11 +275,11 @@ TEST_F(BaseflRun, mirrored_half_hull_gives_the_whole_hulls_records)
         ASSERT_GE(q, 0) << "no whole-hull panel at panel " << p + 1;
         ++matched;
         for (int k = 0; k < 4; ++k)   // phi, u, v, w: O(1), float sums over ~100 panels
-            EXPECT_NEAR(half3[0][static_cast<std::size_t>(7 * p + k)], whole3[0][static_cast<std::size_t>(7 * q + k)], 2.0e-5)
+            EXPECT_NEAR(runs[2].jou3[0][static_cast<std::size_t>(7 * p + k)], runs[1].jou3[0][static_cast<std::size_t>(7 * q + k)], 2.0e-5)
                 << "panel " << p + 1 << " value " << k + 1;
         for (std::size_t m = 0; m < 3; ++m)
             for (int k = 0; k < 3; ++k)
-                EXPECT_NEAR(half4[m][static_cast<std::size_t>(3 * p + k)], whole4[m][static_cast<std::size_t>(3 * q + k)], 1.0e-3)
+                EXPECT_NEAR(runs[2].jou4[m][static_cast<std::size_t>(3 * p + k)], runs[1].jou4[m][static_cast<std::size_t>(3 * q + k)], 1.0e-3)
                     << "mode record " << m + 1 << " panel " << p + 1 << " component " << k + 1;
     }
     EXPECT_EQ(matched, half.n_interior_body);
@@ -399,7 +291,7 @@ TEST_F(BaseflRun, mirrored_half_hull_gives_the_whole_hulls_records)
 // at or below it.
 TEST(basefl_modes, heave_step_keeps_the_collocation_points_under_water)
 {
-    PanelModel model = panel_model_from(hemisphere(4), 0);
+    PanelModel model = hemisphere(4);
     std::vector<float> saved(model.corners.begin(), model.corners.begin() + 12 * model.n_panels);
     float z_top = -10.0f;
     for (int p = 0; p < model.n_panels; ++p)

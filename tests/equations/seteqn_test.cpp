@@ -1,23 +1,23 @@
 // The main system's rows, records and stops, on small meshes with influence routines whose
-// values are known, so that every entry can be predicted by hand.
+// values are known, so that every entry can be predicted by hand.  gfortran reads the journals
+// of a whole run in end_to_end_test.cpp.
 #include "equations/seteqn.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <tuple>
 
+#include "equations/basefl.hpp"
 #include "frame/run_stop.hpp"
-#include "driver/journal.hpp"
-#include "frame/units.hpp"
 #include "mesh/mesh_text.hpp"
-#include "support/journal_solver.hpp"
 #include "support/memory_output.hpp"
-#include "support/run_program.hpp"
 
 namespace {
 
-using namespace torva::testing;
+using torva::testing::MemoryOutput;
 using torva::test::flat_sheet;
 using torva::test::sheets_text;
 using torva::test::version_header;
@@ -36,10 +36,7 @@ torva::PanelModel body_sheet(int np1, int np2, int kind = 2, int flag = 1, int s
 
 // An influence routine that returns nothing: every interior row then holds its free term only.
 const torva::RowInfluence kNoInfluence = [](const std::array<float, 3>&, int, torva::RowInfluenceArrays& a) {
-    std::fill(a.panel_sum.begin(), a.panel_sum.end(), 0.0f);
-    std::fill(a.node_sum.begin(), a.node_sum.end(), 0.0f);
-    std::fill(a.panel_diff.begin(), a.panel_diff.end(), 0.0f);
-    std::fill(a.node_diff.begin(), a.node_diff.end(), 0.0f);
+    for (auto* v : {&a.panel_sum, &a.node_sum, &a.panel_diff, &a.node_diff}) std::fill(v->begin(), v->end(), 0.0f);
 };
 
 TEST(seteqn_rows, rim_rows_are_second_differences_over_root_six_and_interior_rows_hold_the_free_term)
@@ -72,12 +69,7 @@ TEST(seteqn_rows, rim_rows_are_second_differences_over_root_six_and_interior_row
             EXPECT_NEAR(a(r, r + da + 5 * db), w[da + 1] * w[db + 1] / 38.0f, 2e-7f);
     // Right-hand sides: N records of N zeros; nothing in .jou1a without symmetry; the
     // velocity records (flag 1) are 3 floats for each interior row and active panel.
-    const auto jou1 = o.floats(JournalFile::jou1);
-    ASSERT_EQ(jou1.size(), 20u);
-    for (const auto& row : jou1) {
-        ASSERT_EQ(row.size(), 20u);
-        for (float v : row) EXPECT_EQ(v, 0.0f);
-    }
+    EXPECT_EQ(o.floats(JournalFile::jou1), std::vector<std::vector<float>>(20, std::vector<float>(20, 0.0f)));
     EXPECT_TRUE(o.floats(JournalFile::jou1a).empty());
     const auto jou4 = o.floats(JournalFile::jou4);
     EXPECT_EQ(jou4.size(), 6u * 6u);
@@ -110,80 +102,30 @@ TEST(seteqn_rows, bottom_image_adds_with_the_signs_of_the_direct_pass)
     }
 }
 
-TEST(seteqn_rows, a_singular_system_reports_the_sgetrf_info)
+// A singular system stops the run with its routine's message: seteqn with the sgetrf info (a
+// free-surface sheet with no influence has empty interior rows), basefl's sleqbf.
+TEST(singular_systems, stop_with_their_routines_message)
 {
-    // A free-surface sheet with no influence: its interior rows are empty.
     const auto m = body_sheet(2, 2, 3, 0);
+    std::vector<float> singular = {1, 2, 3, 2, 4, 6, 0, 1, 1}, rhs = {1, 1, 1};
     MemoryOutput o;
-    try {
-        torva::seteqn(m, o.out, 0, 1, m.n_panels, kNoInfluence, 1, -1.0f);
-        FAIL() << "no stop";
-    } catch (const torva::RunStopped& stop) {
-        ASSERT_EQ(stop.lines.size(), 1u);
-        const std::string& line = stop.lines[0];
-        EXPECT_EQ(line.rfind("ERROR: Error decomposing amat in routine  seteqn. ", 0), 0u) << line;
-        EXPECT_GT(std::stoi(line.substr(line.rfind(' ') + 1)), 0) << line;
+    const std::tuple<std::function<void()>, std::string, bool> cases[] = {   // the call, its message, an info after it
+        {[&] { torva::seteqn(m, o.out, 0, 1, m.n_panels, kNoInfluence, 1, -1.0f); },
+         "ERROR: Error decomposing amat in routine  seteqn. ", true},
+        {[&] { torva::sleqbf(6, 3, singular, rhs); }, "ERROR: Error decomposing matrix in sleqbf", false}};
+    for (const auto& [call, message, info] : cases) {
+        try {
+            call();
+            ADD_FAILURE() << "no stop: " << message;
+        } catch (const torva::RunStopped& stop) {
+            ASSERT_EQ(stop.lines.size(), 1u);
+            const std::string& line = stop.lines[0];
+            EXPECT_EQ(info ? line.substr(0, message.size()) : line, message);
+            if (info) {
+                EXPECT_GT(std::stoi(line.substr(message.size())), 0) << line;
+            }
+        }
     }
-}
-
-TEST(seteqn_rows, gfortran_reads_every_journal_record_with_the_documented_lengths)
-{
-    TempDir dir("gfjou");
-    const std::string args = "sphere --radius 1 --depth 3 --n 4 --symmetry 1 --out " + shell_quote(dir.file("s.ssg"));
-    ASSERT_EQ(run_command(shell_quote(built_program("torva-mesh")) + " " + args).exit_code, 0);
-    torva::PanelModel m;
-    ASSERT_EQ(torva::test::load_mesh(m, read_text(dir.file("s.ssg")), 1.0f), 0);
-    torva::fill_moment_tables(m);
-    {
-        torva::OpenOptions o;
-        o.status = "NEW";
-        ASSERT_EQ(torva::units().open(6, dir.file("t.LIS"), o), 0);
-        o.form = torva::FileForm::unformatted;
-        for (const auto& [unit, suffix] : {std::pair{11, ".jou1"}, {15, ".jou1a"}, {12, ".jou2"}, {14, ".jou4"}})
-            ASSERT_EQ(torva::units().open(unit, dir.file(std::string("t") + suffix), o), 0);
-        torva::UnitJournal journal(6);
-        torva::seteqn(m, {6, journal}, 1, m.n_sheets, m.n_panels, {1, 1, 1}, -1, 1, -1.0f);
-        (void)torva::units().close_all();
-    }
-    const int n = m.n_panels;
-    const std::string prog = R"(
-program rd
-  implicit none
-  integer, parameter :: n = )" + std::to_string(n) + R"(
-  real :: row(n), a(n, n), v(6)
-  integer :: ipiv(n), r, k, ios
-  open(11, file='t.jou1', form='unformatted', status='old')
-  open(15, file='t.jou1a', form='unformatted', status='old')
-  open(12, file='t.jou2', form='unformatted', status='old')
-  open(14, file='t.jou4', form='unformatted', status='old')
-  do r = 1, n
-    read(11) row
-    read(15) row
-  end do
-  read(11, iostat=ios) row
-  if (ios >= 0) stop 'jou1 has more than n records'
-  do k = 1, 2
-    read(12) a
-    read(12) ipiv
-    if (any(ipiv < 1) .or. any(ipiv > n)) stop 'bad pivots'
-  end do
-  k = 0
-  do
-    read(14, iostat=ios) v
-    if (ios /= 0) exit
-    k = k + 1
-  end do
-  write(*,'(a,i0)') 'jou4 records: ', k
-end program
-)";
-    const auto run = compile_and_run_fortran(dir, prog);
-    ASSERT_EQ(run.exit_code, 0) << run.output;
-    // One record of 6 reals (symmetry 1) for every interior row and every active body panel:
-    // all sheets of the sphere are body sheets with flag 1.
-    int interior = 0;
-    for (int p = 0; p < n; ++p) interior += m.active[p];
-    EXPECT_NE(run.output.find("jou4 records: " + std::to_string(interior * interior)), std::string::npos)
-        << run.output;
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 //     phi(s, t) = sum_k 64 b_i(s) b_j(t) u_(node k)                                     (2)
 // and the added mass m_dd = integral of phi n_d dS is integrated with a 5 x 5 Gauss rule per
 // panel over the exact surface (1), p = i - 1/2 + s, q = j - 1/2 + t, so that neither the
-// bilinear panels nor a low-order rule hides the solver's own error.
+// bilinear panels nor a low-order rule hides the solver's own error (support/journal_solver.hpp).
 //
 // Exact values (rho = 1, V = 4/3 pi a b^2, e = sqrt(1 - b^2/a^2), L = ln((1 + e)/(1 - e))):
 //     alpha0 = 2 (1 - e^2)/e^3 (L/2 - e),   beta0 = 1/e^2 - (1 - e^2)/(2 e^3) L,
@@ -26,17 +26,13 @@
 
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <numbers>
-#include <stdexcept>
-#include <string>
 #include <vector>
 
 #include "../../tools/mesh_shapes.hpp"
-#include "linalg/dense_linear_algebra.hpp"
-#include "memory_output.hpp"
 #include "equations/seteqn.hpp"
-#include "frame/units.hpp"
+#include "journal_solver.hpp"
+#include "memory_output.hpp"
 #include "panel_models.hpp"
 
 namespace torva::testing {
@@ -48,19 +44,14 @@ struct Ellipsoid {
     double depth = 10.0;          // centre at (0, 0, -depth)
 };
 
-inline mesh_tool::CubedEllipsoidParams ellipsoid_params(const Ellipsoid& e)
+inline PanelModel ellipsoid_model(const Ellipsoid& e)
 {
     mesh_tool::CubedEllipsoidParams p;
     p.centre = {0.0, 0.0, -e.depth};
     p.semi[0] = e.a;
     p.semi[1] = p.semi[2] = e.b;
     for (int i = 0; i < 3; ++i) p.n[i] = e.n[i];
-    return p;
-}
-
-inline PanelModel ellipsoid_model(const Ellipsoid& e)
-{
-    return panel_model_from(mesh_tool::cubed_ellipsoid(ellipsoid_params(e)), 0);
+    return panel_model_from(mesh_tool::cubed_ellipsoid(p), 0);
 }
 
 // (3): the exact added mass for a translation along axis d (0 = x).
@@ -126,66 +117,28 @@ inline double corner_mismatch(const Ellipsoid& e, const PanelModel& model)
     return worst;
 }
 
-// The main system of `model` assembled with the given influence path, factorised, and solved
-// for the three unit translations: u[d] the spline coefficients of translation d.
+// The main system of `model` with the given influence path, solved for the three unit
+// translations: u[d] the spline coefficients of translation d.
 inline std::array<std::vector<float>, 3> solve_translations(const PanelModel& model, int infmeth,
                                                              const std::array<int, 3>& ispline)
 {
-    const int n = model.n_panels;
-    const std::size_t N = static_cast<std::size_t>(n);
     testing::MemoryOutput o;
-    std::vector<float> amat(N * N, 0.0f), amata;
-    assemble_system(model, o.out, 0, model.n_sheets, n, select_row_influence(model, o.out.listing, 0, infmeth, ispline),
-                    -1.0f, amat, amata);
+    seteqn(model, o.out, 0, model.n_sheets, model.n_panels, ispline, infmeth, 1, -1.0f);
     const std::vector<std::vector<float>> rows = o.floats(JournalFile::jou1);
-    if (rows.size() != N) throw std::runtime_error("the .jou1 rows are not N");
-
-    std::vector<int> ipiv(N);
-    if (sgetrf(n, amat, ipiv) != 0) throw std::runtime_error("singular system");
     std::array<std::vector<float>, 3> out;
-    for (int d = 0; d < 3; ++d) {
-        std::vector<float> k(N, 0.0f), b(N);
-        for (int sh = 0, p = 0; sh < model.n_sheets; ++sh)
-            for (int q = 0; q < model.np[sh]; ++q, ++p)
-                if (model.active[p] && model.kp[sh] == kSheetKindBody) k[p] = model.gnormal[kModeCount * p + d];
-        for (std::size_t r = 0; r < N; ++r) {
-            double sum = 0.0;
-            for (std::size_t c = 0; c < N; ++c) sum += double(rows[r][c]) * k[c];
-            b[r] = static_cast<float>(sum);
-        }
-        if (sgetrs(n, amat, ipiv, b) != 0) throw std::runtime_error("sgetrs");
-        out[static_cast<std::size_t>(d)] = std::move(b);
-    }
+    for (int d = 0; d < 3; ++d)
+        out[static_cast<std::size_t>(d)] = solve_from_journals(model.n_panels, rows, o.journal.records(JournalFile::jou2),
+                                                               0, 1, translation_condition(model, d));
     return out;
 }
 
-// m_dd: (2) integrated over the exact surface (1) with 5 x 5 Gauss points per panel.
+// m_dd: (2) integrated over the exact surface (1).
 inline double added_mass_on_surface(const Ellipsoid& e, const PanelModel& model, const std::vector<float>& u, int d)
 {
-    static const double g[5] = {-0.9061798459386640, -0.5384693101056831, 0.0, 0.5384693101056831,
-                                0.9061798459386640};
-    static const double w[5] = {0.2369268850561891, 0.4786286704993665, 0.5688888888888889, 0.4786286704993665,
-                                0.2369268850561891};
-    auto bspline = [](int i, double x) {
-        return i == 0 ? 0.5 * (x * x - x) + 0.125 : i == 1 ? 0.75 - x * x : 0.5 * (x * x + x) + 0.125;
-    };
-    double m = 0.0;
-    for (int sh = 0, p0 = 0; sh < model.n_sheets; p0 += model.np[sh], ++sh)
-        for (int j = 1; j + 1 < model.np2[sh]; ++j)
-            for (int i = 1; i + 1 < model.np1[sh]; ++i) {
-                const int p = p0 + i + j * model.np1[sh];
-                for (int ga = 0; ga < 5; ++ga)
-                    for (int gb = 0; gb < 5; ++gb) {
-                        const double s = 0.5 * g[ga], t = 0.5 * g[gb];
-                        double phi = 0.0;
-                        for (int k = 0; k < 9; ++k)
-                            phi += 64.0 * bspline(k % 3, s) * bspline(k / 3, t) *
-                                   u[static_cast<std::size_t>(model.node_table[9 * std::size_t(p) + k] - 1)];
-                        const SurfacePoint x = exact_surface(e, sh, i - 0.5 + s, j - 0.5 + t);
-                        m += 0.25 * w[ga] * w[gb] * phi * x.area[static_cast<std::size_t>(d)];
-                    }
-            }
-    return m;
+    return potential_integral(model, u, d, [&](int sheet, int, int q, double s, double t) {
+        const int np1 = model.np1[sheet];
+        return exact_surface(e, sheet, q % np1 - 0.5 + s, q / np1 - 0.5 + t).area;
+    });
 }
 
 // Relative added-mass errors (m - exact)/exact of the three translations.

@@ -1,12 +1,12 @@
 // Plays the time-domain solver on the journal files of an equation system: u = A^-1 B k from
 // whatever form .jou2 holds, then the added mass from the B-spline potential on the hull.
 // Nothing of the setup's own arithmetic is used: the records are read back as a Fortran
-// program would, and the integrals are done here.
+// program would, and the integrals are done here.  No gtest here: a failure throws.
 #pragma once
 
-#include <gtest/gtest.h>
-
+#include <array>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -31,17 +31,9 @@ inline std::vector<std::vector<std::byte>> journal_records(const std::string& na
     o.status = "OLD";
     o.form = FileForm::unformatted;
     o.read_only = true;
-    EXPECT_EQ(table.open(60, name, o), 0) << name;
+    if (table.open(60, name, o) != 0) throw std::runtime_error("cannot open " + name);
     std::vector<std::vector<std::byte>> out;
     while (auto r = table.read_record(60)) out.push_back(std::move(*r));
-    return out;
-}
-
-// The same, each record as floats.
-inline std::vector<std::vector<float>> float_records(const std::string& name)
-{
-    std::vector<std::vector<float>> out;
-    for (const auto& r : journal_records(name)) out.push_back(record_floats(r));
     return out;
 }
 
@@ -52,15 +44,8 @@ inline std::vector<float> solve_from_journals(int n, const std::vector<std::vect
                                               const std::vector<std::vector<std::byte>>& jou2, int s,
                                               int infinvs, const std::vector<float>& k)
 {
-    std::vector<float> u(n, 0.0f);
-    if (infinvs < 0) {
-        const auto g = record_floats(jou2[s]);   // A^-1 B, column-major
-        for (int col = 0; col < n; ++col)
-            for (int row = 0; row < n; ++row) u[row] += g[row + std::size_t(col) * n] * k[col];
-        return u;
-    }
-    std::vector<float> b(n, 0.0f);
-    for (int row = 0; row < n; ++row) {
+    std::vector<float> b = k;   // B k, or k itself where .jou2 holds A^-1 B
+    for (int row = 0; row < n && infinvs >= 0; ++row) {
         double sum = 0;
         for (int col = 0; col < n; ++col) sum += double(rhs[row][col]) * k[col];
         b[row] = static_cast<float>(sum);
@@ -69,12 +54,13 @@ inline std::vector<float> solve_from_journals(int n, const std::vector<std::vect
         auto lu = record_floats(jou2[2 * s]);
         std::vector<int> ipiv(n);
         std::memcpy(ipiv.data(), jou2[2 * s + 1].data(), n * sizeof(int));
-        EXPECT_EQ(sgetrs(n, lu, ipiv, b), 0);
+        if (sgetrs(n, lu, ipiv, b) != 0) throw std::runtime_error("sgetrs refused the factors");
         return b;
     }
-    const auto inv = record_floats(jou2[s]);
+    const auto m = record_floats(jou2[s]);   // A^-1 or A^-1 B, column-major
+    std::vector<float> u(n, 0.0f);
     for (int col = 0; col < n; ++col)
-        for (int row = 0; row < n; ++row) u[row] += inv[row + std::size_t(col) * n] * b[col];
+        for (int row = 0; row < n; ++row) u[row] += m[row + std::size_t(col) * n] * b[col];
     return u;
 }
 
@@ -89,46 +75,56 @@ inline std::vector<float> translation_condition(const PanelModel& model, int d)
     return k;
 }
 
-// m_dd = integral over the body panels of phi n_d dS, with on each bilinear panel
+// The integral over the active body panels of phi area_d, with on each panel at (s, t) in
+// [-1/2, 1/2]^2
 //     phi(s, t) = sum_k 64 b_i(s) b_j(t) u_(node k),   k = 1 + i + 3 j
-// (the unknowns are coefficients of the pieces w_k = 64 b_i b_j) and a 4 x 4 Gauss rule
-// (the integrand is a polynomial of low degree).  A half body mirrored in y = 0 counts twice.
-inline double added_mass_from_coefficients(const PanelModel& model, const std::vector<float>& u, int d)
+// (the unknowns are coefficients of the pieces w_k = 64 b_i b_j) and area(sheet, p, q, s, t)
+// the area vector X_s x X_t of the surface there (p the panel, q its place on the sheet).  A
+// 5 x 5 Gauss rule: exact for a bilinear panel, whose integrand is of degree 3 in s and t.
+template <class Area>
+double potential_integral(const PanelModel& model, const std::vector<float>& u, int d, Area area)
 {
-    static const double g[4] = {-0.8611363115940526, -0.3399810435848563, 0.3399810435848563, 0.8611363115940526};
-    static const double gw[4] = {0.3478548451374538, 0.6521451548625461, 0.6521451548625461, 0.3478548451374538};
+    static const double g[5] = {-0.9061798459386640, -0.5384693101056831, 0.0, 0.5384693101056831,
+                                0.9061798459386640};
+    static const double w[5] = {0.2369268850561891, 0.4786286704993665, 0.5688888888888889, 0.4786286704993665,
+                                0.2369268850561891};
     auto bspline = [](int i, double x) {
         return i == 0 ? 0.5 * (x * x - x) + 0.125 : i == 1 ? 0.75 - x * x : 0.5 * (x * x + x) + 0.125;
     };
     double m = 0;
-    for (int s = 0, p = 0; s < model.n_sheets; ++s)
-        for (int q = 0; q < model.np[s]; ++q, ++p) {
-            if (!model.active[p] || model.kp[s] != kSheetKindBody) continue;
-            const float* cr = &model.corners[12 * std::size_t(p)];
-            double P[4][3];
-            const int order[4] = {2, 1, 0, 3};   // integration corners P1..P4 = stored 3, 2, 1, 4
-            for (int v = 0; v < 4; ++v)
-                for (int c = 0; c < 3; ++c) P[v][c] = cr[4 * c + order[v]];
-            for (int a = 0; a < 4; ++a)
-                for (int b = 0; b < 4; ++b) {
-                    const double s_ = 0.5 * g[a], t_ = 0.5 * g[b];
-                    double xs[3], xt[3];
-                    for (int c = 0; c < 3; ++c) {
-                        const double A = (P[1][c] + P[2][c] - P[0][c] - P[3][c]) / 2;
-                        const double B = (P[2][c] + P[3][c] - P[0][c] - P[1][c]) / 2;
-                        const double D = P[0][c] - P[1][c] + P[2][c] - P[3][c];
-                        xs[c] = A + D * t_;
-                        xt[c] = B + D * s_;
-                    }
-                    const double N[3] = {xs[1] * xt[2] - xs[2] * xt[1], xs[2] * xt[0] - xs[0] * xt[2],
-                                         xs[0] * xt[1] - xs[1] * xt[0]};
+    for (int sh = 0, p = 0; sh < model.n_sheets; ++sh)
+        for (int q = 0; q < model.np[sh]; ++q, ++p) {
+            if (!model.active[p] || model.kp[sh] != kSheetKindBody) continue;
+            for (int a = 0; a < 5; ++a)
+                for (int b = 0; b < 5; ++b) {
+                    const double s = 0.5 * g[a], t = 0.5 * g[b];
                     double phi = 0;
                     for (int e = 0; e < 9; ++e)
-                        phi += 64 * bspline(e % 3, s_) * bspline(e / 3, t_) *
-                               u[to_panel_index(model.node_table[9 * p + e])];
-                    m += 0.25 * gw[a] * gw[b] * phi * N[d];
+                        phi += 64 * bspline(e % 3, s) * bspline(e / 3, t) *
+                               u[to_panel_index(model.node_table[9 * std::size_t(p) + e])];
+                    m += 0.25 * w[a] * w[b] * phi * area(sh, p, q, s, t)[d];
                 }
         }
+    return m;
+}
+
+// m_dd on the bilinear panels of the model (a half body mirrored in y = 0 counts twice).
+inline double added_mass_from_coefficients(const PanelModel& model, const std::vector<float>& u, int d)
+{
+    const double m = potential_integral(model, u, d, [&model](int, int p, int, double s, double t) {
+        const float* cr = &model.corners[12 * std::size_t(p)];
+        const int order[4] = {2, 1, 0, 3};   // integration corners P1..P4 = stored 3, 2, 1, 4
+        double P[4][3], xs[3], xt[3];
+        for (int v = 0; v < 4; ++v)
+            for (int c = 0; c < 3; ++c) P[v][c] = cr[4 * c + order[v]];
+        for (int c = 0; c < 3; ++c) {
+            const double D = P[0][c] - P[1][c] + P[2][c] - P[3][c];
+            xs[c] = (P[1][c] + P[2][c] - P[0][c] - P[3][c]) / 2 + D * t;
+            xt[c] = (P[2][c] + P[3][c] - P[0][c] - P[1][c]) / 2 + D * s;
+        }
+        return std::array<double, 3>{xs[1] * xt[2] - xs[2] * xt[1], xs[2] * xt[0] - xs[0] * xt[2],
+                                     xs[0] * xt[1] - xs[1] * xt[0]};
+    });
     return model.header.symmetry == 1 ? 2 * m : m;
 }
 
