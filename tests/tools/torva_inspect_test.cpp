@@ -1,17 +1,21 @@
 // torva-inspect, as a smoke test judged from outside: the record scanner on byte strings framed
 // by hand, and the whole tool on runs of the shipped Wigley example written by the built
 // torva_setup (two decks through different journal layouts), intact and with one fault at a
-// time; the VTK export is read back by meshio (Debian's python3-meshio), a reader that shares
-// nothing with our writer.
+// time; the estimate's bytes of every file (in the listing and from --estimate) against the
+// files the run wrote; the VTK export is read back by meshio (Debian's python3-meshio), a
+// reader that shares nothing with our writer.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 
 #include "../../tools/inspect_records.hpp"
+#include "driver/run_estimate.hpp"
 #include "support/run_program.hpp"
 
 namespace {
@@ -35,6 +39,19 @@ std::string record(const std::string& data)
     s += data;
     put_count(s, static_cast<std::int32_t>(data.size()));
     return s;
+}
+
+// "NAME : 1,234 bytes" lines of an estimate, by file name.
+std::map<std::string, std::int64_t> predicted_sizes(const std::string& text)
+{
+    std::map<std::string, std::int64_t> sizes;
+    const std::regex line(R"((\S+\.jou\w+) +: ([0-9,]+) bytes)");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), line); it != std::sregex_iterator(); ++it) {
+        std::string digits = (*it)[2];
+        std::erase(digits, ',');
+        sizes[(*it)[1]] = std::stoll(digits);
+    }
+    return sizes;
 }
 
 // A Python that can import meshio: Debian's own first (pyenv shims may hide its packages).
@@ -93,8 +110,9 @@ TEST(inspect_records, scan_joins_subrecords_and_locates_damaged_frames)
 }
 
 // The shipped deck (LU factors, deep water) and a variant through the other layouts (the
-// inverse-times-B product, the mode records of IFSBC 3), each run by torva_setup: torva-inspect
-// must pass the run as written, and fail it once a file is damaged, naming the file.
+// inverse-times-B product, the mode records of IFSBC 3), each run by torva_setup: the estimate
+// (printed before the work) must give every file's bytes exactly, torva-inspect must pass the
+// run as written, and fail it once a file is damaged, naming the file.
 TEST(inspect_example, wigley_runs_pass_every_check_and_damage_is_named)
 {
     const std::string example = std::string(TORVA_SOURCE_DIR) + "/examples/wigley/";
@@ -108,6 +126,23 @@ TEST(inspect_example, wigley_runs_pass_every_check_and_damage_is_named)
         const FortranRun run = run_in(dir, built_program("torva_setup"), "/INPUT=wigley.inp");
         ASSERT_EQ(run.exit_code, 0) << run.output;
         const std::string inspect = built_program("torva-inspect");
+        std::map<std::string, std::int64_t> written;
+        std::int64_t total = 0;
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            if (e.path().filename().string().starts_with("wigley.jou")) {
+                written[e.path().filename().string()] = static_cast<std::int64_t>(e.file_size());
+                total += static_cast<std::int64_t>(e.file_size());
+            }
+        EXPECT_EQ(written.size(), 6u);   // .jou1 .jou1a .jou2 .jou3 .jou4 .jou05
+        const std::string listing = read_text(dir.file("wigley.inp.LIS"));
+        const std::size_t block = listing.find("ESTIMATE BEFORE THE WORK");
+        ASSERT_LT(block, listing.find("Setting up the boundary integral equation")) << listing;
+        EXPECT_EQ(predicted_sizes(listing.substr(block)), written);
+        const FortranRun estimate = run_in(dir, inspect, "--estimate wigley.inp");
+        EXPECT_EQ(estimate.exit_code, 0) << estimate.output;
+        EXPECT_EQ(predicted_sizes(estimate.output), written) << estimate.output;
+        EXPECT_NE(estimate.output.find("Journal and filter files        : " + torva::byte_text(total)), std::string::npos)
+            << estimate.output;
         const FortranRun r = run_in(dir, inspect, "wigley.inp --vtk wigley.vtu");
         EXPECT_EQ(r.exit_code, 0) << r.output;
         for (const char* needed : {"ok wigley.jou1 ", "ok wigley.jou1a", "ok wigley.jou2 ", "ok wigley.jou3 ",
