@@ -26,20 +26,16 @@ using namespace torva::testing;
 
 // ---- record framing ---------------------------------------------------------------------
 
-void put_count(std::string& s, std::int32_t v)
+// A record's data between its leading and trailing counts (little-endian, as the test machines
+// and the files are).
+std::string framed(std::int32_t lead, const std::string& data, std::int32_t trail)
 {
-    char b[4];
-    std::memcpy(b, &v, 4);   // the test machines are little-endian, as the files are
-    s.append(b, 4);
+    char b[8];
+    std::memcpy(b, &lead, 4);
+    std::memcpy(b + 4, &trail, 4);
+    return std::string(b, 4) + data + std::string(b + 4, 4);
 }
-std::string record(const std::string& data)
-{
-    std::string s;
-    put_count(s, static_cast<std::int32_t>(data.size()));
-    s += data;
-    put_count(s, static_cast<std::int32_t>(data.size()));
-    return s;
-}
+std::string record(const std::string& data) { return framed(std::int32_t(data.size()), data, std::int32_t(data.size())); }
 
 // "NAME : 1,234 bytes" lines of an estimate, by file name.
 std::map<std::string, std::int64_t> predicted_sizes(const std::string& text)
@@ -66,14 +62,7 @@ std::string meshio_python()
 // follow; the last trailing count negative: one precedes), then "ABCDEFGH".
 TEST(inspect_records, scan_joins_subrecords_and_locates_damaged_frames)
 {
-    std::string s = record("abcd") + record("");
-    put_count(s, -6);
-    s += "012345";
-    put_count(s, 6);
-    put_count(s, 4);
-    s += "6789";
-    put_count(s, -4);
-    s += record("ABCDEFGH");
+    const std::string s = record("abcd") + record("") + framed(-6, "012345", 6) + framed(4, "6789", -4) + record("ABCDEFGH");
     std::istringstream in(s);
     const RecordScan scan = scan_records(in);
     ASSERT_TRUE(scan.ok()) << scan.error;
@@ -84,29 +73,26 @@ TEST(inspect_records, scan_joins_subrecords_and_locates_damaged_frames)
     EXPECT_EQ(scan.head[1].pieces[0].offset, 16);   // 4 + 4 + 4 + 4
     EXPECT_EQ(scan.head[2].length, 10);
     EXPECT_EQ(scan.head[2].pieces.size(), 2u);
-    const auto joined = read_record_bytes(in, scan.head[2]);
+    const auto joined = read_record_bytes(in, scan.head[2]), last = read_record_bytes(in, scan.head[3]);
     EXPECT_EQ(std::string(joined.begin(), joined.end()), "0123456789");
-    const auto last = read_record_bytes(in, scan.head[3]);
     EXPECT_EQ(std::string(last.begin(), last.end()), "ABCDEFGH");
 
-    std::string bad = record("abcd");   // record 2's trailing count differs from its leading one
-    put_count(bad, 4);
-    bad += "wxyz";
-    put_count(bad, 5);
-    std::istringstream mismatched(bad);
-    const RecordScan m = scan_records(mismatched);
-    EXPECT_FALSE(m.ok());
-    EXPECT_NE(m.error.find("record 2"), std::string::npos) << m.error;
-    EXPECT_EQ(m.error_offset, 12 + 4 + 4);
-    std::string cut = record("abcd");   // the file ends inside a record
-    put_count(cut, 100);
-    cut += "short";
-    std::istringstream truncated(cut);
-    const RecordScan t = scan_records(truncated);
-    EXPECT_FALSE(t.ok());
-    EXPECT_EQ(t.error_offset, 12);
-    std::istringstream stray(record("abcd") + "zz");
-    EXPECT_FALSE(scan_records(stray).ok());
+    // Record 2's trailing count differs from its leading one; the file ends inside record 2;
+    // two stray bytes after the last record.
+    const struct {
+        std::string bytes;
+        std::int64_t offset;
+        const char* error;
+    } damaged[] = {{record("abcd") + framed(4, "wxyz", 5), 12 + 4 + 4, "record 2"},
+                   {record("abcd") + framed(100, "short", 0).substr(0, 9), 12, ""},
+                   {record("abcd") + "zz", -1, ""}};
+    for (const auto& d : damaged) {
+        std::istringstream bad(d.bytes);
+        const RecordScan r = scan_records(bad);
+        EXPECT_FALSE(r.ok()) << d.bytes.size();
+        EXPECT_NE(r.error.find(d.error), std::string::npos) << r.error;
+        EXPECT_TRUE(d.offset < 0 || r.error_offset == d.offset) << r.error_offset << ": " << r.error;
+    }
 }
 
 // The shipped deck (LU factors, deep water) and a variant through the other layouts (the
