@@ -161,19 +161,15 @@ TEST(HullImport, FpsoAgreesWithItsPanelsAtTwoResolutions)
     }
     ASSERT_TRUE(in);
     TempDir dir("hull_fpso");
-    const struct {
-        const char* grid;
-        double tolerance;
-    } runs[] = {{"--nx 40 --nz 16", 0.01}, {"--nx 80 --nz 32", 0.005}};
-    for (const auto& r : runs) {
-        const auto run = run_in(dir, mesh_tool(), "import " + gdf_path + " " + r.grid + " --out f.ssg");
+    for (const auto& [grid, tolerance] : {std::pair{"--nx 40 --nz 16", 0.01}, std::pair{"--nx 80 --nz 32", 0.005}}) {
+        const auto run = run_in(dir, mesh_tool(), "import " + gdf_path + " " + grid + " --out f.ssg");
         ASSERT_EQ(run.exit_code, 0) << run.output;
         const TMesh s = read_tool_mesh(dir.file("f.ssg"));
         EXPECT_EQ(s.symmetry, 1);
         EXPECT_EQ(s.sheets.size(), 3u) << "side, flat bottom and transom";
         const auto [a, v] = measure(s);
-        EXPECT_NEAR(a / area, 1.0, r.tolerance) << r.grid;
-        EXPECT_NEAR(v / volume, 1.0, r.tolerance) << r.grid;
+        EXPECT_NEAR(a / area, 1.0, tolerance) << grid;
+        EXPECT_NEAR(v / volume, 1.0, tolerance) << grid;
     }
 }
 

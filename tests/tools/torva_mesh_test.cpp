@@ -64,11 +64,6 @@ protected:
         last = run_in(dir, kTool, args);
         return last.exit_code;
     }
-    TMesh make(const std::string& args, const std::string& out = "m.ssg")
-    {
-        EXPECT_EQ(tool(args + " --out " + out), 0) << last.output;
-        return read_tool_mesh(dir.file(out));
-    }
     TempDir dir{"torva_mesh"};
     FortranRun last;
 };
@@ -162,7 +157,8 @@ TEST_F(torva_mesh, bodies_lie_on_their_surfaces_and_enclose_their_volumes)
     };
     for (const Shape& shape : shapes) {
         SCOPED_TRACE(shape.args);
-        const TMesh m = make(shape.args);
+        ASSERT_EQ(tool(std::string(shape.args) + " --out m.ssg"), 0) << last.output;
+        const TMesh m = read_tool_mesh(dir.file("m.ssg"));
         const bool half = std::string(shape.args).find("--symmetry 1") != std::string::npos;
         EXPECT_EQ(m.symmetry, half ? 1 : 0);
         EXPECT_EQ(m.code, half ? "Y" : "N");
