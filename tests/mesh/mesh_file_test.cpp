@@ -111,14 +111,10 @@ TEST(mesh_file, both_layouts_give_the_same_model)
     ASSERT_EQ(test::load_mesh(b, test::old_header("same", 1, 4) + sheets, 1.0f), 0);
     EXPECT_EQ(a.header.title, b.header.title);
     EXPECT_EQ(a.n_panels, b.n_panels);
-    EXPECT_EQ(a.corners, b.corners);
-    EXPECT_EQ(a.colloc, b.colloc);
-    EXPECT_EQ(a.frame, b.frame);
-    EXPECT_EQ(a.moments, b.moments);
-    EXPECT_EQ(a.gnormal, b.gnormal);
-    EXPECT_EQ(a.inv_midline_frame, b.inv_midline_frame);
-    EXPECT_EQ(a.metric_inv, b.metric_inv);
     EXPECT_EQ(a.node_table, b.node_table);
+    for (auto field : {&PanelModel::corners, &PanelModel::colloc, &PanelModel::frame, &PanelModel::moments,
+                       &PanelModel::gnormal, &PanelModel::inv_midline_frame, &PanelModel::metric_inv})
+        EXPECT_EQ(a.*field, b.*field);
 }
 
 TEST(mesh_file, header_values_are_scaled_and_converted)
