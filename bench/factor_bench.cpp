@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -18,6 +17,7 @@
 
 #include "linalg/blocked_lu.hpp"
 #include "linalg/blocked_qr.hpp"
+#include "../tests/support/linalg_random.hpp"
 
 extern "C" {
 void sgetrf_(const int* m, const int* n, float* a, const int* lda, int* ipiv, int* info);
@@ -30,14 +30,7 @@ void openblas_set_num_threads(int threads);
 
 namespace {
 
-std::vector<float> random_matrix(std::size_t count, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> value(-1.0f, 1.0f);
-    std::vector<float> v(count);
-    for (auto& e : v) e = value(rng);
-    return v;
-}
+using torva::testing::random_matrix;
 
 double cpu_seconds()
 {

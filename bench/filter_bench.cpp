@@ -11,12 +11,12 @@
 // also for the sparse product, so every line is comparable with sgemm's.
 #include <benchmark/benchmark.h>
 
-#include <random>
 #include <vector>
 
 #include "linalg/dense_linear_algebra.hpp"
 #include "filter/bspline_filter.hpp"
 #include "linalg/ordered_product.hpp"
+#include "../tests/support/linalg_random.hpp"
 
 #if defined(_OPENMP)
 #include <omp.h>
@@ -31,6 +31,8 @@ void openblas_set_num_threads(int threads);
 
 namespace {
 
+using torva::testing::random_matrix;
+
 constexpr int kNp1 = 50, kNp2 = 50, kH1 = 2, kH2 = 2;
 const int kN = kNp1 * kNp2;
 const int kC = torva::coarse_count(kNp1, kH1) * torva::coarse_count(kNp2, kH2);
@@ -41,15 +43,6 @@ void set_threads(int threads)
     omp_set_num_threads(threads);
 #endif
     openblas_set_num_threads(threads);
-}
-
-std::vector<float> random_matrix(std::size_t count, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> value(-1.0f, 1.0f);
-    std::vector<float> v(count);
-    for (auto& e : v) e = value(rng);
-    return v;
 }
 
 std::vector<float> prolongation()

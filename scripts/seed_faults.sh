@@ -1,17 +1,17 @@
 #!/bin/bash
 # Seeds one fault at a time into a scratch copy of the tree and reports whether the test suite
 # notices: CAUGHT (a test failed, the first one is named), MISSED (every test passed),
-# NOT-APPLIED (the pattern is not in src/ or app/, or is there more than once without "all": a
-# refactor must not silently retire a fault), BUILD-FAILED (the fault does not compile).
+# NOT-APPLIED (the pattern is not in src/, app/ or tools/, or is there more than once without
+# "all": a refactor must not silently retire a fault), BUILD-FAILED (the fault does not compile).
 #
 #   scripts/seed_faults.sh [-t TABLE] [-s SCRATCH] [--no-baseline] [NAME ...]
 #
 # TABLE (default scripts/seed_faults.tsv) holds one fault a line, fields separated by a TAB:
-#     name  <TAB>  text to find in src/ or app/  <TAB>  replacement  [<TAB> all]
-# The text is found literally (no regular expression) in any src/ or app/ file, so a fault follows its
-# code when the code moves between files.  Empty fields are not possible (a TAB run is one
-# separator): a fault that deletes code replaces it by a comment.  With NAMEs, only those
-# faults run.
+#     name  <TAB>  text to find in src/, app/ or tools/  <TAB>  replacement  [<TAB> all]
+# The text is found literally (no regular expression) in any src/, app/ or tools/ file, so a
+# fault follows its code when the code moves between files.  Empty fields are not possible (a
+# TAB run is one separator): a fault that deletes code replaces it by a comment.  With NAMEs,
+# only those faults run.
 #
 # The scratch copy (under /tmp/torva_seed_<worktree name>) keeps its build folder between
 # runs and between faults, so each fault recompiles only the files it touches (and ccache
@@ -91,11 +91,11 @@ caught=0 missed=0 skipped=0
 while IFS=$'\t' read -r -u 3 name find replace mode; do
     case "$name" in ''|'#'*) continue ;; esac
     if [ ${#only[@]} -gt 0 ] && [[ ! " ${only[*]} " == *" $name "* ]]; then continue; fi
-    mapfile -t files < <(grep -rlF --include='*.cpp' --include='*.hpp' --include='*.inc' -- "$find" "$tree/src" "$tree/app" | sort)
+    mapfile -t files < <(grep -rlF --include='*.cpp' --include='*.hpp' --include='*.inc' -- "$find" "$tree/src" "$tree/app" "$tree/tools" | sort)
     count=0
     for f in "${files[@]}"; do count=$((count + $(grep -oF -- "$find" "$f" | wc -l))); done
     if [ "$count" -eq 0 ] || { [ "$count" -gt 1 ] && [ "${mode:-}" != all ]; }; then
-        printf '%-34s NOT-APPLIED (%d matches in src/ and app/)\n' "$name" "$count"
+        printf '%-34s NOT-APPLIED (%d matches in src/, app/ and tools/)\n' "$name" "$count"
         skipped=$((skipped + 1))
         continue
     fi

@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/linalg_random.hpp"
+
 #if defined(_OPENMP)
 #include <omp.h>
 #endif
@@ -35,18 +37,11 @@ void openblas_set_num_threads(int threads);
 namespace torva {
 namespace {
 
+using testing::random_matrix;
+
 constexpr double kEps = std::numeric_limits<float>::epsilon();
 
 std::size_t idx(int i, int j, int ld) { return static_cast<std::size_t>(i) + static_cast<std::size_t>(j) * ld; }
-
-std::vector<float> uniform(std::size_t count, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> value(-1.0f, 1.0f);
-    std::vector<float> v(count);
-    for (auto& e : v) e = value(rng);
-    return v;
-}
 
 // A = P0 D with D column diagonally dominant (|d_jj| = n > sum of the column's other
 // magnitudes) and P0 a random row permutation.  Elimination keeps a column-dominant matrix
@@ -59,7 +54,7 @@ struct ForcedPivots {
 
 ForcedPivots forced_pivot_matrix(int n, unsigned seed)
 {
-    std::vector<float> d = uniform(idx(0, n, n), seed);
+    std::vector<float> d = random_matrix(idx(0, n, n), seed);
     for (int j = 0; j < n; ++j) d[idx(j, j, n)] = (j % 2 ? -1.0f : 1.0f) * static_cast<float>(n);
     std::vector<int> row_of(n);   // A's row r holds D's row row_of[r]
     std::iota(row_of.begin(), row_of.end(), 0);
@@ -107,9 +102,9 @@ void with_threads(int blas, int own, F f)
 #endif
 }
 
-TEST(blocked_lu, forced_pivots_a_chosen_solution_and_lapack_agree)
+// 700 = two full panels and a part panel; the panels recurse down to the unblocked leaves.
+TEST(blocked_lu, forced_pivots_a_chosen_solution_the_inverse_and_lapack_agree)
 {
-    // 700 = two full panels and a part panel; the panels recurse down to the unblocked leaves.
     const int n = 700;
     const ForcedPivots f = forced_pivot_matrix(n, 3);
     std::vector<float> x(n);
@@ -138,18 +133,10 @@ TEST(blocked_lu, forced_pivots_a_chosen_solution_and_lapack_agree)
     // Both factors are within n eps |A| of exact ones at worst (|A| <= n, multipliers below
     // 1); the rounding errors of n-term sums grow like sqrt(n) in practice.
     EXPECT_LE(max_abs_diff(lu, lu_lapack), 2.0 * std::sqrt(double(n)) * kEps * n);
-}
 
-TEST(blocked_lu, inverse_is_the_inverse_and_agrees_with_sgetri)
-{
-    const int n = 600;
-    const ForcedPivots f = forced_pivot_matrix(n, 5);
-    std::vector<float> inv = f.a;
-    std::vector<int> ipiv(n);
-    ASSERT_EQ(blocked_sgetrf(n, n, inv.data(), n, ipiv.data()), 0);
-    std::vector<float> inv_lapack = inv;
+    // The inverse from our factors, by ours and by sgetri.
+    std::vector<float> inv = lu;
     ASSERT_EQ(blocked_sgetri(n, inv.data(), n, ipiv.data()), 0);
-
     // A A^-1 = I in double: |A| ~ 2n, |A^-1| ~ 1/n, so each entry carries ~ n eps |A||A^-1|
     // at worst, sqrt(n) eps |A||A^-1| in practice.
     double worst = 0.0;
@@ -160,14 +147,12 @@ TEST(blocked_lu, inverse_is_the_inverse_and_agrees_with_sgetri)
             worst = std::max(worst, std::fabs(s - (i == j ? 1.0 : 0.0)));
         }
     EXPECT_LE(worst, 4.0 * std::sqrt(double(n)) * kEps);
-
     int lwork = n * 64;
     std::vector<float> work(static_cast<std::size_t>(lwork));
-    int info = -1;
-    sgetri_(&n, inv_lapack.data(), &n, ipiv.data(), work.data(), &lwork, &info);
+    sgetri_(&n, lu.data(), &n, ipiv.data(), work.data(), &lwork, &info);
     ASSERT_EQ(info, 0);
     // Entries of A^-1 are ~ 1/n, each inverse within a few eps of that of the exact one.
-    EXPECT_LE(max_abs_diff(inv, inv_lapack), 8.0 * kEps / n);
+    EXPECT_LE(max_abs_diff(inv, lu), 8.0 * kEps / n);
 }
 
 TEST(blocked_lu, an_exactly_zero_pivot_is_named_as_lapack_names_it)
@@ -185,17 +170,12 @@ TEST(blocked_lu, an_exactly_zero_pivot_is_named_as_lapack_names_it)
     EXPECT_EQ(blocked_sgetri(n, a.data(), n, ipiv.data()), 271);
 }
 
-// The filter's shape: M rows, N < M unknowns, B the M x M identity, so that X = A^+ .
-struct LeastSquares {
-    int m, n;
-};
-
 TEST(blocked_qr, least_squares_meets_the_normal_equations_and_agrees_with_sgels)
 {
-    // n a multiple of the reflector block and not; the back-substitution crosses blocks of 256.
-    for (const LeastSquares s : {LeastSquares{400, 150}, LeastSquares{700, 320}}) {
-        const int m = s.m, n = s.n;
-        const std::vector<float> a0 = uniform(idx(0, n, m), 11);
+    // The filter's shape: M rows, N < M unknowns, B the M x M identity, so that X = A^+ ; n a
+    // multiple of the reflector block and not; the back-substitution crosses blocks of 256.
+    for (const auto& [m, n] : {std::pair{400, 150}, std::pair{700, 320}}) {
+        const std::vector<float> a0 = random_matrix(idx(0, n, m), 11);
         std::vector<float> a = a0;
         std::vector<float> x(idx(0, m, m), 0.0f);
         for (int i = 0; i < m; ++i) x[idx(i, i, m)] = 1.0f;
@@ -241,7 +221,7 @@ TEST(blocked_qr, least_squares_meets_the_normal_equations_and_agrees_with_sgels)
 TEST(blocked_qr, a_rank_deficient_matrix_is_refused_as_sgels_refuses_it)
 {
     const int m = 200, n = 90;
-    std::vector<float> a = uniform(idx(0, n, m), 13);
+    std::vector<float> a = random_matrix(idx(0, n, m), 13);
     for (int i = 0; i < m; ++i) a[idx(i, 80, m)] = 0.0f;   // column 81 zero: R(81, 81) = 0
     std::vector<float> b(idx(0, 1, m), 1.0f);
     EXPECT_EQ(blocked_sgels('N', m, n, 1, a.data(), m, b.data(), m), 81);
@@ -253,9 +233,9 @@ TEST(blocked_qr, a_rank_deficient_matrix_is_refused_as_sgels_refuses_it)
 TEST(blocked_factor_threads, results_are_bit_identical_for_any_thread_count)
 {
     const int n = 1100;
-    const std::vector<float> a0 = uniform(idx(0, n, n), 17);   // general: cond ~ n, many pivots
+    const std::vector<float> a0 = random_matrix(idx(0, n, n), 17);   // general: cond ~ n, many pivots
     const int m = 2300, c = 330;
-    const std::vector<float> p0 = uniform(idx(0, c, m), 19);
+    const std::vector<float> p0 = random_matrix(idx(0, c, m), 19);
 
     struct Result {
         std::vector<float> lu, inv, ls;

@@ -34,10 +34,7 @@ PanelModel read_sheets(const std::vector<mt::Sheet>& sheets, int symmetry)
 
 std::vector<mt::Sheet> wigley_with_free_surface()
 {
-    mt::WigleyParams w;
-    w.nx = 16;
-    w.nz = 6;
-    std::vector<mt::Sheet> sheets = mt::wigley_hull(w, true);
+    std::vector<mt::Sheet> sheets = mt::wigley_hull({2.0, 0.2, 0.125, 16, 6, true}, true);
     const auto fs = mt::free_surface(sheets, {3.0, 4, 1.2}, true);
     sheets.insert(sheets.end(), fs.begin(), fs.end());
     return sheets;
@@ -69,10 +66,7 @@ TEST(mesh_checks, good_hulls_pass_with_their_known_volumes)
 
     // A fine whole hull: its halves close to zero thickness at the stem and keel, where the
     // panels of one side lie within a hair of the other's but face it.
-    mt::WigleyParams fine;
-    fine.nx = 104;
-    fine.nz = 36;
-    const MeshCheckReport whole = check_mesh(read_sheets(mt::wigley_hull(fine, false), 0));
+    const MeshCheckReport whole = check_mesh(read_sheets(mt::wigley_hull({2.0, 0.2, 0.125, 104, 36, true}, false), 0));
     EXPECT_EQ(whole.failures(), 0) << failures_text(whole);
 
     // Box: the vertical sides and ends give exactly nothing and must pass as well.
@@ -136,9 +130,7 @@ TEST(mesh_checks, reversal_turns_the_displacement_and_shapes_are_listed_worst_fi
 {
     std::vector<mt::Sheet> sheets = wigley_with_free_surface();
     const double v = sheet_displacements(read_sheets(sheets, 1))[0];
-    sheets[0] = reversed(sheets[0]);
-    EXPECT_NEAR(sheet_displacements(read_sheets(sheets, 1))[0], -v, 1e-12);
-
+    EXPECT_NEAR(sheet_displacements(read_sheets({reversed(sheets[0])}, 1))[0], -v, 1e-12);
     // The squashed column's zero-area panels head the smallest-area list, at their place (the
     // waterline node stays, so the column's top panel is a triangle).
     for (int b = 0; b < sheets[0].np2; ++b) sheets[0].node(5, b) = sheets[0].node(4, b);

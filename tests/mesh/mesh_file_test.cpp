@@ -8,7 +8,6 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <numbers>
@@ -17,6 +16,7 @@
 #include "frame/units.hpp"
 #include "mesh/mesh_text.hpp"
 #include "mesh/panel_geometry.hpp"
+#include "support/fortran_runner.hpp"
 
 namespace torva {
 namespace {
@@ -111,47 +111,44 @@ TEST(mesh_file, both_layouts_give_the_same_model)
     ASSERT_EQ(test::load_mesh(b, test::old_header("same", 1, 4) + sheets, 1.0f), 0);
     EXPECT_EQ(a.header.title, b.header.title);
     EXPECT_EQ(a.n_panels, b.n_panels);
-    EXPECT_EQ(a.corners, b.corners);
-    EXPECT_EQ(a.colloc, b.colloc);
-    EXPECT_EQ(a.frame, b.frame);
-    EXPECT_EQ(a.moments, b.moments);
-    EXPECT_EQ(a.gnormal, b.gnormal);
-    EXPECT_EQ(a.inv_midline_frame, b.inv_midline_frame);
-    EXPECT_EQ(a.metric_inv, b.metric_inv);
     EXPECT_EQ(a.node_table, b.node_table);
+    for (auto field : {&PanelModel::corners, &PanelModel::colloc, &PanelModel::frame, &PanelModel::moments,
+                       &PanelModel::gnormal, &PanelModel::inv_midline_frame, &PanelModel::metric_inv})
+        EXPECT_EQ(a.*field, b.*field);
 }
 
 TEST(mesh_file, header_values_are_scaled_and_converted)
 {
-    // Version layout: t = (1, 2, 3), angles (90, 45, 180) degrees, logical T, ALENGTH 2.
+    // ALENGTH 2.  Version layout: t = (1, 2, 3), angles (90, 45, 180) degrees, logical T.  Old
+    // layout, third record "3, 0.5, 2.0 1.2": three sheets, t3 = 0.5, a2 = 2 degrees, t1 = 1.2,
+    // everything else 0 and the logical false.
     const float pi_single = std::bit_cast<float>(std::uint32_t{0x40490FDA});
-    PanelModel m;
-    ASSERT_EQ(test::load_mesh(m, test::version_header("hdr", 1, 1, "1.0 2.0 3.0 90. 45.D0 180", ".TRUE.")
-                                     + test::sheet_text(test::flat_sheet(2, 2, 3, 0)), 2.0f), 0);
-    EXPECT_EQ(m.header.lengths[0], 0.5f);
-    EXPECT_EQ(m.header.lengths[1], 1.0f);
-    EXPECT_EQ(m.header.lengths[2], 1.5f);
-    EXPECT_EQ(m.header.angles[0], 90.0f * pi_single / 180.0f);
-    EXPECT_EQ(m.header.angles[1], 45.0f * pi_single / 180.0f);
-    EXPECT_EQ(m.header.angles[2], 180.0f * pi_single / 180.0f);
-    EXPECT_NEAR(m.header.angles[0], std::numbers::pi / 2, 2 * kEps);
-    EXPECT_TRUE(m.header.translate_first);
-
-    // Old layout third record "3, 0.5, 2.0 1.2": three sheets, t3 = 0.5, a2 = 2 degrees,
-    // t1 = 1.2, everything else 0 and the logical false.
-    PanelModel old;
-    const std::string sheets = test::sheets_text({test::flat_sheet(2, 2, 3, 0), test::flat_sheet(2, 2, 3, 0, 5),
-                                                  test::flat_sheet(2, 2, 3, 0, 10)});
-    ASSERT_EQ(test::load_mesh(old, "old title\n0 Y\n3, 0.5, 2.0 1.2\n" + sheets, 2.0f), 0);
-    EXPECT_EQ(old.n_sheets, 3);
-    EXPECT_EQ(old.header.code, 'Y');
-    EXPECT_EQ(old.header.lengths[2], 0.5f / 2.0f);
-    EXPECT_EQ(old.header.angles[1], 2.0f * pi_single / 180.0f);
-    EXPECT_EQ(old.header.lengths[0], 1.2f / 2.0f);
-    EXPECT_EQ(old.header.lengths[1], 0.0f);
-    EXPECT_EQ(old.header.angles[0], 0.0f);
-    EXPECT_EQ(old.header.angles[2], 0.0f);
-    EXPECT_FALSE(old.header.translate_first);
+    const auto sheet = [](double x0) { return test::sheet_text(test::flat_sheet(2, 2, 3, 0, x0)); };
+    const struct {
+        std::string text;
+        float lengths[3], degrees[3];
+        bool translate;
+        char code;
+    } cases[] = {
+        {test::version_header("hdr", 1, 1, "1.0 2.0 3.0 90. 45.D0 180", ".TRUE.") + sheet(0), {0.5f, 1.0f, 1.5f},
+         {90, 45, 180}, true, 'N'},
+        {"old title\n0 Y\n3, 0.5, 2.0 1.2\n" + sheet(0) + sheet(5) + sheet(10), {1.2f / 2.0f, 0.0f, 0.5f / 2.0f},
+         {0, 2, 0}, false, 'Y'},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 12));
+        PanelModel m;
+        ASSERT_EQ(test::load_mesh(m, c.text, 2.0f), 0);
+        EXPECT_EQ(m.header.code, c.code);
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(m.header.lengths[k], c.lengths[k]) << k;
+            EXPECT_EQ(m.header.angles[k], c.degrees[k] * pi_single / 180.0f) << k;
+        }
+        EXPECT_EQ(m.header.translate_first, c.translate);
+        if (c.translate) {
+            EXPECT_NEAR(m.header.angles[0], std::numbers::pi / 2, 2 * kEps);
+        }
+    }
 }
 
 TEST(mesh_file, two_files_append_sheets_and_take_the_second_header)
@@ -189,56 +186,25 @@ TEST(mesh_file, two_files_append_sheets_and_take_the_second_header)
     EXPECT_EQ(m.interior_body[4], 37 + 1 + 4);
 }
 
-// ---- stops on bad input ------------------------------------------------------------------
-//
 // The reader's stop messages are checked on the files of tests/corpus/mesh, in-process and by
-// the whole program; here only what a file cannot reach.
-
-// ---- files on units -----------------------------------------------------------------------
-
-class MeshFiles : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        dir_ = std::filesystem::temp_directory_path()
-               / ("torva_mesh_files_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed())
-                  + "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override
-    {
-        units().close(kMeshUnit);
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    std::string write(const std::string& name, const std::string& text)
-    {
-        const std::string path = (dir_ / name).string();
-        std::ofstream(path) << text;
-        return path;
-    }
-    static void open_mesh(const std::string& path)
-    {
-        OpenOptions options;
-        options.status = "OLD";
-        ASSERT_EQ(units().open(kMeshUnit, path, options), kIostatOk);
-    }
-    std::filesystem::path dir_;
-};
-
-// Sizing and reading through the mesh unit is what every whole run does (tests/driver); the
-// missing FILE_SSG stop is in the namelist corpus.  Only the missing FILE_FS is left here.
-TEST_F(MeshFiles, missing_fs_file_stops_with_its_name)
+// the whole program; sizing and reading through the mesh unit is what every whole run does
+// (tests/driver), and the missing FILE_SSG stop is in the namelist corpus.  Only the missing
+// FILE_FS is left here.
+TEST(mesh_file, missing_fs_file_stops_with_its_name)
 {
-    const std::string hull = write("hull.ssg", test::version_header("hull", 0, 1) + test::sheet_text(test::flat_sheet(2, 2, 2, 1)));
-    const std::string missing = (dir_ / "nowhere.ssg").string();
-    open_mesh(hull);
+    const testing::TempDir dir("mesh_files");
+    const std::string hull = dir.file("hull.ssg"), missing = dir.file("nowhere.ssg");
+    std::ofstream(hull) << test::version_header("hull", 0, 1) + test::sheet_text(test::flat_sheet(2, 2, 2, 1));
+    OpenOptions options;
+    options.status = "OLD";
+    ASSERT_EQ(units().open(kMeshUnit, hull, options), kIostatOk);
     try {
         (void)size_mesh(kMeshUnit, missing);
-        FAIL() << "a missing FILE_FS was sized";
+        ADD_FAILURE() << "a missing FILE_FS was sized";
     } catch (const MeshFault& fault) {
         EXPECT_EQ(fault.lines, (std::vector<std::string>{"ERROR: Unable to open mesh fs file", missing}));
     }
+    units().close(kMeshUnit);
 }
 
 }  // namespace

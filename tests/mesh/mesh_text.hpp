@@ -42,8 +42,7 @@ inline std::string sheet_text(const SheetSpec& s)
 inline std::string sheets_text(const std::vector<SheetSpec>& sheets)
 {
     std::string text;
-    for (const auto& s : sheets)
-        text += sheet_text(s);
+    for (const auto& s : sheets) text += sheet_text(s);
     return text;
 }
 
@@ -69,13 +68,7 @@ inline std::string old_header(const std::string& title, int symmetry, int n_shee
 inline SheetSpec flat_sheet(int np1, int np2, int kp, int mp, double x0 = 0.0, double y0 = 0.0,
                             double dx = 1.0, double dy = 1.0, double z0 = 0.0)
 {
-    SheetSpec s;
-    s.np1 = np1;
-    s.np2 = np2;
-    s.kp = kp;
-    s.mp = mp;
-    s.node = [=](int a, int b) { return std::array<double, 3>{x0 + a * dx, y0 + b * dy, z0}; };
-    return s;
+    return {np1, np2, kp, mp, [=](int a, int b) { return std::array<double, 3>{x0 + a * dx, y0 + b * dy, z0}; }};
 }
 
 // The driver's sequence on in-memory text: sizing pass, allocation, reading, classification.
@@ -91,8 +84,7 @@ inline int load_mesh(PanelModel& model, const std::string& first, float alength,
     const int status = second.empty()
         ? read_mesh_one_file(read_first, "first.ssg", alength, model)
         : read_mesh_two_files(read_first, "first.ssg", read_second, "second.ssg", alength, model);
-    if (status == 0)
-        classify_panels(model);
+    if (status == 0) classify_panels(model);
     return status;
 }
 

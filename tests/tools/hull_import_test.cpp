@@ -4,102 +4,35 @@
 // the analytic Wigley surface, the OpenCASCADE volume of a CAD solid, a barge's L B T, and
 // the area and volume of the FPSO's own panels.
 //
-// Sheet volume: V = - sum_panels int int z (X_u x X_v)_z du dv over the bilinear panels, by
-// the 2 x 2 Gauss rule, which is exact for it (a biquadratic integrand); the sheets' normals
-// point into the body.  Panel-mesh volume: V = sum_facets z_c n_z A with normals out of it.
+// Sheet area and volume by support/tools_mesh_file.hpp; a panel mesh's volume is
+// V = sum_facets z_c n_z A with normals out of it.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <numbers>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/run_program.hpp"
+#include "support/tools_mesh_file.hpp"
 
 namespace {
 
-using torva::testing::built_program;
-using torva::testing::read_text;
-using torva::testing::run_in;
-using torva::testing::TempDir;
-using torva::testing::write_text;
+using namespace torva::testing;
 
-using P3 = std::array<double, 3>;
-P3 sub(P3 a, P3 b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-P3 cross(P3 a, P3 b) { return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]}; }
-double norm(P3 a) { return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]); }
-
-struct Sheets {
-    int symmetry = -1;
-    std::vector<std::array<int, 3>> dims;   // np1, np2, kind
-    std::vector<std::vector<P3>> nodes;
-};
-
-Sheets read_mesh(const std::string& path)
+// The largest distance between corresponding nodes of two meshes of the same sheets.
+double max_node_distance(const TMesh& a, const TMesh& b)
 {
-    std::istringstream in(read_text(path));
-    std::string line;
-    Sheets s;
-    std::getline(in, line);
-    EXPECT_EQ(line.substr(0, 11), "Version 2.0") << path;
-    std::getline(in, line);   // title
-    int n = 0;
-    std::string code, logical;
-    double reals[6];
-    in >> s.symmetry >> code >> n;
-    for (double& r : reals) in >> r;
-    in >> logical;
-    for (int k = 0; k < n; ++k) {
-        int np1, np2, kind, flag;
-        in >> np1 >> np2 >> kind >> flag;
-        s.dims.push_back({np1, np2, kind});
-        std::vector<P3> v(static_cast<std::size_t>((np1 + 1) * (np2 + 1)));
-        for (P3& p : v) in >> p[0] >> p[1] >> p[2];
-        s.nodes.push_back(v);
-    }
-    EXPECT_TRUE(in) << path;
-    return s;
-}
-
-// Area and volume of the body sheets (kind 2), bilinear panels, 2 x 2 Gauss.
-std::pair<double, double> measure(const Sheets& s)
-{
-    const double g = 0.5 / std::sqrt(3.0);
-    double area = 0.0, volume = 0.0;
-    for (std::size_t k = 0; k < s.dims.size(); ++k) {
-        if (s.dims[k][2] != 2) continue;
-        const int n1 = s.dims[k][0];
-        auto X = [&](int a, int b) { return s.nodes[k][static_cast<std::size_t>(a + b * (n1 + 1))]; };
-        for (int b = 0; b < s.dims[k][1]; ++b)
-            for (int a = 0; a < n1; ++a)
-                for (double u : {0.5 - g, 0.5 + g})
-                    for (double v : {0.5 - g, 0.5 + g}) {
-                        P3 xu, xv, x;
-                        for (int i = 0; i < 3; ++i) {
-                            xu[i] = (1 - v) * (X(a + 1, b)[i] - X(a, b)[i]) + v * (X(a + 1, b + 1)[i] - X(a, b + 1)[i]);
-                            xv[i] = (1 - u) * (X(a, b + 1)[i] - X(a, b)[i]) + u * (X(a + 1, b + 1)[i] - X(a + 1, b)[i]);
-                            x[i] = (1 - u) * (1 - v) * X(a, b)[i] + u * (1 - v) * X(a + 1, b)[i]
-                                   + (1 - u) * v * X(a, b + 1)[i] + u * v * X(a + 1, b + 1)[i];
-                        }
-                        const P3 n = cross(xu, xv);
-                        area += 0.25 * norm(n);
-                        volume -= 0.25 * x[2] * n[2];
-                    }
-    }
-    return {area, volume};
-}
-
-double max_node_distance(const Sheets& a, const Sheets& b)
-{
-    if (a.dims != b.dims) return INFINITY;
+    if (a.sheets.size() != b.sheets.size()) return INFINITY;
     double d = 0.0;
-    for (std::size_t k = 0; k < a.nodes.size(); ++k)
-        for (std::size_t i = 0; i < a.nodes[k].size(); ++i) d = std::max(d, norm(sub(a.nodes[k][i], b.nodes[k][i])));
+    for (std::size_t k = 0; k < a.sheets.size(); ++k) {
+        const TSheet &s = a.sheets[k], &t = b.sheets[k];
+        if (s.np1 != t.np1 || s.np2 != t.np2 || s.kind != t.kind) return INFINITY;
+        for (std::size_t i = 0; i < s.nodes.size(); ++i) d = std::max(d, norm(sub(s.nodes[i], t.nodes[i])));
+    }
     return d;
 }
 
@@ -194,16 +127,16 @@ TEST(HullImport, EveryMeshFormatGivesTheSameSheets)
         ASSERT_EQ(run_in(dir, fixture(), std::string("convert ") + conv).exit_code, 0) << conv;
     const char* opts = " --nx 16 --nz 8 --out ";
     ASSERT_EQ(run_in(dir, mesh_tool(), std::string("import w.gdf") + opts + "ref.ssg").exit_code, 0);
-    const Sheets ref = read_mesh(dir.file("ref.ssg"));
+    const TMesh ref = read_tool_mesh(dir.file("ref.ssg"));
     EXPECT_EQ(ref.symmetry, 1);
     // The facets' corners lie on the Wigley hull, so the sheets come close to its volume
     // 4/9 L B T / 2 (12 chords down a parabolic section lose about 1 %).
-    EXPECT_NEAR(measure(ref).second, 2.0 / 9.0 * kL * kB * kT, 0.02 * 2.0 / 9.0 * kL * kB * kT);
+    EXPECT_NEAR(measure(ref).volume, 2.0 / 9.0 * kL * kB * kT, 0.02 * 2.0 / 9.0 * kL * kB * kT);
     for (const char* file : {"w.dat", "w.stl", "wb.stl", "w22.msh", "w41.msh", "whole.gdf"}) {
         const auto r = run_in(dir, mesh_tool(), std::string("import ") + file + opts + "out.ssg");
         ASSERT_EQ(r.exit_code, 0) << file << '\n' << r.output;
         // Binary STL holds 32-bit floats: the same sheets to that rounding.
-        EXPECT_LT(max_node_distance(read_mesh(dir.file("out.ssg")), ref), 1e-6 * kL) << file;
+        EXPECT_LT(max_node_distance(read_tool_mesh(dir.file("out.ssg")), ref), 1e-6 * kL) << file;
     }
 }
 
@@ -228,19 +161,15 @@ TEST(HullImport, FpsoAgreesWithItsPanelsAtTwoResolutions)
     }
     ASSERT_TRUE(in);
     TempDir dir("hull_fpso");
-    const struct {
-        const char* grid;
-        double tolerance;
-    } runs[] = {{"--nx 40 --nz 16", 0.01}, {"--nx 80 --nz 32", 0.005}};
-    for (const auto& r : runs) {
-        const auto run = run_in(dir, mesh_tool(), "import " + gdf_path + " " + r.grid + " --out f.ssg");
+    for (const auto& [grid, tolerance] : {std::pair{"--nx 40 --nz 16", 0.01}, std::pair{"--nx 80 --nz 32", 0.005}}) {
+        const auto run = run_in(dir, mesh_tool(), "import " + gdf_path + " " + grid + " --out f.ssg");
         ASSERT_EQ(run.exit_code, 0) << run.output;
-        const Sheets s = read_mesh(dir.file("f.ssg"));
+        const TMesh s = read_tool_mesh(dir.file("f.ssg"));
         EXPECT_EQ(s.symmetry, 1);
-        EXPECT_EQ(s.dims.size(), 3u) << "side, flat bottom and transom";
+        EXPECT_EQ(s.sheets.size(), 3u) << "side, flat bottom and transom";
         const auto [a, v] = measure(s);
-        EXPECT_NEAR(a / area, 1.0, r.tolerance) << r.grid;
-        EXPECT_NEAR(v / volume, 1.0, r.tolerance) << r.grid;
+        EXPECT_NEAR(a / area, 1.0, tolerance) << grid;
+        EXPECT_NEAR(v / volume, 1.0, tolerance) << grid;
     }
 }
 
@@ -252,11 +181,11 @@ TEST(HullImport, CadWigleyNodesLieOnTheExactSurface)
         ASSERT_EQ(run_in(dir, fixture(), std::string("wigley-") + kind + " " + file + " 2 0.2 0.125").exit_code, 0);
         const auto r = run_in(dir, mesh_tool(), "import " + file + " --nx 16 --nz 8 --out w.ssg");
         ASSERT_EQ(r.exit_code, 0) << r.output;
-        const Sheets s = read_mesh(dir.file("w.ssg"));
+        const TMesh s = read_tool_mesh(dir.file("w.ssg"));
         double worst = 0.0;
-        for (const P3& p : s.nodes[0]) worst = std::max(worst, std::abs(p[1] - wigley_y(p[0], p[2])));
+        for (const P3& p : s.sheets[0].nodes) worst = std::max(worst, std::abs(p[1] - wigley_y(p[0], p[2])));
         EXPECT_LT(worst, 1e-4 * kL) << kind;
-        EXPECT_NEAR(s.nodes[0].back()[0], 0.5 * kL, 1e-4 * kL) << kind << ": lengths in metres";
+        EXPECT_NEAR(s.sheets[0].nodes.back()[0], 0.5 * kL, 1e-4 * kL) << kind << ": lengths in metres";
     }
 }
 
@@ -271,11 +200,11 @@ TEST(HullImport, BulbSkegAndTransomKeepTheCadVolume)
     for (const char* file : {"b.step", "b.stl"}) {
         const auto r = run_in(dir, mesh_tool(), std::string("import ") + file + " --nx 60 --nz 24 --out b.ssg");
         ASSERT_EQ(r.exit_code, 0) << file << '\n' << r.output;
-        const Sheets s = read_mesh(dir.file("b.ssg"));
-        EXPECT_EQ(s.dims.size(), 6u) << file << ": side, skeg bottom, fore body, transom, upper bow and bulb";
+        const TMesh s = read_tool_mesh(dir.file("b.ssg"));
+        EXPECT_EQ(s.sheets.size(), 6u) << file << ": side, skeg bottom, fore body, transom, upper bow and bulb";
         // The STL's facets (2 % of the length) sit inside the curved surface and lose about
         // 1.2 % of the volume themselves; the STEP sections lie on the exact surface.
-        EXPECT_NEAR(measure(s).second / cad_volume, 1.0, std::string(file) == "b.step" ? 0.005 : 0.02) << file;
+        EXPECT_NEAR(measure(s).volume / cad_volume, 1.0, std::string(file) == "b.step" ? 0.005 : 0.02) << file;
     }
 }
 
@@ -287,19 +216,19 @@ TEST(HullImport, OffsetsOfABargeGiveItsVolumeAndAFreeSurface)
     ASSERT_EQ(r.exit_code, 0) << r.output;
     // The written files were read back and checked: the hull meets its free surface exactly.
     EXPECT_NE(r.output.find("largest gap 0 "), std::string::npos) << r.output;
-    const Sheets s = read_mesh(dir.file("b.ssg"));
-    EXPECT_EQ(s.dims.size(), 4u) << "side, flat bottom and two ends";
+    const TMesh s = read_tool_mesh(dir.file("b.ssg"));
+    EXPECT_EQ(s.sheets.size(), 4u) << "side, flat bottom and two ends";
     const auto [a, v] = measure(s);
     EXPECT_NEAR(v, 10 * 1.5 * 2, 1e-9);              // half of L B T
     EXPECT_NEAR(a, 10 * 1.5 + 10 * 2 + 2 * 3.0, 1e-9);   // bottom, side, two ends
     // The free surface's inner edge is the hull's waterline, node for node.
-    const Sheets fs = read_mesh(dir.file("fs.ssg"));
-    ASSERT_EQ(fs.dims.size(), 1u);
-    for (int i = 0; i <= fs.dims[0][0]; ++i) {
-        const P3 p = fs.nodes[0][static_cast<std::size_t>(i)];
+    const TMesh fs = read_tool_mesh(dir.file("fs.ssg"));
+    ASSERT_EQ(fs.sheets.size(), 1u);
+    for (int i = 0; i <= fs.sheets[0].np1; ++i) {
+        const P3 p = fs.sheets[0].nodes[static_cast<std::size_t>(i)];
         bool on_hull = false;
-        for (const auto& sheet : s.nodes)
-            for (const P3& q : sheet) on_hull = on_hull || (q == p);
+        for (const auto& sheet : s.sheets)
+            for (const P3& q : sheet.nodes) on_hull = on_hull || (q == p);
         EXPECT_TRUE(on_hull) << "free-surface node " << i;
     }
     r = run_in(dir, mesh_tool(), "offsets barge.csv --nx 200 --nz 100 --out big.ssg");

@@ -1,7 +1,5 @@
-// The checks before a run, end to end with the built programs:
-//   - the estimate's bytes of every journal and filter file against the files that a real
-//     run of the shipped Wigley example writes (torva_setup's listing and torva-inspect
-//     --estimate must both predict them exactly);
+// The checks before a run, end to end with the built programs (the estimate's bytes against a
+// real run's files are checked with the runs of torva_inspect_test.cpp):
 //   - torva-inspect --check-mesh on the example (passes) and on its hull turned inside out
 //     (fails, naming the sheet), and torva_setup's warning for that hull;
 //   - the stop when the journal files cannot fit: through the free-space seam in process,
@@ -10,8 +8,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <regex>
 #include <string>
 
 #include "../../tools/mesh_shapes.hpp"
@@ -26,32 +22,12 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace mt = torva::mesh_tool;
-using torva::testing::FortranRun;
-using torva::testing::TempDir;
-using torva::testing::built_program;
-using torva::testing::read_text;
-using torva::testing::run_command;
-using torva::testing::run_in;
-using torva::testing::shell_quote;
-using torva::testing::write_text;
+using namespace torva::testing;
 
 void copy_example(const TempDir& dir)
 {
     for (const char* name : {"wigley.inp", "wigley_hull.ssg", "wigley_fs.ssg"})
         fs::copy_file(std::string(TORVA_SOURCE_DIR) + "/examples/wigley/" + name, dir.file(name));
-}
-
-// "NAME : 1,234 bytes" lines of an estimate, by file name.
-std::map<std::string, std::int64_t> predicted_sizes(const std::string& text)
-{
-    std::map<std::string, std::int64_t> sizes;
-    const std::regex line(R"((\S+\.jou\w+) +: ([0-9,]+) bytes)");
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), line); it != std::sregex_iterator(); ++it) {
-        std::string digits = (*it)[2];
-        std::erase(digits, ',');
-        sizes[(*it)[1]] = std::stoll(digits);
-    }
-    return sizes;
 }
 
 // The example's hull with its node order reversed along the first direction.
@@ -61,35 +37,6 @@ void write_reversed_hull(const std::string& name)
     const mt::Sheet turned = mt::make_sheet(hull.np1, hull.np2, hull.kind, [&](int a, int b) { return hull.node(hull.np1 - a, b); });
     std::ofstream out(name);
     mt::write_mesh(out, {"Wigley hull inside out", 1}, {turned}, mt::Layout::version2);
-}
-
-TEST(inspect_checks, estimate_gives_the_bytes_of_every_file_a_real_run_writes)
-{
-    TempDir dir("estimate");
-    copy_example(dir);
-    const FortranRun run = run_in(dir, built_program("torva_setup"), "/INPUT=wigley");
-    const std::string listing = read_text(dir.file("wigley.LIS"));
-    ASSERT_NE(listing.find("FINISHED: SUCCESS"), std::string::npos) << listing;
-
-    // Every file the run wrote, with its size.
-    std::map<std::string, std::int64_t> actual;
-    for (const auto& entry : fs::directory_iterator(dir.path()))
-        if (entry.path().filename().string().starts_with("wigley.jou"))
-            actual[entry.path().filename().string()] = static_cast<std::int64_t>(entry.file_size());
-    ASSERT_EQ(actual.size(), 6u);   // .jou1 .jou1a .jou2 .jou3 .jou4 .jou05
-
-    const std::size_t block = listing.find("ESTIMATE BEFORE THE WORK");
-    ASSERT_NE(block, std::string::npos) << listing;
-    EXPECT_LT(block, listing.find("Setting up the boundary integral equation"));
-    EXPECT_EQ(predicted_sizes(listing.substr(block)), actual);
-
-    const FortranRun inspect = run_in(dir, built_program("torva-inspect"), "--estimate wigley");
-    EXPECT_EQ(inspect.exit_code, 0) << inspect.output;
-    EXPECT_EQ(predicted_sizes(inspect.output), actual) << inspect.output;
-    std::int64_t total = 0;
-    for (const auto& [name, bytes] : actual) total += bytes;
-    EXPECT_NE(inspect.output.find("Journal and filter files        : " + torva::byte_text(total)), std::string::npos)
-        << inspect.output;
 }
 
 TEST(inspect_checks, check_mesh_passes_the_example_and_fails_a_hull_inside_out)

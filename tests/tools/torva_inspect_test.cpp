@@ -1,17 +1,21 @@
 // torva-inspect, as a smoke test judged from outside: the record scanner on byte strings framed
 // by hand, and the whole tool on runs of the shipped Wigley example written by the built
 // torva_setup (two decks through different journal layouts), intact and with one fault at a
-// time; the VTK export is read back by meshio (Debian's python3-meshio), a reader that shares
-// nothing with our writer.
+// time; the estimate's bytes of every file (in the listing and from --estimate) against the
+// files the run wrote; the VTK export is read back by meshio (Debian's python3-meshio), a
+// reader that shares nothing with our writer.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 
 #include "../../tools/inspect_records.hpp"
+#include "driver/run_estimate.hpp"
 #include "support/run_program.hpp"
 
 namespace {
@@ -22,19 +26,28 @@ using namespace torva::testing;
 
 // ---- record framing ---------------------------------------------------------------------
 
-void put_count(std::string& s, std::int32_t v)
+// A record's data between its leading and trailing counts (little-endian, as the test machines
+// and the files are).
+std::string framed(std::int32_t lead, const std::string& data, std::int32_t trail)
 {
-    char b[4];
-    std::memcpy(b, &v, 4);   // the test machines are little-endian, as the files are
-    s.append(b, 4);
+    char b[8];
+    std::memcpy(b, &lead, 4);
+    std::memcpy(b + 4, &trail, 4);
+    return std::string(b, 4) + data + std::string(b + 4, 4);
 }
-std::string record(const std::string& data)
+std::string record(const std::string& data) { return framed(std::int32_t(data.size()), data, std::int32_t(data.size())); }
+
+// "NAME : 1,234 bytes" lines of an estimate, by file name.
+std::map<std::string, std::int64_t> predicted_sizes(const std::string& text)
 {
-    std::string s;
-    put_count(s, static_cast<std::int32_t>(data.size()));
-    s += data;
-    put_count(s, static_cast<std::int32_t>(data.size()));
-    return s;
+    std::map<std::string, std::int64_t> sizes;
+    const std::regex line(R"((\S+\.jou\w+) +: ([0-9,]+) bytes)");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), line); it != std::sregex_iterator(); ++it) {
+        std::string digits = (*it)[2];
+        std::erase(digits, ',');
+        sizes[(*it)[1]] = std::stoll(digits);
+    }
+    return sizes;
 }
 
 // A Python that can import meshio: Debian's own first (pyenv shims may hide its packages).
@@ -49,14 +62,7 @@ std::string meshio_python()
 // follow; the last trailing count negative: one precedes), then "ABCDEFGH".
 TEST(inspect_records, scan_joins_subrecords_and_locates_damaged_frames)
 {
-    std::string s = record("abcd") + record("");
-    put_count(s, -6);
-    s += "012345";
-    put_count(s, 6);
-    put_count(s, 4);
-    s += "6789";
-    put_count(s, -4);
-    s += record("ABCDEFGH");
+    const std::string s = record("abcd") + record("") + framed(-6, "012345", 6) + framed(4, "6789", -4) + record("ABCDEFGH");
     std::istringstream in(s);
     const RecordScan scan = scan_records(in);
     ASSERT_TRUE(scan.ok()) << scan.error;
@@ -67,34 +73,32 @@ TEST(inspect_records, scan_joins_subrecords_and_locates_damaged_frames)
     EXPECT_EQ(scan.head[1].pieces[0].offset, 16);   // 4 + 4 + 4 + 4
     EXPECT_EQ(scan.head[2].length, 10);
     EXPECT_EQ(scan.head[2].pieces.size(), 2u);
-    const auto joined = read_record_bytes(in, scan.head[2]);
+    const auto joined = read_record_bytes(in, scan.head[2]), last = read_record_bytes(in, scan.head[3]);
     EXPECT_EQ(std::string(joined.begin(), joined.end()), "0123456789");
-    const auto last = read_record_bytes(in, scan.head[3]);
     EXPECT_EQ(std::string(last.begin(), last.end()), "ABCDEFGH");
 
-    std::string bad = record("abcd");   // record 2's trailing count differs from its leading one
-    put_count(bad, 4);
-    bad += "wxyz";
-    put_count(bad, 5);
-    std::istringstream mismatched(bad);
-    const RecordScan m = scan_records(mismatched);
-    EXPECT_FALSE(m.ok());
-    EXPECT_NE(m.error.find("record 2"), std::string::npos) << m.error;
-    EXPECT_EQ(m.error_offset, 12 + 4 + 4);
-    std::string cut = record("abcd");   // the file ends inside a record
-    put_count(cut, 100);
-    cut += "short";
-    std::istringstream truncated(cut);
-    const RecordScan t = scan_records(truncated);
-    EXPECT_FALSE(t.ok());
-    EXPECT_EQ(t.error_offset, 12);
-    std::istringstream stray(record("abcd") + "zz");
-    EXPECT_FALSE(scan_records(stray).ok());
+    // Record 2's trailing count differs from its leading one; the file ends inside record 2;
+    // two stray bytes after the last record.
+    const struct {
+        std::string bytes;
+        std::int64_t offset;
+        const char* error;
+    } damaged[] = {{record("abcd") + framed(4, "wxyz", 5), 12 + 4 + 4, "record 2"},
+                   {record("abcd") + framed(100, "short", 0).substr(0, 9), 12, ""},
+                   {record("abcd") + "zz", -1, ""}};
+    for (const auto& d : damaged) {
+        std::istringstream bad(d.bytes);
+        const RecordScan r = scan_records(bad);
+        EXPECT_FALSE(r.ok()) << d.bytes.size();
+        EXPECT_NE(r.error.find(d.error), std::string::npos) << r.error;
+        EXPECT_TRUE(d.offset < 0 || r.error_offset == d.offset) << r.error_offset << ": " << r.error;
+    }
 }
 
 // The shipped deck (LU factors, deep water) and a variant through the other layouts (the
-// inverse-times-B product, the mode records of IFSBC 3), each run by torva_setup: torva-inspect
-// must pass the run as written, and fail it once a file is damaged, naming the file.
+// inverse-times-B product, the mode records of IFSBC 3), each run by torva_setup: the estimate
+// (printed before the work) must give every file's bytes exactly, torva-inspect must pass the
+// run as written, and fail it once a file is damaged, naming the file.
 TEST(inspect_example, wigley_runs_pass_every_check_and_damage_is_named)
 {
     const std::string example = std::string(TORVA_SOURCE_DIR) + "/examples/wigley/";
@@ -108,6 +112,23 @@ TEST(inspect_example, wigley_runs_pass_every_check_and_damage_is_named)
         const FortranRun run = run_in(dir, built_program("torva_setup"), "/INPUT=wigley.inp");
         ASSERT_EQ(run.exit_code, 0) << run.output;
         const std::string inspect = built_program("torva-inspect");
+        std::map<std::string, std::int64_t> written;
+        std::int64_t total = 0;
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            if (e.path().filename().string().starts_with("wigley.jou")) {
+                written[e.path().filename().string()] = static_cast<std::int64_t>(e.file_size());
+                total += static_cast<std::int64_t>(e.file_size());
+            }
+        EXPECT_EQ(written.size(), 6u);   // .jou1 .jou1a .jou2 .jou3 .jou4 .jou05
+        const std::string listing = read_text(dir.file("wigley.inp.LIS"));
+        const std::size_t block = listing.find("ESTIMATE BEFORE THE WORK");
+        ASSERT_LT(block, listing.find("Setting up the boundary integral equation")) << listing;
+        EXPECT_EQ(predicted_sizes(listing.substr(block)), written);
+        const FortranRun estimate = run_in(dir, inspect, "--estimate wigley.inp");
+        EXPECT_EQ(estimate.exit_code, 0) << estimate.output;
+        EXPECT_EQ(predicted_sizes(estimate.output), written) << estimate.output;
+        EXPECT_NE(estimate.output.find("Journal and filter files        : " + torva::byte_text(total)), std::string::npos)
+            << estimate.output;
         const FortranRun r = run_in(dir, inspect, "wigley.inp --vtk wigley.vtu");
         EXPECT_EQ(r.exit_code, 0) << r.output;
         for (const char* needed : {"ok wigley.jou1 ", "ok wigley.jou1a", "ok wigley.jou2 ", "ok wigley.jou3 ",
