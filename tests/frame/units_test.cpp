@@ -3,17 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <numeric>
+#include <thread>
 #include <stdexcept>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "frame/allocation.hpp"
 #include "frame/list_directed.hpp"
+#include "frame/run_stop.hpp"
 #include "support/fortran_runner.hpp"
 
 namespace {
@@ -220,7 +225,8 @@ TEST(units, status_words_free_units_truncation_and_cut_follow_fortran_rules)
 // A write behind puts its records where a plain write would, in order with the unit's
 // later records, while other units are opened, written and closed meanwhile -- also when the
 // job gives its record's memory back as it writes, in pieces that the subrecords of a long
-// record straddle; a failure in it is raised by the unit's next use and names the file.
+// record straddle; a failure in it is raised by the unit's next use and names the file, as
+// is a file removed under its name.
 TEST(units, write_behind_lands_in_order_and_reports_its_failure_at_the_next_use)
 {
     TempDir dir("behind");
@@ -275,6 +281,32 @@ TEST(units, write_behind_lands_in_order_and_reports_its_failure_at_the_next_use)
         EXPECT_NE(std::string(e.what()).find("No space left on device"), std::string::npos) << e.what();
     }
     EXPECT_FALSE(table.is_open(30));
+    // A file removed while open stays writable through its descriptor and its data vanish
+    // with the last close: the close says so, naming the file.
+    const std::string name = dir.file("v.jou1");
+    ASSERT_EQ(table.open(11, name, unformatted("NEW")), 0);
+    table.write_record(11, torva::bytes_of(small));
+    std::filesystem::remove(name);
+    table.write_record(11, torva::bytes_of(small));
+    try {
+        table.close(11);
+        FAIL() << "closing a journal whose file was removed reported nothing";
+    } catch (const torva::IoError& e) {
+        EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+    }
+    // A write behind is memory about to come back: a request beyond what the machine has
+    // waits for it before it stops the run, and the write is whole by then.
+    std::atomic<bool> written{false};
+    ASSERT_EQ(torva::units().open(77, dir.file("m.jou"), unformatted("REPLACE")), 0);
+    torva::units().write_behind(77, [&written, data = big](torva::UnitTable::RecordSink& sink) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        sink.write(torva::bytes_of(data));
+        written = true;
+    });
+    EXPECT_THROW(torva::check_memory_or_stop(std::uint64_t{1} << 62, {"ERROR: too much"}), torva::RunStopped);
+    EXPECT_TRUE(written.load()) << "the stop came before the write behind ended";
+    torva::units().close(77);
+    EXPECT_EQ(file_bytes(dir.file("m.jou")).size(), big.size() * 4 + 8);
 }
 
 TEST(list_directed, lines_have_one_leading_blank_and_blank_separated_items)
