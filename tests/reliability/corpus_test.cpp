@@ -191,6 +191,7 @@ TEST(corpus, whole_program_ends_each_input_as_its_table_says)
         if (c.where == "log" && c.result != "ok") wanted.insert(wanted.begin(), "[get_namelist]");
         EXPECT_EQ(find_consecutive(wanted, lines), "") << c.where << ":\n" << show(lines);
         EXPECT_EQ(read_bytes(dir.path() / c.input), read_bytes(corpus_dir("namelist") / c.input));   // never changed
+        EXPECT_EQ(std::filesystem::exists(dir.file("setup_nml.log2")), c.result == "ok");   // the echo of a read deck
     }
     // Mesh files: a stop's reason is the listing's last line.
     for (const auto& c : corpus_cases("mesh")) {
