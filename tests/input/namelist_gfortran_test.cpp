@@ -60,7 +60,9 @@ private:
     TempDir dir_;
 };
 
-TEST(namelist_gfortran, reads_our_echo_and_its_own_write_reads_back_to_every_value_we_set)
+// gfortran reads our echo and its own write reads back to every value we set; it agrees with
+// our reader on every value form and refuses what our reader refuses.
+TEST(namelist_gfortran, reads_our_echo_agrees_on_every_value_form_and_refuses_what_we_refuse)
 {
     FortranJudge judge;
     ASSERT_EQ(judge.build_.exit_code, 0) << judge.build_.output;
@@ -78,14 +80,8 @@ TEST(namelist_gfortran, reads_our_echo_and_its_own_write_reads_back_to_every_val
     const NamelistStatus status = read_text(written, *parsed);
     ASSERT_TRUE(status.ok()) << "line " << status.line << ": " << status.message;
     EXPECT_TRUE(same_parameters(*set, *parsed));
-}
 
-TEST(namelist_gfortran, agrees_with_our_reader_on_every_value_form_and_refuses_what_it_refuses)
-{
-    FortranJudge judge;
-    ASSERT_EQ(judge.build_.exit_code, 0) << judge.build_.output;
-
-    // Defaults first (so that both sides start from the same record), then this deck on top.
+    // Every value form: defaults first (so that both sides start from the same record), then this deck on top.
     const std::string deck =
         "run of 5 May: any text before the group, and another group, is passed over\n"
         "&SOLVE_INP TMAX = 100.0 /\n"
@@ -117,7 +113,6 @@ TEST(namelist_gfortran, agrees_with_our_reader_on_every_value_form_and_refuses_w
         "/\n"
         "text after the group is not read: garbage &%$\n";
     auto base = fresh_parameters();
-    std::string output;
     ASSERT_EQ(judge.run(echo_of(*base), &deck, output), 0) << output;
 
     auto theirs = fresh_parameters();
