@@ -170,17 +170,11 @@ TEST(command_line, the_101st_name_is_refused_and_long_messages_are_cut)
               "Cmd.Line: Missing value after /" + std::string(89, 'Q') + "\n");
 }
 
-class argument_file : public ::testing::Test {
-protected:
-    TempDir dir{"argfile"};
-    std::string path = dir.file("run.arg");
-
-    void write(const std::string& text) { std::ofstream(path) << text; }
-};
-
-TEST_F(argument_file, active_sections_add_but_never_override)
+TEST(argument_file, active_sections_add_but_never_override)
 {
-    write("/MODE=before-any-section\n"
+    TempDir dir{"argfile"};
+    const std::string path = dir.file("run.arg");
+    std::ofstream(path) << ("/MODE=before-any-section\n"
           "[OTHER]\n"
           "/COMPANY-NAME=other\n"
           "[TORVA_SETUP]\n"
@@ -210,8 +204,11 @@ TEST_F(argument_file, active_sections_add_but_never_override)
     EXPECT_EQ(other.text("COMPANY-NAME"), "other");
 }
 
-TEST_F(argument_file, bad_line_is_named_slashes_are_kept_and_reading_is_reported)
+TEST(argument_file, bad_line_is_named_slashes_are_kept_and_reading_is_reported)
 {
+    TempDir dir{"argfile"};
+    const std::string path = dir.file("run.arg");
+    const auto write = [&path](const std::string& text) { std::ofstream(path) << text; };
     // A value with a slash is kept whole, as on the command line (an argument /INPUT=sub/ship
     // reaches the parser requoted).
     write("[TORVA_SETUP]\n  /WINDOW-SIZE=big\n/NAME=ok/1 /MODE='m/2' /INPUT=sub/ship\n");
