@@ -86,20 +86,15 @@ TEST(listing_header, each_style_gives_its_golden_page)
 TEST(run_mode, batch_in_any_case_and_the_first_answer_kept)
 {
     std::ostringstream quiet;
-    torva::CommandLine batch(quiet);
+    torva::CommandLine batch(quiet), interactive(quiet), none(quiet);
     batch.parse("P", std::vector<std::string>{"P", "/RUN-MODE=batch"});
-    torva::CommandLine interactive(quiet);
     interactive.parse("P", std::vector<std::string>{"P", "/RUN-MODE=Interactive"});
-    torva::CommandLine none(quiet);
     none.parse("P", std::vector<std::string>{"P", ""});
-
-    torva::RunModeQuery first;
+    torva::RunModeQuery first, second, third;
     EXPECT_TRUE(first.is_batch(batch));
     EXPECT_TRUE(first.is_batch(interactive));          // fixed by its first computation
-    torva::RunModeQuery second;
     EXPECT_FALSE(second.is_batch(interactive));
     EXPECT_FALSE(second.is_batch(batch));
-    torva::RunModeQuery third;
     EXPECT_FALSE(third.is_batch(none));
 }
 
