@@ -117,9 +117,7 @@ TEST(run_parameters, speeds_rudder_point_frc_file_and_linear_run_follow_their_ru
     q->ILIN = 0;
     q->IBERNOULLI = 2;                      // only 1 is cleared
     derive_run_parameters(*q);
-    EXPECT_EQ(q->REFSPEEDX, 0.0f);
-    EXPECT_EQ(q->UVRSLAM, 0.0f);
-    EXPECT_EQ(q->XMTN_RUD, 10000.0f);
+    EXPECT_EQ(std::vector<float>({q->REFSPEEDX, q->UVRSLAM, q->XMTN_RUD}), std::vector<float>({0.0f, 0.0f, 10000.0f}));
     EXPECT_FALSE(q->GEOPRESS);
     EXPECT_EQ(q->FILEFRC, fixed_text_200("mine.frc"));
     EXPECT_EQ(q->IBERNOULLI, 2);
