@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <numeric>
 #include <thread>
 #include <stdexcept>
@@ -19,7 +18,7 @@
 #include "frame/allocation.hpp"
 #include "frame/list_directed.hpp"
 #include "frame/run_stop.hpp"
-#include "support/fortran_runner.hpp"
+#include "support/run_program.hpp"
 
 namespace {
 
@@ -27,11 +26,7 @@ using torva::FileForm;
 using torva::OpenOptions;
 using torva::testing::TempDir;
 
-std::vector<unsigned char> file_bytes(const std::string& name)
-{
-    std::ifstream in(name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::string file_bytes(const std::string& name) { return torva::testing::read_text(name); }
 
 OpenOptions unformatted(const char* status)
 {
@@ -206,7 +201,7 @@ TEST(units, status_words_free_units_truncation_and_cut_follow_fortran_rules)
     ASSERT_EQ(table.open(41, dir.file("t.txt"), o), 0);
     table.write_line(41, "z");
     table.close(41);
-    EXPECT_EQ(file_bytes(dir.file("t.txt")), (std::vector<unsigned char>{'z', '\n'}));
+    EXPECT_EQ(file_bytes(dir.file("t.txt")), "z\n");
 }
 
 // A write behind puts its records where a plain write would, in order with the unit's
