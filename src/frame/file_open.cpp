@@ -4,18 +4,9 @@
 #include <cstdio>
 
 #include "frame/list_directed.hpp"
+#include "frame/text_helpers.hpp"
 
 namespace torva {
-namespace {
-
-std::string upper(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-
-}  // namespace
 
 std::string compose_file_name(std::string_view directory, std::string_view name,
                               std::string_view extension)

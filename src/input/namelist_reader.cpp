@@ -15,6 +15,9 @@
 #include <string_view>
 #include <vector>
 
+#include "frame/fortran_real.hpp"
+#include "frame/text_helpers.hpp"
+
 namespace torva {
 
 namespace {
@@ -47,14 +50,7 @@ bool is_name(std::string_view word)
     return true;
 }
 
-std::string upper(std::string_view text)
-{
-    std::string result(text);
-    for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return result;
-}
-
-std::string quoted(std::string_view text)
+std::string shown_token(std::string_view text)
 {
     constexpr std::size_t kShown = 40;   // enough to recognise the token, short enough to read
     std::string shown(text.substr(0, kShown));
@@ -197,7 +193,7 @@ private:
         std::string value;
         for (;;) {
             if (pos_ >= line_.size())
-                return stick(error("text " + quoted(std::string(1, delimiter) + value) + " not closed on its line"));
+                return stick(error("text " + shown_token(std::string(1, delimiter) + value) + " not closed on its line"));
             const auto c = static_cast<unsigned char>(line_[pos_]);
             if (c == static_cast<unsigned char>(delimiter)) {
                 if (pos_ + 1 < line_.size() && line_[pos_ + 1] == delimiter) {
@@ -215,7 +211,7 @@ private:
         if (pos_ < line_.size()) {
             const auto c = static_cast<unsigned char>(line_[pos_]);
             if (!is_blank(c) && c != ',' && c != '/' && c != '!' && c != ')')
-                return stick(error("text " + quoted(value) + " is followed by " + quoted(std::string(1, line_[pos_])) +
+                return stick(error("text " + shown_token(value) + " is followed by " + shown_token(std::string(1, line_[pos_])) +
                                    " without a separator"));
         }
         return Token{Tok::text, std::move(value), line_no_};
@@ -233,10 +229,10 @@ private:
         if (digits == 0 || digits == w.size() || w[digits] != '*') return Token{Tok::word, std::string(w), line_no_};
 
         // r*value or r*: the count is at most the largest array, so ten digits are plenty.
-        if (digits > 9) return stick(error("repeat count " + quoted(w.substr(0, digits)) + " is too large"));
+        if (digits > 9) return stick(error("repeat count " + shown_token(w.substr(0, digits)) + " is too large"));
         Token repeat{Tok::repeat, {}, line_no_};
         std::from_chars(w.data(), w.data() + digits, repeat.repeat);
-        if (repeat.repeat == 0) return stick(error("repeat count 0 in " + quoted(w)));
+        if (repeat.repeat == 0) return stick(error("repeat count 0 in " + shown_token(w)));
         const std::string_view rest = w.substr(digits + 1);
         if (!rest.empty())
             pending_.push_back(Token{Tok::word, std::string(rest), line_no_});
@@ -278,72 +274,13 @@ std::optional<int> parse_integer(std::string_view s)
 
 enum class RealParse { ok, bad, overflow };
 
-// A Fortran real constant as list-directed input accepts it.  The decimal text is converted
-// to float in one correctly rounded step (converting through double could round twice).
+// A Fortran real constant as list-directed input accepts it (1.5+3 included), in one
+// correctly rounded step.
 RealParse parse_real(std::string_view s, float& out)
 {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-    const std::string word = upper(s.substr(i));
-    if (word == "INF" || word == "INFINITY") {
-        out = negative ? -std::numeric_limits<float>::infinity() : std::numeric_limits<float>::infinity();
-        return RealParse::ok;
-    }
-    if (word == "NAN" || (word.starts_with("NAN(") && word.ends_with(")"))) {
-        out = std::numeric_limits<float>::quiet_NaN();
-        return RealParse::ok;
-    }
-
-    std::string integer_digits, fraction_digits;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])) != 0) integer_digits += s[i++];
-    if (i < s.size() && s[i] == '.') {
-        ++i;
-        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])) != 0) fraction_digits += s[i++];
-    }
-    if (integer_digits.empty() && fraction_digits.empty()) return RealParse::bad;
-
-    std::int64_t exponent = 0;
-    if (i < s.size()) {
-        const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(s[i])));
-        if (letter == 'E' || letter == 'D' || letter == 'Q') ++i;
-        else if (s[i] != '+' && s[i] != '-') return RealParse::bad;    // 1.5+3 has no letter
-        bool exponent_negative = false;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-')) exponent_negative = s[i++] == '-';
-        const std::size_t first = i;
-        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])) != 0) {
-            // Clamped: beyond a million the value is 0 or an overflow whatever the digits.
-            if (exponent < 1000000) exponent = exponent * 10 + (s[i] - '0');
-            ++i;
-        }
-        if (i == first || i != s.size()) return RealParse::bad;
-        if (exponent_negative) exponent = -exponent;
-    }
-
-    const std::string text = (integer_digits.empty() ? "0" : integer_digits) + "." +
-                             (fraction_digits.empty() ? "0" : fraction_digits) + "e" + std::to_string(exponent);
-    float value = 0.0f;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (result.ec == std::errc::result_out_of_range) {
-        // Out of the float range: tiny values become 0 (or a subnormal), large ones are refused.
-        // The decimal exponent of the leading digit tells which.
-        const std::string all = integer_digits + fraction_digits;
-        const auto lead = all.find_first_not_of('0');
-        if (lead == std::string::npos) {
-            value = 0.0f;
-        } else {
-            const std::int64_t magnitude =
-                exponent + static_cast<std::int64_t>(integer_digits.size()) - 1 - static_cast<std::int64_t>(lead);
-            if (magnitude > 0) return RealParse::overflow;
-            double tiny = 0.0;
-            std::from_chars(text.data(), text.data() + text.size(), tiny);   // 0 if below double too
-            value = static_cast<float>(tiny);
-        }
-    } else if (result.ec != std::errc() || result.ptr != text.data() + text.size()) {
-        return RealParse::bad;
-    }
-    out = negative ? -value : value;
-    return RealParse::ok;
+    bool out_of_range = false;
+    if (parse_fortran_real(s, out, out_of_range)) return RealParse::ok;
+    return out_of_range ? RealParse::overflow : RealParse::bad;
 }
 
 std::optional<bool> parse_logical(std::string_view s)
@@ -444,7 +381,7 @@ private:
                 continue;   // a stray comma between items separates nothing
             case Tok::word:
                 if (is_group_end(token)) return status_;
-                if (!is_name(token.text)) return fail(token.line, "expected a key name, found " + quoted(token.text));
+                if (!is_name(token.text)) return fail(token.line, "expected a key name, found " + shown_token(token.text));
                 if (!item(token)) return status_;
                 continue;
             default:
@@ -462,8 +399,8 @@ private:
     static std::string describe(const Token& token)
     {
         switch (token.kind) {
-        case Tok::word: return quoted(token.text);
-        case Tok::text: return "the text " + quoted(token.text);
+        case Tok::word: return shown_token(token.text);
+        case Tok::text: return "the text " + shown_token(token.text);
         case Tok::repeat: return "a repeat count";
         case Tok::comma: return "','";
         case Tok::equals: return "'='";
@@ -565,12 +502,12 @@ private:
                 from = colon + 1;
             }
             if (parts.size() > 3 || (parts.size() == 1 && parts[0].empty()))
-                return failed(line, "subscript " + quoted(subscript) + " of " + key_name + " is not an index or a section");
+                return failed(line, "subscript " + shown_token(subscript) + " of " + key_name + " is not an index or a section");
             std::array<int, 3> triplet = {lower[d], upper_bound[d], 1};
             for (std::size_t t = 0; t < parts.size(); ++t) {
                 if (parts[t].empty()) continue;
                 const auto value = parse_integer(parts[t]);
-                if (!value) return failed(line, "subscript " + quoted(subscript) + " of " + key_name + " is not an integer");
+                if (!value) return failed(line, "subscript " + shown_token(subscript) + " of " + key_name + " is not an integer");
                 triplet[t] = *value;
             }
             if (parts.size() == 1) {
@@ -584,7 +521,7 @@ private:
             if (triplet[2] == 0) return failed(line, "section stride 0 for " + key_name);
             for (std::int64_t i = triplet[0]; triplet[2] > 0 ? i <= triplet[1] : i >= triplet[1]; i += triplet[2]) {
                 if (i < lower[d] || i > upper_bound[d])
-                    return failed(line, "section " + quoted(subscript) + " of " + key_name + " leaves its bounds " + bounds);
+                    return failed(line, "section " + shown_token(subscript) + " of " + key_name + " leaves its bounds " + bounds);
                 chosen[d].push_back(static_cast<int>(i));
             }
         }
@@ -682,13 +619,13 @@ private:
         const auto failed = [&](int line, std::string message) { return slot ? this->failed(line, std::move(message)) : false; };
         const auto not_a = [&] {
             return failed(value.line, key_name + ": " + (value.kind == Tok::text ? "the text " : "") +
-                                          quoted(value.text) + " is not a valid " + kind_name(key.kind));
+                                          shown_token(value.text) + " is not a valid " + kind_name(key.kind));
         };
         if (key.kind == ValueKind::Text) {
             // Fortran's namelist READ takes texts only in delimiters, and the solver reads
             // this same file with it: an undelimited text is refused here too.
             if (value.kind != Tok::text)
-                return failed(value.line, key_name + ": " + quoted(value.text) +
+                return failed(value.line, key_name + ": " + shown_token(value.text) +
                                               " is not a text in apostrophes or quotes");
             if (!slot) return true;
             std::string& text = slot->texts[element];
@@ -697,7 +634,7 @@ private:
             if (value.text.size() > static_cast<std::size_t>(key.text_length))
                 status_.warnings.push_back("line " + std::to_string(value.line) + ": " + key_name + ": text of " +
                                            std::to_string(value.text.size()) + " characters cut to its first " +
-                                           std::to_string(key.text_length) + ": " + quoted(value.text));
+                                           std::to_string(key.text_length) + ": " + shown_token(value.text));
             text.resize(static_cast<std::size_t>(key.text_length), ' ');
             return true;
         }
@@ -716,7 +653,7 @@ private:
                 if (slot) slot->reals[element] = parsed;
                 return true;
             case RealParse::overflow:
-                return failed(value.line, key_name + ": " + quoted(value.text) + " is beyond the range of a 32-bit real");
+                return failed(value.line, key_name + ": " + shown_token(value.text) + " is beyond the range of a 32-bit real");
             case RealParse::bad: return not_a();
             }
             return not_a();

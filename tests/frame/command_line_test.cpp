@@ -1,5 +1,7 @@
 // The command-line parser, judged by the option syntax it must accept and the exact message
-// lines it must print.
+// lines it must print, and the frame start: the command string from the process's arguments
+// (read back through the parser; the corpus of command lines runs the whole program on many
+// more) and what Vekmain leaves in the store.
 #include "frame/command_line.hpp"
 
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "frame/vekmain.hpp"
 #include "reliability/corpus.hpp"
 
 namespace {
@@ -29,6 +32,10 @@ struct Parsed {
     explicit Parsed(const std::string& command, const std::string& program = "TORVA_SETUP")
     {
         errors = arguments.parse(program, std::vector<std::string>{program, command});
+    }
+    Parsed(std::int64_t hinst, const std::string& command)   // as the frame start parses it
+    {
+        EXPECT_EQ(torva::Vekmain(hinst, torva::kProgramTag, command, arguments), 0);
     }
     std::string text(const std::string& name) const
     {
@@ -163,17 +170,11 @@ TEST(command_line, the_101st_name_is_refused_and_long_messages_are_cut)
               "Cmd.Line: Missing value after /" + std::string(89, 'Q') + "\n");
 }
 
-class argument_file : public ::testing::Test {
-protected:
-    TempDir dir{"argfile"};
-    std::string path = dir.file("run.arg");
-
-    void write(const std::string& text) { std::ofstream(path) << text; }
-};
-
-TEST_F(argument_file, active_sections_add_but_never_override)
+TEST(argument_file, active_sections_add_but_never_override)
 {
-    write("/MODE=before-any-section\n"
+    TempDir dir{"argfile"};
+    const std::string path = dir.file("run.arg");
+    std::ofstream(path) << ("/MODE=before-any-section\n"
           "[OTHER]\n"
           "/COMPANY-NAME=other\n"
           "[TORVA_SETUP]\n"
@@ -203,8 +204,11 @@ TEST_F(argument_file, active_sections_add_but_never_override)
     EXPECT_EQ(other.text("COMPANY-NAME"), "other");
 }
 
-TEST_F(argument_file, bad_line_is_named_slashes_are_kept_and_reading_is_reported)
+TEST(argument_file, bad_line_is_named_slashes_are_kept_and_reading_is_reported)
 {
+    TempDir dir{"argfile"};
+    const std::string path = dir.file("run.arg");
+    const auto write = [&path](const std::string& text) { std::ofstream(path) << text; };
     // A value with a slash is kept whole, as on the command line (an argument /INPUT=sub/ship
     // reaches the parser requoted).
     write("[TORVA_SETUP]\n  /WINDOW-SIZE=big\n/NAME=ok/1 /MODE='m/2' /INPUT=sub/ship\n");
@@ -224,6 +228,47 @@ TEST_F(argument_file, bad_line_is_named_slashes_are_kept_and_reading_is_reported
     Parsed absent("/ARGINFO=ALL /ARGFILE='" + missing + "'");
     EXPECT_EQ(absent.messages.str(), "     /ARGFILE = " + missing + "\nArg. file : " + missing + " not found\n");
     EXPECT_EQ(Parsed("/ARGFILE='" + missing + "'").messages.str(), "");
+}
+
+TEST(frame_command_string, tail_follows_the_tag_directly_and_reads_back_whole)
+{
+    // The entry point appends the tail with no blank: a slash separates the options, and a
+    // first positional word joins the tag (the next word is ARG1).  Values with blanks or
+    // slashes are quoted, already quoted values and plain words pass unchanged.
+    struct Case {
+        std::vector<const char*> argv;
+        std::string command;
+        std::vector<std::pair<std::string, std::string>> values;
+    };
+    const Case cases[] = {
+        {{}, "/NOHEADER /NAME=TORVA_SETUP", {{"NAME", "TORVA_SETUP"}, {"HEADER", "NONE"}}},
+        {{"torva_setup", "/INPUT=my dir/ship", "/MODE=say \"hi\"", "/PREFIX=a/b"},
+         "/NOHEADER /NAME=TORVA_SETUP/INPUT=\"my dir/ship\" /MODE='say \"hi\"' /PREFIX=\"a/b\"",
+         {{"INPUT", "my dir/ship"}, {"MODE", "say \"hi\""}, {"PREFIX", "a/b"}}},
+        {{"x", "/INPUT='a b'", "-L", "/NOHEADER"}, "/NOHEADER /NAME=TORVA_SETUP/INPUT='a b' -L /NOHEADER",
+         {{"INPUT", "a b"}, {"INTERFACE", "LINE"}}},
+        {{"x", "deck", "more"}, "/NOHEADER /NAME=TORVA_SETUPdeck more", {{"NAME", "TORVA_SETUPdeck"}, {"ARG1", "more"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        EXPECT_EQ(torva::frame_command_string(torva::kProgramTag, c.argv), c.command);
+        Parsed s(4242, c.command);
+        for (const auto& [name, value] : c.values) EXPECT_EQ(s.text(name), value) << name;
+        EXPECT_EQ(s.messages.str(), "");
+    }
+}
+
+TEST(vekmain, records_the_handles_and_never_stops_on_bad_options)
+{
+    Parsed s((std::int64_t{1} << 40) + 17, "/NOHEADER /NAME=TORVA_SETUP/N /WINDOW-SIZE=x");
+    EXPECT_EQ(s.text("EXECUTABLE"), "TORVA_SETUP");
+    EXPECT_EQ(s.at("HINST").type, torva::kArgInteger);
+    EXPECT_EQ(s.at("HINST").integer, 17);              // low 32 bits
+    EXPECT_NE(s.at("HWND").integer, 0);
+    EXPECT_NE(s.messages.str().find("2 errors in parsing"), std::string::npos);
+    EXPECT_EQ(torva::Vekmain(99, torva::kProgramTag, "/NOHEADER /NAME=TORVA_SETUP"), 0);   // the process's own
+    EXPECT_EQ(torva::instance_handle(), 99);
+    EXPECT_EQ(torva::command_line().find("HINST")->integer, 99);
 }
 
 }  // namespace

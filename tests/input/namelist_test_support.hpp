@@ -72,41 +72,28 @@ inline void fill_distinctive(RunParameters& params)
     params.FILE_SSG = std::string(199, 'h') + "'";
 }
 
-inline bool same_bits(float a, float b) { return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b); }
-
 // Every element of every key equal (floats bit for bit); the first difference is named.
 inline ::testing::AssertionResult same_parameters(const RunParameters& expected, const RunParameters& actual)
 {
     const auto a = key_slots(expected);
     const auto b = key_slots(actual);
-    for (std::size_t k = 0; k < kTorvaInpKeys.size(); ++k) {
-        const KeyInfo& key = kTorvaInpKeys[k];
-        for (std::size_t e = 0; e < a[k].count; ++e) {
-            bool equal = true;
-            std::string want, got;
-            switch (key.kind) {
-            case ValueKind::Real:
-                equal = same_bits(a[k].reals[e], b[k].reals[e]);
-                want = std::to_string(a[k].reals[e]), got = std::to_string(b[k].reals[e]);
-                break;
-            case ValueKind::Integer:
-                equal = a[k].integers[e] == b[k].integers[e];
-                want = std::to_string(a[k].integers[e]), got = std::to_string(b[k].integers[e]);
-                break;
-            case ValueKind::Logical:
-                equal = a[k].logicals[e] == b[k].logicals[e];
-                want = a[k].logicals[e] ? "T" : "F", got = b[k].logicals[e] ? "T" : "F";
-                break;
-            case ValueKind::Text:
-                equal = a[k].texts[e] == b[k].texts[e];
-                want = "[" + a[k].texts[e] + "]", got = "[" + b[k].texts[e] + "]";
-                break;
-            }
-            if (!equal)
-                return ::testing::AssertionFailure() << key.name << " element " << e << ": expected " << want
-                                                     << ", got " << got;
+    // An element as text: a real with its bits, so that -0.0 and 0.0 (or two NaNs) differ.
+    const auto shown = [](const KeyInfo& key, const auto& slot, std::size_t e) -> std::string {
+        switch (key.kind) {
+        case ValueKind::Real:
+            return std::to_string(slot.reals[e]) + " [" + std::to_string(std::bit_cast<std::uint32_t>(slot.reals[e])) + "]";
+        case ValueKind::Integer: return std::to_string(slot.integers[e]);
+        case ValueKind::Logical: return slot.logicals[e] ? "T" : "F";
+        case ValueKind::Text: return "[" + slot.texts[e] + "]";
         }
-    }
+        return "";
+    };
+    for (std::size_t k = 0; k < kTorvaInpKeys.size(); ++k)
+        for (std::size_t e = 0; e < a[k].count; ++e)
+            if (shown(kTorvaInpKeys[k], a[k], e) != shown(kTorvaInpKeys[k], b[k], e))
+                return ::testing::AssertionFailure() << kTorvaInpKeys[k].name << " element " << e << ": expected "
+                                                     << shown(kTorvaInpKeys[k], a[k], e) << ", got "
+                                                     << shown(kTorvaInpKeys[k], b[k], e);
     return ::testing::AssertionSuccess();
 }
 

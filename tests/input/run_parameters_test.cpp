@@ -68,39 +68,27 @@ TEST(run_parameters, load_sets_copy_points_shear_heights_and_boxes_as_worked_by_
     auto p = fresh_parameters();
     p->NLOAD = 2;
     p->ICOMP = {1, 0, 1};
-    // XLOAD points (1, 2, 3) and (4, 5, 6).
-    for (int i = 1; i <= 3; ++i) {
-        element_2d(p->XLOAD, 3, i, 1) = static_cast<float>(i);
-        element_2d(p->XLOAD, 3, i, 2) = static_cast<float>(i + 3);
-    }
-    // Set 2 keeps its own single point (7, 8, 9); set 3 has a box given for its point 2.
     p->NLOAD2 = 1;
-    element_2d(p->XLOAD2, 3, 1, 1) = 7.0f;
-    element_2d(p->XLOAD2, 3, 2, 1) = 8.0f;
-    element_2d(p->XLOAD2, 3, 3, 1) = 9.0f;
-    element_2d(p->BOXLOAD3, 6, 4, 2) = 0.5f;
-    p->ZSHEAR3[2] = 42.0f;   // beyond NLOAD3 = 2: untouched
+    for (int i = 1; i <= 3; ++i) {
+        element_2d(p->XLOAD, 3, i, 1) = static_cast<float>(i);         // XLOAD points (1, 2, 3) and (4, 5, 6)
+        element_2d(p->XLOAD, 3, i, 2) = static_cast<float>(i + 3);
+        element_2d(p->XLOAD2, 3, i, 1) = static_cast<float>(i + 6);    // set 2 keeps its own point (7, 8, 9)
+    }
+    element_2d(p->BOXLOAD3, 6, 4, 2) = 0.5f;   // set 3 has a box given for its point 2
+    p->ZSHEAR3[2] = 42.0f;                     // beyond NLOAD3 = 2: untouched
     derive_run_parameters(*p);
-
-    EXPECT_EQ(p->NLOAD1, 2);
-    EXPECT_EQ(p->NLOAD2, 1);
-    EXPECT_EQ(p->NLOAD3, 2);
-    EXPECT_EQ(element_2d(p->XLOAD1, 3, 3, 2), 6.0f);
-    EXPECT_EQ(element_2d(p->XLOAD3, 3, 1, 1), 1.0f);
-    EXPECT_EQ(element_2d(p->XLOAD2, 3, 1, 2), 0.0f);            // set 2 not copied
-    EXPECT_EQ(p->ZSHEAR1[0], 3.0f);
-    EXPECT_EQ(p->ZSHEAR1[1], 6.0f);
-    EXPECT_EQ(p->ZSHEAR2[0], 9.0f);
-    EXPECT_EQ(p->ZSHEAR2[1], 0.0f);
-    EXPECT_EQ(p->ZSHEAR3[2], 42.0f);
-    // Set 1: every box was HUGE, so each becomes (x, HUGE, -HUGE, HUGE, -HUGE, HUGE).
-    const std::array<float, 6> box2 = {4.0f, FLT_MAX, -FLT_MAX, FLT_MAX, -FLT_MAX, FLT_MAX};
-    for (int i = 1; i <= 6; ++i) EXPECT_EQ(element_2d(p->BOXLOAD1, 6, i, 2), box2[static_cast<std::size_t>(i - 1)]) << i;
-    EXPECT_EQ(element_2d(p->BOXLOAD1, 6, 1, 3), FLT_MAX);       // beyond NLOAD1
-    EXPECT_EQ(element_2d(p->BOXLOAD2, 6, 1, 1), 7.0f);
-    // Set 3 had one value given: its boxes are kept as they were.
-    EXPECT_EQ(element_2d(p->BOXLOAD3, 6, 1, 1), FLT_MAX);
-    EXPECT_EQ(element_2d(p->BOXLOAD3, 6, 4, 2), 0.5f);
+    constexpr float H = FLT_MAX;
+    // Set 1: every box was HUGE, so each becomes (x, HUGE, -HUGE, HUGE, -HUGE, HUGE); set 2
+    // is not copied; set 3 had one box value given: its boxes are kept as they were.
+    const std::pair<float, float> checks[] = {
+        {p->NLOAD1, 2}, {p->NLOAD2, 1}, {p->NLOAD3, 2}, {element_2d(p->XLOAD1, 3, 3, 2), 6},
+        {element_2d(p->XLOAD3, 3, 1, 1), 1}, {element_2d(p->XLOAD2, 3, 1, 2), 0}, {p->ZSHEAR1[0], 3},
+        {p->ZSHEAR1[1], 6}, {p->ZSHEAR2[0], 9}, {p->ZSHEAR2[1], 0}, {p->ZSHEAR3[2], 42},
+        {element_2d(p->BOXLOAD1, 6, 1, 2), 4}, {element_2d(p->BOXLOAD1, 6, 2, 2), H}, {element_2d(p->BOXLOAD1, 6, 3, 2), -H},
+        {element_2d(p->BOXLOAD1, 6, 4, 2), H}, {element_2d(p->BOXLOAD1, 6, 5, 2), -H}, {element_2d(p->BOXLOAD1, 6, 6, 2), H},
+        {element_2d(p->BOXLOAD1, 6, 1, 3), H}, {element_2d(p->BOXLOAD2, 6, 1, 1), 7},
+        {element_2d(p->BOXLOAD3, 6, 1, 1), H}, {element_2d(p->BOXLOAD3, 6, 4, 2), 0.5f}};
+    for (std::size_t k = 0; k < std::size(checks); ++k) EXPECT_EQ(checks[k].first, checks[k].second) << "check " << k;
 
     // Given shear centres stay; without NLOAD no set takes XLOAD's points.
     auto q = fresh_parameters();
@@ -129,9 +117,7 @@ TEST(run_parameters, speeds_rudder_point_frc_file_and_linear_run_follow_their_ru
     q->ILIN = 0;
     q->IBERNOULLI = 2;                      // only 1 is cleared
     derive_run_parameters(*q);
-    EXPECT_EQ(q->REFSPEEDX, 0.0f);
-    EXPECT_EQ(q->UVRSLAM, 0.0f);
-    EXPECT_EQ(q->XMTN_RUD, 10000.0f);
+    EXPECT_EQ(std::vector<float>({q->REFSPEEDX, q->UVRSLAM, q->XMTN_RUD}), std::vector<float>({0.0f, 0.0f, 10000.0f}));
     EXPECT_FALSE(q->GEOPRESS);
     EXPECT_EQ(q->FILEFRC, fixed_text_200("mine.frc"));
     EXPECT_EQ(q->IBERNOULLI, 2);

@@ -8,7 +8,6 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -66,20 +65,6 @@ inline std::vector<CorpusCase> corpus_cases(const std::string& kind)
     std::vector<CorpusCase> all;
     for (auto& f : read_table(corpus_dir(kind) / "expected.tsv", 5)) all.push_back({f[0], f[1], f[2], f[3], f[4]});
     return all;
-}
-
-// The table names each file of its folder once: every file but the table, or, with an
-// `extension`, every file that has it.
-inline void expect_table_names_every_file_once(const std::string& kind, const std::vector<std::string>& listed,
-                                               const std::string& extension = "")
-{
-    std::set<std::string> named, present;
-    for (const auto& name : listed) EXPECT_TRUE(named.insert(name).second) << name << " twice";
-    for (const auto& e : std::filesystem::directory_iterator(corpus_dir(kind))) {
-        const std::string name = e.path().filename().string();
-        if (extension.empty() ? name != "expected.tsv" : e.path().extension() == extension) present.insert(name);
-    }
-    EXPECT_EQ(named, present);
 }
 
 // '*' matches any run of characters; everything else stands for itself.
