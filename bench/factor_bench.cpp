@@ -17,16 +17,8 @@
 
 #include "linalg/blocked_lu.hpp"
 #include "linalg/blocked_qr.hpp"
+#include "linalg/dense_linear_algebra.hpp"
 #include "../tests/support/linalg_random.hpp"
-
-extern "C" {
-void sgetrf_(const int* m, const int* n, float* a, const int* lda, int* ipiv, int* info);
-void sgetri_(const int* n, float* a, const int* lda, const int* ipiv, float* work, const int* lwork,
-             int* info);
-void sgels_(const char* trans, const int* m, const int* n, const int* nrhs, float* a, const int* lda,
-            float* b, const int* ldb, float* work, const int* lwork, int* info, std::size_t);
-void openblas_set_num_threads(int threads);
-}
 
 namespace {
 
