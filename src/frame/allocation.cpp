@@ -37,14 +37,18 @@ std::string memory_figures(std::uint64_t needed, std::uint64_t available)
 
 bool writes_behind_finished() noexcept { return units().finish_writes_behind(); }
 
+void advise_whole_pages(const void* data, std::size_t bytes, std::size_t page, int advice) noexcept
+{
+    if (data == nullptr || page == 0) return;
+    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(data) + page - 1) / page * page;
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) / page * page;
+    if (end > first) (void)::madvise(reinterpret_cast<void*>(first), end - first, advice);
+}
+
 void prefer_huge_pages(void* data, std::size_t bytes) noexcept
 {
-    constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
-    if (data == nullptr || bytes < 4 * huge) return;
-    // Only whole 2 MiB pages inside the block: the kernel rounds nothing outward.
-    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + huge - 1) & ~(huge - 1);
-    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(huge - 1);
-    if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    constexpr std::size_t huge = std::size_t{2} << 20;
+    if (bytes >= 4 * huge) advise_whole_pages(data, bytes, huge, MADV_HUGEPAGE);
 }
 
 void check_memory_or_stop(std::uint64_t bytes, std::vector<std::string> lines, int unit)

@@ -36,6 +36,11 @@ void check_memory_or_stop(std::uint64_t bytes, std::vector<std::string> lines, i
 // pages it is 120.  The contents are not touched, so the bytes of a run never depend on it.
 void prefer_huge_pages(void* data, std::size_t bytes) noexcept;
 
+// Gives the kernel `advice` (madvise) for the whole pages of size `page` inside
+// [data, data + bytes); the partial pages at either end are left alone.  Advice only: when it
+// fails, the memory simply keeps its pages.
+void advise_whole_pages(const void* data, std::size_t bytes, std::size_t page, int advice) noexcept;
+
 // Resizes `v` to `count` elements (zero-initialised) or stops the run with `lines`.
 template <class T>
 void allocate_or_stop(std::vector<T>& v, std::uint64_t count, std::vector<std::string> lines,
@@ -43,18 +48,21 @@ void allocate_or_stop(std::vector<T>& v, std::uint64_t count, std::vector<std::s
 {
     const std::uint64_t bytes = count * sizeof(T);
     check_memory_or_stop(bytes, lines, unit);
-    try {
-        // Sized in two steps so that the pages can be chosen before the zeros first touch them.
+    // Sized in two steps so that the pages can be chosen before the zeros first touch them.
+    const auto size = [&] {
         v.clear();
         v.reserve(static_cast<std::size_t>(count));
         prefer_huge_pages(v.data(), static_cast<std::size_t>(bytes));
         v.assign(static_cast<std::size_t>(count), T{});
+    };
+    try {
+        size();
     } catch (const std::bad_alloc&) {
         // Once more after the writes behind the run have ended and freed their data.
         bool had = false;
         if (writes_behind_finished()) {
             try {
-                v.assign(static_cast<std::size_t>(count), T{});
+                size();
                 had = true;
             } catch (const std::bad_alloc&) {
             }

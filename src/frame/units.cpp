@@ -14,6 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "frame/allocation.hpp"
+
 namespace torva {
 
 namespace {
@@ -161,12 +163,10 @@ void UnitTable::RecordSink::write_releasing(std::span<std::byte> bytes)
     for (std::size_t at = 0; at < bytes.size(); at += kPiece)
         pieces.push_back(bytes.subspan(at, std::min(kPiece, bytes.size() - at)));
     if (pieces.empty()) pieces.emplace_back();
-    const std::uintptr_t page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const long page = ::sysconf(_SC_PAGESIZE);
     const std::function<void(const std::byte*, std::size_t)> release = [page](const std::byte* p, std::size_t n) {
-        const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(p) + page - 1) / page * page;
-        const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + n) / page * page;
-        // Advice only: if it fails the pages simply stay until the buffer is freed.
-        if (end > first) (void)::madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
+        // If the advice fails the pages simply stay until the buffer is freed.
+        advise_whole_pages(p, n, static_cast<std::size_t>(page), MADV_DONTNEED);
     };
     table_.frame_record(unit_, pieces, page > 0 ? &release : nullptr);
 }
